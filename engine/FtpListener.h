@@ -1,0 +1,47 @@
+#pragma once
+// The receiving end of socket events. Sockets raise events on their owner from the monitor
+// thread; the owner only posts them through its sink, and the loop thread later calls the
+// matching handler here.
+
+#include <cstdint>
+
+#include "net/FtpSocket.h"
+#include "platform/Clock.h"
+
+class CFtpListener;
+
+// Hands an event to the loop thread. Never blocks and never calls protocol code.
+class CFtpEventSink {
+public:
+    virtual ~CFtpEventSink() = default;
+    virtual void Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) = 0;
+};
+
+class CFtpListener : public CSocketEventTarget {
+public:
+    explicit CFtpListener(CFtpEventSink* sink) : sink_(sink) {}
+    ~CFtpListener() override = default;
+
+    virtual bool Create();
+    virtual void OnConnect(CFtpSocket* socket, bool ok);
+    virtual void OnClose(CFtpSocket* socket);
+    virtual void OnSend(CFtpSocket* socket);
+    virtual void OnReceive(CFtpSocket* socket);
+    virtual void OnAccept(CFtpSocket* socket);
+    virtual void OnTick();
+    virtual void OnTlsStart(CFtpSocket* socket);
+    virtual void OnTlsEnd(CFtpSocket* socket);
+    virtual void OnTlsFailed(CFtpSocket* socket);
+    void Notify(uint32_t code, CFtpSocket* socket) override;
+
+    CFtpEventSink* Sink() const { return sink_; }
+    platform::Time32 CreatedTime() const { return created_; }
+    platform::Time32 LastEventTime() const { return lastEvent_; }
+
+protected:
+    void Stamp() { lastEvent_ = platform::Clock::Now(); }
+
+    CFtpEventSink* sink_;
+    platform::Time32 created_ = 0;
+    platform::Time32 lastEvent_ = 0;
+};

@@ -1,0 +1,22 @@
+#pragma once
+// The loop thread's event window: the sink that posts socket events into the loop's queue,
+// and the router that calls the connection's handler for each event taken from it.
+
+#include "engine/FtpListener.h"
+#include "platform/EventLoop.h"
+
+class CMsgWnd : public CFtpEventSink {
+public:
+    // Registers itself as the loop's handler of posted events.
+    explicit CMsgWnd(platform::EventLoop& loop);
+
+    void Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) override;
+
+    // Calls the handler for one event; false for a code that is not a socket event.
+    static bool Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket);
+
+    platform::EventLoop& Loop() { return loop_; }
+
+private:
+    platform::EventLoop& loop_;
+};

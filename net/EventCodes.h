@@ -1,0 +1,17 @@
+#pragma once
+// Codes of the events a socket raises on its owning connection.
+
+#include <cstdint>
+
+enum EventCode : uint32_t {
+    EV_CONNECT_FAILED = 0x4001,
+    EV_ACCEPT = 0x4002,
+    EV_CONNECT = 0x4004,
+    EV_SEND = 0x4008,
+    EV_RECEIVE = 0x4010,
+    EV_CLOSE = 0x4020,
+    EV_TICK = 0x4040,
+    EV_TLS_START = 0x4080,
+    EV_TLS_END = 0x4100,
+    EV_TLS_FAILED = 0x4101,
+};

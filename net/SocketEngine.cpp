@@ -1,0 +1,433 @@
+#include "net/SocketEngine.h"
+
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "net/SecureSocket.h"
+#include "net/SocketEx.h"
+
+bool SocketState::ChangeState(int wanted) {
+    if (state == SS_CLOSED) return wanted == SS_CLOSED;
+    if (state == SS_CLOSING && wanted != SS_CLOSED) return wanted == SS_CLOSING;
+    state = wanted;
+    return true;
+}
+
+uint32_t ComputeBudget(int64_t kilobytesPerSecond, int activeSessions) {
+    int64_t rate = kilobytesPerSecond * 1024;
+    if (activeSessions > 1) rate /= activeSessions;
+    if (rate < 2) return 1;
+    if (rate > UINT32_MAX) return UINT32_MAX;
+    return static_cast<uint32_t>(rate);
+}
+
+CSocketEngine& CSocketEngine::Instance() {
+    static CSocketEngine engine;
+    return engine;
+}
+
+bool CSocketEngine::StartEngine() {
+    SocketLock lock(mutex_);
+    if (started_) return true;
+    records_.fill(SocketState{});
+    freeList_.clear();
+    activeList_.clear();
+    freeList_.reserve(kMaxSockets);
+    activeList_.reserve(kMaxSockets);
+    for (int i = kMaxSockets - 1; i >= 0; --i) freeList_.push_back(&records_[i]);
+    portMap_.fill(0);
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) return false;
+    if (!portRandom_) {
+        portRandom_ = [gen = std::mt19937(std::random_device{}())]() mutable {
+            return static_cast<uint32_t>(gen());
+        };
+    }
+    stop_ = false;
+    sleeping_ = wakePending_ = tickPending_ = false;
+    try {
+        monitor_ = std::thread([this] { MonitorThread(); });
+    } catch (const std::exception&) {
+        ::close(wakeFd_);
+        wakeFd_ = -1;
+        return false;
+    }
+    started_ = true;
+    return true;
+}
+
+void CSocketEngine::StopEngine() {
+    {
+        SocketLock lock(mutex_);
+        if (!started_) return;
+        while (!activeList_.empty()) {
+            SocketState* record = activeList_.back();
+            if (record->owner) record->owner->Forget();
+            ReturnRecord(record);
+        }
+        stop_ = true;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+    if (monitor_.joinable()) monitor_.join();
+    SocketLock lock(mutex_);
+    ::close(wakeFd_);
+    wakeFd_ = -1;
+    started_ = false;
+}
+
+void CSocketEngine::WakeEngine() {
+    SocketLock lock(mutex_);
+    if (!started_) return;
+    tickPending_ = true;
+    if (!wakePending_) {
+        wakePending_ = true;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+bool CSocketEngine::IsStarted() const {
+    auto& self = const_cast<CSocketEngine&>(*this);
+    SocketLock lock(self.mutex_);
+    return started_;
+}
+
+void CSocketEngine::WakeForProgress() {
+    if (sleeping_ && !wakePending_) {
+        wakePending_ = true;
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+void CSocketEngine::ArmRead(SocketState* r, bool prompt) {
+    r->readPrompt = prompt || (r->readWanted && r->readPrompt);
+    r->readWanted = true;
+    if (prompt) WakeForProgress();
+}
+
+void CSocketEngine::ArmWrite(SocketState* r, bool prompt) {
+    r->writePrompt = prompt || (r->writeWanted && r->writePrompt);
+    r->writeWanted = true;
+    if (prompt) WakeForProgress();
+}
+
+void CSocketEngine::ArmAccept(SocketState* r, bool prompt) {
+    r->acceptPrompt = prompt || (r->acceptWanted && r->acceptPrompt);
+    r->acceptWanted = true;
+    if (prompt) WakeForProgress();
+}
+
+namespace {
+// The events a record waits for; with full false only those armed by progress.
+short InterestOf(const SocketState* r, bool full) {
+    if (r->handle < 0) return 0;
+    switch (r->state) {
+        case SS_CONNECTED: {
+            short events = 0;
+            if (r->readWanted && (full || r->readPrompt)) events |= POLLIN;
+            if (r->writeWanted && (full || r->writePrompt)) events |= POLLOUT;
+            return events;
+        }
+        case SS_CONNECTING:
+            return POLLOUT;
+        case SS_LISTENING:
+            return (r->acceptWanted && (full || r->acceptPrompt)) ? POLLIN : 0;
+        case SS_CLOSING:
+            return POLLIN;
+        default:
+            return 0;
+    }
+}
+}  // namespace
+
+void CSocketEngine::MonitorThread() {
+    std::unique_lock<std::recursive_mutex> lock(mutex_);
+    std::vector<pollfd> waitSet;
+    while (!stop_) {
+        waitSet.clear();
+        waitSet.push_back(pollfd{wakeFd_, POLLIN, 0});
+        for (SocketState* r : activeList_) {
+            short events = InterestOf(r, false);
+            if (events) waitSet.push_back(pollfd{r->handle, events, 0});
+        }
+        sleeping_ = true;
+        lock.unlock();
+        ::poll(waitSet.data(), waitSet.size(), -1);
+        lock.lock();
+        sleeping_ = false;
+        if (waitSet[0].revents) {
+            uint64_t count;
+            while (::read(wakeFd_, &count, sizeof count) > 0) {
+            }
+            wakePending_ = false;
+        }
+        if (stop_) break;
+        bool full = tickPending_;
+        tickPending_ = false;
+        Pass(full);
+    }
+}
+
+void CSocketEngine::Pass(bool full) {
+    pollFds_.clear();
+    pollRecords_.clear();
+    for (SocketState* r : activeList_) {
+        short events = InterestOf(r, full);
+        if (!events) continue;
+        pollFds_.push_back(pollfd{r->handle, events, 0});
+        pollRecords_.push_back(r);
+    }
+    if (pollFds_.empty()) return;
+    if (::poll(pollFds_.data(), pollFds_.size(), 0) <= 0) return;
+
+    constexpr short kReadable = POLLIN | POLLERR | POLLHUP;
+    constexpr short kWritable = POLLOUT | POLLERR | POLLHUP;
+    for (size_t k = pollFds_.size(); k-- > 0;) {
+        short revents = pollFds_[k].revents;
+        SocketState* r = pollRecords_[k];
+        CSocketEx* socket = r->owner;
+        // Skip records that a handler gave back (or that were reused) during this walk.
+        if (!revents || !socket || r->handle != pollFds_[k].fd) continue;
+        switch (r->state) {
+            case SS_CONNECTED:
+                if (r->readWanted && (revents & kReadable)) socket->DispatchReceive(0);
+                if (r->owner == socket && r->state == SS_CONNECTED && r->writeWanted &&
+                    (revents & kWritable))
+                    socket->DispatchSend(0);
+                break;
+            case SS_CONNECTING:
+                if (revents & (POLLOUT | POLLERR | POLLHUP)) {
+                    int error = 0;
+                    socklen_t len = sizeof error;
+                    if (::getsockopt(r->handle, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+                        error = errno;
+                    bool failed = error != 0 || (revents & (POLLERR | POLLHUP));
+                    socket->DispatchConnect(failed ? -1 : 0);
+                }
+                break;
+            case SS_LISTENING:
+                if (r->acceptWanted && (revents & kReadable)) socket->DispatchAccept(0);
+                break;
+            case SS_CLOSING: {
+                char scratch[512];
+                ssize_t n = ::recv(r->handle, scratch, sizeof scratch, 0);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+                    socket->DispatchClose(0);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+uint64_t CSocketEngine::TotalBytesReceived() {
+    SocketLock lock(mutex_);
+    return totalReceived_;
+}
+
+uint64_t CSocketEngine::TotalBytesSent() {
+    SocketLock lock(mutex_);
+    return totalSent_;
+}
+
+int CSocketEngine::OpenSocketCount() {
+    SocketLock lock(mutex_);
+    return static_cast<int>(activeList_.size());
+}
+
+void CSocketEngine::SetPortRange(int low, int high) {
+    SocketLock lock(mutex_);
+    if (low < 0 || high > 65536 || low >= high) return;
+    portLow_ = low;
+    portHigh_ = high;
+}
+
+void CSocketEngine::SetDynamicPorts(bool on) {
+    SocketLock lock(mutex_);
+    dynamicPorts_ = on;
+}
+
+void CSocketEngine::SetBindAddress(const std::string& address) {
+    SocketLock lock(mutex_);
+    bindAddress_ = address;
+}
+
+std::string CSocketEngine::BindAddress() {
+    SocketLock lock(mutex_);
+    return bindAddress_;
+}
+
+void CSocketEngine::SetPortRandom(std::function<uint32_t()> random) {
+    SocketLock lock(mutex_);
+    portRandom_ = std::move(random);
+}
+
+void CSocketEngine::SetDefaultSendBufferSize(int bytes) {
+    SocketLock lock(mutex_);
+    defaultSendBuffer_ = bytes;
+}
+
+int CSocketEngine::DefaultSendBufferSize() {
+    SocketLock lock(mutex_);
+    return defaultSendBuffer_;
+}
+
+SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
+    if (freeList_.empty()) return nullptr;
+    SocketState* r = freeList_.back();
+    freeList_.pop_back();
+    *r = SocketState{};
+    r->owner = owner;
+    r->activeIndex = static_cast<int>(activeList_.size());
+    activeList_.push_back(r);
+    return r;
+}
+
+void CSocketEngine::ReturnRecord(SocketState* r) {
+    if (r->handle >= 0) {
+        ::close(r->handle);
+        r->handle = -1;
+    }
+    if (r->boundPort >= 0) SetPortBit(r->boundPort, false);
+    int index = r->activeIndex;
+    if (index >= 0 && index < static_cast<int>(activeList_.size()) && activeList_[index] == r) {
+        activeList_.erase(activeList_.begin() + index);
+        for (size_t i = index; i < activeList_.size(); ++i) activeList_[i]->activeIndex = int(i);
+    }
+    r->owner = nullptr;
+    r->activeIndex = -1;
+    r->boundPort = -1;
+    freeList_.push_back(r);
+}
+
+bool CSocketEngine::PortTaken(int port) const { return portMap_[port >> 3] & (1u << (port & 7)); }
+
+void CSocketEngine::SetPortBit(int port, bool taken) {
+    if (port < 0 || port > 65535) return;
+    if (taken)
+        portMap_[port >> 3] |= static_cast<uint8_t>(1u << (port & 7));
+    else
+        portMap_[port >> 3] &= static_cast<uint8_t>(~(1u << (port & 7)));
+}
+
+int CSocketEngine::Bind(SocketState* r, const std::string* address, int port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (address && !address->empty()) {
+        if (::inet_pton(AF_INET, address->c_str(), &sa.sin_addr) != 1) return EINVAL;
+    }
+    auto tryBind = [&](int p) {
+        sa.sin_port = htons(static_cast<uint16_t>(p));
+        return ::bind(r->handle, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
+    };
+    int chosen = port;
+    if (port != 0 || !dynamicPorts_) {
+        if (int error = tryBind(port)) return error;
+    } else {
+        const uint32_t span = static_cast<uint32_t>(portHigh_ - portLow_);
+        chosen = -1;
+        for (int attempt = 1; attempt <= kPortAttempts && chosen < 0; ++attempt) {
+            uint64_t draw = portRandom_();
+            uint32_t start = static_cast<uint32_t>((draw * draw) % span);
+            int candidate = -1;
+            for (uint32_t step = 1; step < span; ++step) {
+                int p = portLow_ + static_cast<int>((start + step) % span);
+                if (!PortTaken(p)) {
+                    candidate = p;
+                    break;
+                }
+            }
+            if (candidate < 0 && span == 1 && !PortTaken(portLow_)) candidate = portLow_;
+            if (candidate < 0) return EADDRNOTAVAIL;
+            int error = tryBind(candidate);
+            if (error == 0) {
+                chosen = candidate;
+            } else if (error != EADDRINUSE || attempt == kPortAttempts) {
+                return error;
+            }
+        }
+    }
+    if (chosen == 0) {  // the system chose: learn which
+        socklen_t len = sizeof sa;
+        if (::getsockname(r->handle, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+            chosen = ntohs(sa.sin_port);
+    }
+    r->boundPort = chosen;
+    SetPortBit(chosen, true);
+    return 0;
+}
+
+// ---- bandwidth budget ----
+
+void CSocketEngine::SetBudget(uint32_t bytesPerSecond) {
+    SocketLock lock(mutex_);
+    budget_ = bytesPerSecond;
+}
+
+uint32_t CSocketEngine::Budget() {
+    SocketLock lock(mutex_);
+    return budget_;
+}
+
+void CSocketEngine::SetBudgetEnabled(bool enabled) {
+    SocketLock lock(mutex_);
+    budgetEnabled_ = enabled;
+}
+
+bool CSocketEngine::BudgetEnabled() {
+    SocketLock lock(mutex_);
+    return budgetEnabled_;
+}
+
+void CSocketEngine::SetBudgetSource(BudgetSource source) {
+    SocketLock lock(mutex_);
+    budgetSource_ = std::move(source);
+}
+
+void CSocketEngine::SetBudgetSessions(int activeSessions) {
+    SocketLock lock(mutex_);
+    budgetSessions_ = activeSessions;
+    RefreshBudget();
+}
+
+void CSocketEngine::RefreshBudget() {
+    SocketLock lock(mutex_);
+    platform::Time32 now = platform::Clock::Now();
+    lastRefresh_ = now;
+    std::optional<int64_t> rate = budgetSource_ ? budgetSource_(now) : std::nullopt;
+    budgetEnabled_ = rate.has_value();
+    if (rate) budget_ = ComputeBudget(*rate, budgetSessions_);
+}
+
+void CSocketEngine::StartBudgetPeriod() {
+    SocketLock lock(mutex_);
+    periodStart_ = platform::Clock::Now();
+}
+
+void CSocketEngine::BudgetTick() {
+    SocketLock lock(mutex_);
+    if (!budgetEnabled_) return;
+    tickCounter_ = (tickCounter_ + 1) % 3;
+    if (tickCounter_ != 0) return;
+    platform::Time32 now = platform::Clock::Now();
+    if (now - periodStart_ < 1) return;
+    periodStart_ = now;
+    for (SocketState* r : activeList_) {
+        if (!r->open) continue;
+        if (auto* secure = dynamic_cast<CSecureSocket*>(r->owner)) secure->BudgetPeriodReset();
+    }
+}
+
+void CSocketEngine::RefreshBudgetIfDue() {
+    SocketLock lock(mutex_);
+    if (tickCounter_ == 0 && platform::Clock::Now() - lastRefresh_ > 9) RefreshBudget();
+}

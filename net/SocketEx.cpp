@@ -1,0 +1,370 @@
+#include "net/SocketEx.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+CSocketEx::CSocketEx() = default;
+
+CSocketEx::~CSocketEx() {
+    // Derived parts are gone by now; only the base close runs, which is all a record needs.
+    SocketLock lock(Engine().Mutex());
+    CSocketEx::DoClose();
+}
+
+void CSocketEx::ReleaseRecord() {
+    if (record_) Engine().ReturnRecord(record_);
+    record_ = nullptr;
+    created_ = false;
+}
+
+void CSocketEx::Forget() {
+    record_ = nullptr;
+    created_ = false;
+}
+
+bool CSocketEx::Create(int port, int type, const char* address, int family) {
+    SocketLock lock(Engine().Mutex());
+    if (created_) DoClose();
+    ResetMembers();
+    SocketState* r = Engine().AttachRecord(this);
+    if (!r) return false;
+    record_ = r;
+    created_ = true;
+    r->handle = ::socket(family, type | SOCK_CLOEXEC, 0);
+    if (r->handle < 0) {
+        ReleaseRecord();
+        return false;
+    }
+    // Lets a restarted server take its port back while old connections sit in TIME_WAIT; a
+    // port that another socket listens on still refuses the bind.
+    int on = 1;
+    ::setsockopt(r->handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    std::string text;
+    if (address) text = address;
+    int error = Engine().Bind(r, address ? &text : nullptr, port);
+    if (error != 0 || !Configure()) {
+        errno = error;
+        ReleaseRecord();
+        return false;
+    }
+    return true;
+}
+
+bool CSocketEx::Connect(const std::string& host, int port) {
+    SocketLock lock(Engine().Mutex());
+    return created_ && DoConnect(host, port);
+}
+
+int CSocketEx::Send(const void* buffer, int length, int flags) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_ || !record_->open) return -1;
+    return DoSend(buffer, length, flags);
+}
+
+int CSocketEx::Receive(void* buffer, int length, int flags) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_) return -1;
+    if (!record_->open) return 0;
+    return DoReceive(buffer, length, flags);
+}
+
+void CSocketEx::Close() {
+    SocketLock lock(Engine().Mutex());
+    if (created_) DoClose();
+}
+
+void CSocketEx::ShutDown() {
+    SocketLock lock(Engine().Mutex());
+    if (created_) DoShutDown();
+}
+
+bool CSocketEx::CanClose() {
+    SocketLock lock(Engine().Mutex());
+    return created_ && DoCanClose();
+}
+
+int CSocketEx::Accept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_ || !record_->open) return -1;
+    return DoAccept(target, address, length) ? 1 : 0;
+}
+
+bool CSocketEx::Listen(int backlog) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_ || !record_->ChangeState(SS_LISTENING)) return false;
+    if (::listen(record_->handle, backlog) != 0) {
+        ReleaseRecord();
+        return false;
+    }
+    record_->open = true;
+    record_->noGraceful = true;
+    Engine().ArmAccept(record_, true);
+    return true;
+}
+
+namespace {
+bool AddressText(const sockaddr_in& sa, std::string& address, int& port) {
+    char text[INET_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text)) return false;
+    address = text;
+    port = ntohs(sa.sin_port);
+    return true;
+}
+}  // namespace
+
+bool CSocketEx::GetSockName(std::string& address, int& port) {
+    SocketLock lock(Engine().Mutex());
+    address.clear();
+    port = 0;
+    if (!created_ || record_->handle < 0) return false;
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getsockname(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+    return AddressText(sa, address, port);
+}
+
+bool CSocketEx::GetPeerName(std::string& address, int& port) {
+    SocketLock lock(Engine().Mutex());
+    address.clear();
+    port = 0;
+    if (!created_ || !record_->open) return false;
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (::getpeername(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+    return AddressText(sa, address, port);
+}
+
+// A handler asking for the next event has made no progress: the next tick serves it.
+void CSocketEx::SetReadWanted(bool wanted) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_ || !record_->open) return;
+    if (wanted)
+        Engine().ArmRead(record_, false);
+    else
+        record_->readWanted = record_->readPrompt = false;
+}
+
+void CSocketEx::SetWriteWanted(bool wanted) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_ || !record_->open) return;
+    if (wanted)
+        Engine().ArmWrite(record_, false);
+    else
+        record_->writeWanted = record_->writePrompt = false;
+}
+
+void CSocketEx::SetAcceptWanted(bool wanted) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_ || !record_->open) return;
+    if (wanted)
+        Engine().ArmAccept(record_, false);
+    else
+        record_->acceptWanted = record_->acceptPrompt = false;
+}
+
+bool CSocketEx::IsOpen() {
+    SocketLock lock(Engine().Mutex());
+    return created_ && record_->open;
+}
+
+bool CSocketEx::IsListening() {
+    SocketLock lock(Engine().Mutex());
+    return created_ && record_->open && record_->state == SS_LISTENING;
+}
+
+int CSocketEx::State() {
+    SocketLock lock(Engine().Mutex());
+    return created_ ? record_->state : SS_NONE;
+}
+
+int CSocketEx::Handle() {
+    SocketLock lock(Engine().Mutex());
+    return created_ ? record_->handle : -1;
+}
+
+uint64_t CSocketEx::BytesSent() {
+    SocketLock lock(Engine().Mutex());
+    return bytesSent_;
+}
+
+uint64_t CSocketEx::BytesReceived() {
+    SocketLock lock(Engine().Mutex());
+    return bytesReceived_;
+}
+
+// ---- dispatch (monitor thread, lock held) ----
+
+void CSocketEx::DispatchAccept(int error) {
+    if (!created_ || !record_->open) return;
+    record_->acceptWanted = record_->acceptPrompt = false;
+    OnAccept(error);
+}
+
+void CSocketEx::DispatchConnect(int error) {
+    if (!created_) return;
+    if (error != -1 && record_->ChangeState(SS_CONNECTED)) {
+        record_->open = true;
+        record_->noGraceful = false;
+        Engine().ArmRead(record_, true);
+        Engine().ArmWrite(record_, true);
+        OnConnect(error);
+        return;
+    }
+    record_->ChangeState(SS_CLOSED);
+    OnConnect(-1);
+}
+
+void CSocketEx::DispatchSend(int error) {
+    if (!created_ || !record_->open) return;
+    record_->writeWanted = record_->writePrompt = false;
+    OnSend(error);
+}
+
+void CSocketEx::DispatchReceive(int error) {
+    if (!created_ || !record_->open) return;
+    record_->readWanted = record_->readPrompt = false;
+    OnReceive(error);
+}
+
+void CSocketEx::DispatchClose(int error) {
+    if (!created_ || !record_->open) return;
+    record_->ChangeState(SS_CLOSED);
+    record_->open = false;
+    record_->readWanted = record_->writeWanted = record_->acceptWanted = false;
+    OnClose(error);
+}
+
+// ---- the Do operations (lock held) ----
+
+void CSocketEx::ResetMembers() {
+    created_ = false;
+    record_ = nullptr;
+    bytesSent_ = bytesReceived_ = 0;
+    sendBufferSize_ = Engine().DefaultSendBufferSize();
+}
+
+bool CSocketEx::Configure() {
+    int handle = record_->handle;
+    int flags = ::fcntl(handle, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+    timeval timeout{0, 50000};
+    ::setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    if (sendBufferSize_ > 0)
+        ::setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &sendBufferSize_, sizeof sendBufferSize_);
+    linger off{0, 0};
+    ::setsockopt(handle, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+    return true;
+}
+
+bool CSocketEx::DoConnect(const std::string& host, int port) {
+    if (record_->state != SS_NONE) return false;
+    record_->state = SS_CONNECTING;
+    record_->noGraceful = true;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, host.c_str(), &sa.sin_addr) != 1) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+        sa.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        ::freeaddrinfo(found);
+    }
+    if (::connect(record_->handle, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ||
+        errno == EINPROGRESS || errno == EWOULDBLOCK) {
+        Engine().WakeForProgress();  // the monitor starts watching the connect
+        return true;
+    }
+    ReleaseRecord();
+    return false;
+}
+
+bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
+    // Served again at the next tick unless this accept succeeds, so a connection that cannot
+    // be taken (no free record) does not spin the monitor.
+    Engine().ArmAccept(record_, false);
+    if (target.created_) target.DoClose();
+    target.ResetMembers();
+    SocketState* r = Engine().AttachRecord(&target);
+    if (!r) return false;
+    target.record_ = r;
+    target.created_ = true;
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    r->handle = ::accept4(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+    if (r->handle < 0 || !target.Configure()) {
+        target.ReleaseRecord();
+        return false;
+    }
+    if (address) *address = sa;
+    if (length) *length = len;
+    r->open = true;
+    r->state = SS_CONNECTED;
+    Engine().ArmRead(r, true);
+    Engine().ArmWrite(r, true);
+    Engine().ArmAccept(record_, true);
+    return true;
+}
+
+int CSocketEx::DoReceive(void* buffer, int length, int flags) {
+    ssize_t n = ::recv(record_->handle, buffer, static_cast<size_t>(length), flags);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            Engine().ArmRead(record_, true);
+            return 0;
+        }
+        DispatchClose(-1);
+        return -1;
+    }
+    if (n == 0) {
+        if (length == 0) return 0;
+        DispatchClose(0);
+        return 0;
+    }
+    bytesReceived_ += static_cast<uint64_t>(n);
+    Engine().AddBytesReceived(static_cast<uint64_t>(n));
+    Engine().ArmRead(record_, true);
+    return static_cast<int>(n);
+}
+
+int CSocketEx::DoSend(const void* buffer, int length, int /*flags*/) {
+    ssize_t n = ::send(record_->handle, buffer, static_cast<size_t>(length), MSG_NOSIGNAL);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            Engine().ArmWrite(record_, true);
+            return 0;
+        }
+        DispatchClose(-1);
+        return -1;
+    }
+    bytesSent_ += static_cast<uint64_t>(n);
+    Engine().AddBytesSent(static_cast<uint64_t>(n));
+    Engine().ArmWrite(record_, true);
+    return static_cast<int>(n);
+}
+
+void CSocketEx::DoClose() {
+    if (created_) ReleaseRecord();
+}
+
+int CSocketEx::DoShutDown() {
+    if (!record_->open || record_->noGraceful) {
+        DispatchClose(0);
+        return 0;
+    }
+    int result = ::shutdown(record_->handle, SHUT_WR);
+    record_->ChangeState(SS_CLOSING);
+    // The monitor drains what still arrives and reports the close once the peer has closed.
+    Engine().WakeForProgress();
+    return result;
+}
+
+bool CSocketEx::DoCanClose() { return true; }

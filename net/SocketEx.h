@@ -1,0 +1,86 @@
+#pragma once
+// Non-blocking IPv4 TCP socket bound to a record of the socket engine. Public operations take
+// the engine's global lock; the Dispatch/On/Do operations run with it held (on the monitor
+// thread for dispatches, or inside a public operation).
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <string>
+
+#include "net/SocketEngine.h"
+
+class CSocketEx {
+public:
+    static constexpr int kDefaultSendBufferSize = 8192;
+
+    CSocketEx();
+    virtual ~CSocketEx();
+    CSocketEx(const CSocketEx&) = delete;
+    CSocketEx& operator=(const CSocketEx&) = delete;
+
+    // address: dotted IPv4 text, or null for all interfaces. Port 0 takes a dynamic port.
+    virtual bool Create(int port, int type = SOCK_STREAM, const char* address = nullptr,
+                        int family = AF_INET);
+    virtual bool Connect(const std::string& host, int port);
+    virtual int Send(const void* buffer, int length, int flags = 0);
+    virtual int Receive(void* buffer, int length, int flags = 0);
+    virtual void Close();
+    virtual void ShutDown();
+    virtual bool CanClose();
+    // 1 accepted, 0 failed, -1 when this is not an open socket (target untouched).
+    virtual int Accept(CSocketEx& target, sockaddr_in* address = nullptr,
+                       socklen_t* length = nullptr);
+    virtual bool Listen(int backlog);
+    virtual bool GetSockName(std::string& address, int& port);
+    virtual bool GetPeerName(std::string& address, int& port);
+    virtual void SetReadWanted(bool wanted);
+    virtual void SetWriteWanted(bool wanted);
+    virtual void SetAcceptWanted(bool wanted);
+    virtual bool IsOpen();
+    virtual bool IsListening();
+
+    // Called by the monitor with the lock held.
+    virtual void DispatchAccept(int error);
+    virtual void DispatchConnect(int error);
+    virtual void DispatchSend(int error);
+    virtual void DispatchReceive(int error);
+    virtual void DispatchClose(int error);
+
+    uint64_t BytesSent();
+    uint64_t BytesReceived();
+    int State();  // SS_NONE when not created
+    int Handle();
+
+protected:
+    virtual void OnAccept(int error) = 0;
+    virtual void OnConnect(int error) = 0;
+    virtual void OnSend(int error) = 0;
+    virtual void OnReceive(int error) = 0;
+    virtual void OnClose(int error) = 0;
+
+    virtual void ResetMembers();
+    virtual bool Configure();
+    virtual bool DoConnect(const std::string& host, int port);
+    virtual bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length);
+    virtual int DoReceive(void* buffer, int length, int flags);
+    virtual int DoSend(const void* buffer, int length, int flags);
+    virtual void DoClose();
+    virtual int DoShutDown();
+    virtual bool DoCanClose();
+
+    // Hands the record back and forgets the handle (the engine closes it).
+    void ReleaseRecord();
+    // The engine took the record back (engine stop).
+    void Forget();
+    CSocketEngine& Engine() { return CSocketEngine::Instance(); }
+
+    bool created_ = false;
+    SocketState* record_ = nullptr;
+    uint64_t bytesSent_ = 0;
+    uint64_t bytesReceived_ = 0;
+    int sendBufferSize_ = kDefaultSendBufferSize;
+
+    friend class CSocketEngine;
+};

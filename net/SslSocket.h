@@ -1,0 +1,80 @@
+#pragma once
+// TLS over a BIO pair: the library never touches the socket. This class moves bytes between
+// the non-blocking socket and the pair, drives the handshake and the closing exchange from the
+// engine's readiness events, enforces their time limits, and passes application-level receive
+// and send events on only when there is something for the application.
+
+#include <openssl/ssl.h>
+
+#include "net/SecureSocket.h"
+
+class CSslSocket : public CSecureSocket {
+public:
+    static constexpr uint32_t kHandshakeLimit = 89;  // seconds
+    static constexpr uint32_t kShutdownLimit = 60;   // seconds
+
+    ~CSslSocket() override;
+
+    void SetReadWanted(bool wanted) override;
+    void SetWriteWanted(bool wanted) override;
+    bool IsSecure() override;
+
+    void DispatchAccept(int error) override;
+    void DispatchConnect(int error) override;
+    void DispatchSend(int error) override;
+    void DispatchReceive(int error) override;
+    void DispatchClose(int error) override;
+
+    // 1 same client certificate (or neither socket secure), 0 different (or only one secure),
+    // -1 not created, a required certificate missing, or a digest failure.
+    virtual int SamePeerCertificate(CSslSocket& other);
+
+protected:
+    virtual void NotifyTlsStarted() = 0;
+    virtual void NotifyTlsEnded() = 0;
+    virtual void NotifyTlsFailed() = 0;
+
+    int CipherBitsHook() override;
+    int CipherAlgorithmBitsHook() override;
+
+    virtual void BeginHandshake();
+    virtual void TlsEnded();
+    virtual void TlsFailed();
+    virtual int PullFromSocket();
+    virtual int PushToSocket();
+    virtual void AddEntropy() {}
+    virtual bool CreateSsl(bool clientRole);
+    virtual void FreeSsl();
+    bool StartTls(int role) override;
+    void BeginTlsShutdown() override;
+
+    void ResetMembers() override;
+    bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) override;
+    int DoReceive(void* buffer, int length, int flags) override;
+    int DoSend(const void* buffer, int length, int flags) override;
+    void DoClose() override;
+    int DoShutDown() override;
+    bool DoCanClose() override;
+
+    // Frees the library's state and gives the record back without any notification; for the
+    // destructors, so the monitor never dispatches into a half-destroyed object.
+    void Detach();
+
+private:
+    bool InHandshake() const;
+    bool CloseNotifySent() const;
+    bool HandshakeExpiredOrRejected();
+    bool InputPending() const;
+    // Pushes whatever the library has queued for the peer; false when the socket went away.
+    bool Flush();
+    void AfterHandshakeStep();
+
+    SSL* ssl_ = nullptr;
+    BIO* sslBio_ = nullptr;
+    BIO* networkBio_ = nullptr;
+    platform::Time32 handshakeStart_ = 0;
+    platform::Time32 shutdownStart_ = 0;
+    bool receiveNotify_ = false;
+    bool sendNotify_ = false;
+    bool notifyEnabled_ = false;
+};

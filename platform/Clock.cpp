@@ -1,0 +1,53 @@
+#include "platform/Clock.h"
+
+#include <atomic>
+#include <chrono>
+
+namespace platform {
+namespace {
+std::atomic<bool> g_frozen{false};
+std::atomic<int64_t> g_frozenAt{0};
+std::atomic<int64_t> g_offset{0};
+}  // namespace
+
+Time32 Clock::Now() {
+    if (g_frozen.load(std::memory_order_acquire)) return static_cast<Time32>(g_frozenAt.load());
+    return static_cast<Time32>(static_cast<int64_t>(::time(nullptr)) + g_offset.load());
+}
+
+void Clock::Freeze(Time32 t) {
+    g_frozenAt.store(t);
+    g_frozen.store(true, std::memory_order_release);
+}
+
+void Clock::Advance(int64_t deltaSeconds) {
+    if (g_frozen.load(std::memory_order_acquire))
+        g_frozenAt.fetch_add(deltaSeconds);
+    else
+        g_offset.fetch_add(deltaSeconds);
+}
+
+void Clock::Release() {
+    g_frozen.store(false, std::memory_order_release);
+    g_offset.store(0);
+}
+
+struct tm LocalTime(Time32 t) {
+    time_t value = static_cast<time_t>(t);
+    struct tm parts {};
+    localtime_r(&value, &parts);
+    return parts;
+}
+
+Time32 MakeLocalTime(struct tm parts) {
+    parts.tm_isdst = -1;
+    return static_cast<Time32>(::mktime(&parts));
+}
+
+uint64_t MonotonicMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace platform

@@ -1,0 +1,132 @@
+#include "platform/EventLoop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <vector>
+
+namespace platform {
+
+EventLoop::EventLoop() {
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (epollFd_ < 0 || wakeFd_ < 0) throw std::runtime_error("event loop descriptors");
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = wakeFd_;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &ev) != 0)
+        throw std::runtime_error("event loop epoll");
+}
+
+EventLoop::~EventLoop() {
+    for (auto& [fd, cb] : timers_) ::close(fd);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    if (epollFd_ >= 0) ::close(epollFd_);
+}
+
+void EventLoop::Post(uint32_t code, void* first, void* second) {
+    bool wasEmpty;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        wasEmpty = queue_.empty();
+        queue_.push_back(PostedEvent{code, first, second});
+    }
+    // One signal per batch is enough: RunPending takes the whole queue.
+    if (wasEmpty) {
+        uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+int EventLoop::AddTimer(unsigned periodMs, TimerCallback callback) {
+    int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd < 0) return 0;
+    itimerspec spec{};
+    spec.it_interval.tv_sec = periodMs / 1000;
+    spec.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
+    spec.it_value = spec.it_interval;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = fd;
+    if (::timerfd_settime(fd, 0, &spec, nullptr) != 0 ||
+        ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        ::close(fd);
+        return 0;
+    }
+    timers_[fd] = std::move(callback);
+    return fd;
+}
+
+void EventLoop::RemoveTimer(int id) {
+    auto it = timers_.find(id);
+    if (it == timers_.end()) return;
+    ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, id, nullptr);
+    ::close(id);
+    timers_.erase(it);
+}
+
+void EventLoop::DrainWakeFd() {
+    uint64_t count;
+    while (::read(wakeFd_, &count, sizeof count) > 0) {
+    }
+}
+
+void EventLoop::RunPending() {
+    epoll_event ready[16];
+    int n = ::epoll_wait(epollFd_, ready, 16, 0);
+    std::vector<int> expired;
+    for (int i = 0; i < n; ++i) {
+        int fd = ready[i].data.fd;
+        if (fd == wakeFd_) {
+            DrainWakeFd();
+        } else {
+            uint64_t expirations;
+            if (::read(fd, &expirations, sizeof expirations) > 0) expired.push_back(fd);
+        }
+    }
+    for (int fd : expired) {
+        auto it = timers_.find(fd);  // a callback may have removed a later timer
+        if (it != timers_.end()) {
+            TimerCallback cb = it->second;
+            cb();
+        }
+    }
+    std::deque<PostedEvent> batch;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        batch.swap(queue_);
+    }
+    for (const PostedEvent& ev : batch)
+        if (handler_) handler_(ev);
+}
+
+void EventLoop::RunOnce(int timeoutMs) {
+    epoll_event ev;
+    int n = ::epoll_wait(epollFd_, &ev, 1, timeoutMs);
+    if (n < 0 && errno != EINTR) return;
+    RunPending();
+}
+
+void EventLoop::Run() {
+    while (!QuitRequested()) RunOnce(-1);
+}
+
+void EventLoop::Quit() {
+    // Only an atomic store and a write(): safe from a signal handler.
+    quit_.store(true);
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+bool EventLoop::QuitRequested() const { return quit_.load(); }
+
+size_t EventLoop::PendingCount() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return queue_.size();
+}
+
+}  // namespace platform

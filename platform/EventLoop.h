@@ -1,0 +1,70 @@
+#pragma once
+// The loop thread's posted-event queue and timers. Any thread may Post; events are delivered
+// in posting order, one at a time, on the thread that calls RunPending. The whole loop is one
+// descriptor (Fd), so whoever drives the loop - the headless runner or a GUI toolkit's socket
+// notifier - waits on it and then calls RunPending.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+struct PostedEvent {
+    uint32_t code;
+    void* first;
+    void* second;
+};
+
+class EventLoop {
+public:
+    using Handler = std::function<void(const PostedEvent&)>;
+    using TimerCallback = std::function<void()>;
+
+    EventLoop();
+    ~EventLoop();
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // The receiver of posted events (set once, before events flow).
+    void SetHandler(Handler handler) { handler_ = std::move(handler); }
+
+    // Any thread. Appends under a short lock and signals the loop; never waits for the loop.
+    void Post(uint32_t code, void* first, void* second);
+
+    // Loop thread. A periodic timer; returns its id (> 0), or 0 on failure.
+    int AddTimer(unsigned periodMs, TimerCallback callback);
+    void RemoveTimer(int id);
+
+    // Readable whenever RunPending has something to do.
+    int Fd() const { return epollFd_; }
+
+    // Runs the callbacks of expired timers and every event posted before the call.
+    void RunPending();
+
+    // Waits on Fd for at most timeoutMs (-1: without limit), then RunPending.
+    void RunOnce(int timeoutMs);
+
+    // Runs until Quit (callable from any thread, also from a signal-safe context).
+    void Run();
+    void Quit();
+    bool QuitRequested() const;
+
+    size_t PendingCount() const;
+
+private:
+    void DrainWakeFd();
+
+    int epollFd_ = -1;
+    int wakeFd_ = -1;
+    mutable std::mutex mutex_;
+    std::deque<PostedEvent> queue_;
+    Handler handler_;
+    std::map<int, TimerCallback> timers_;  // timerfd -> callback
+    std::atomic<bool> quit_{false};
+};
+
+}  // namespace platform
