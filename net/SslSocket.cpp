@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -40,8 +41,18 @@ bool CSslSocket::CloseNotifySent() const {
     return ssl_ && (SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN);
 }
 
-bool CSslSocket::InputPending() const {
-    return ssl_ && (SSL_pending(ssl_) > 0 || BIO_ctrl_pending(sslBio_) > 0);
+bool CSslSocket::InputPending() {
+    if (!ssl_) return false;
+    if (SSL_pending(ssl_) > 0) return true;
+    if (BIO_ctrl_pending(sslBio_) == 0) return false;
+    // Bytes in the pair may be only part of a record: ask the library whether they decrypt
+    // to anything. An error or the peer's close notification counts too, so the owner's
+    // next receive finds out.
+    char probe;
+    int result = SSL_peek(ssl_, &probe, 1);
+    if (result > 0) return true;
+    int error = SSL_get_error(ssl_, result);
+    return error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
 }
 
 bool CSslSocket::HandshakeExpiredOrRejected() {
@@ -143,8 +154,10 @@ void CSslSocket::DispatchReceive(int error) {
         return AfterHandshakeStep();
     }
     if (CloseNotifySent()) {
+        // Not finished yet (0, or "want read" from the library of today): take what the
+        // socket holds and try once more.
         int result = SSL_shutdown(ssl_);
-        if (result == 0) {
+        if (result == 0 || (result < 0 && !FatalError(ssl_, result))) {
             if (PullFromSocket() == -1) return;
             result = SSL_shutdown(ssl_);
         }
@@ -155,10 +168,12 @@ void CSslSocket::DispatchReceive(int error) {
         return;
     }
     if (PullFromSocket() == -1) return;
-    if (notifyEnabled_ && receiveNotify_) {
+    // One receive event per piece of data the owner can read, not per piece of a record.
+    if (notifyEnabled_ && receiveNotify_ && InputPending()) {
         receiveNotify_ = false;
         OnReceive(error);
     }
+    Flush();
 }
 
 void CSslSocket::DispatchSend(int error) {
@@ -311,7 +326,12 @@ int CSslSocket::PullFromSocket() {
     if (BIO_ctrl_pending(sslBio_) > 0) {
         // The library has input to work on; read more only if the socket has some.
         char probe;
-        if (::recv(record_->handle, &probe, 1, MSG_PEEK) <= 0) return 0;
+        ssize_t peeked = ::recv(record_->handle, &probe, 1, MSG_PEEK);
+        if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            Engine().ArmRead(record_, true);  // hear the rest when it comes
+            return 0;
+        }
+        if (peeked <= 0) return 0;
     }
     int received = CSecureSocket::DoReceive(space, static_cast<int>(std::min<ossl_ssize_t>(room, INT_MAX)), 0);
     if (!ssl_) return -1;  // the close event freed the library's state

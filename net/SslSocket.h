@@ -64,7 +64,8 @@ private:
     bool InHandshake() const;
     bool CloseNotifySent() const;
     bool HandshakeExpiredOrRejected();
-    bool InputPending() const;
+    // Decrypted data (or the peer's close or an error) is ready for the owner's next receive.
+    bool InputPending();
     // Pushes whatever the library has queued for the peer; false when the socket went away.
     bool Flush();
     void AfterHandshakeStep();

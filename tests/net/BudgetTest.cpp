@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "net/NetRuntime.h"
+#include "platform/Clock.h"
+#include "support/EngineFixture.h"
+
+using namespace testsupport;
+using platform::Clock;
+
+TEST(BudgetMath, RateIsSharedByTheActiveSessionsAndNeverZero) {
+    EXPECT_EQ(ComputeBudget(1000, 3), 341333u);
+    EXPECT_EQ(ComputeBudget(1000, 1), 1024000u);
+    EXPECT_EQ(ComputeBudget(1000, 0), 1024000u);
+    EXPECT_EQ(ComputeBudget(3, 1), 3072u);
+    EXPECT_EQ(ComputeBudget(0, 1), 1u);
+    EXPECT_EQ(ComputeBudget(1, 4096), 1u);
+}
+
+class BudgetTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        Clock::Freeze(1800000000);
+        engine.StartBudgetPeriod();
+        engine.SetBudgetSource([this](platform::Time32) {
+            ++sourceCalls;
+            return std::optional<int64_t>(kilobytes);
+        });
+        engine.SetBudgetSessions(1);
+        ASSERT_TRUE(engine.BudgetEnabled());
+        ASSERT_EQ(engine.Budget(), 3072u);
+
+        ASSERT_TRUE(server.Create());
+        ASSERT_TRUE(server.TertiarySocket()->Create(0, SOCK_STREAM, "127.0.0.1"));
+        ASSERT_TRUE(server.TertiarySocket()->Listen(5));
+        std::string address;
+        int port = 0;
+        server.TertiarySocket()->GetSockName(address, port);
+        peer = ConnectBlocking(port);
+        ASSERT_GE(peer, 0);
+        ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_ACCEPT) > 0; }));
+        ASSERT_EQ(server.TertiarySocket()->Accept(*server.PrimarySocket()), 1);
+        socket = server.PrimarySocket();
+    }
+    void TearDown() override {
+        ::close(peer);
+        EngineTest::TearDown();
+    }
+    // Three ticks with a second gone: the budget period restarts.
+    void NextPeriod() {
+        Clock::Advance(1);
+        for (int i = 0; i < 3; ++i) engine.BudgetTick();
+    }
+
+    RecordingConnection server{&window};
+    CFtpSocket* socket = nullptr;
+    int peer = -1;
+    int64_t kilobytes = 3;
+    int sourceCalls = 0;
+};
+
+TEST_F(BudgetTest, ReceivesAreSlicedToAThirdAndStopAtTheBudget) {
+    std::vector<char> data(10000, 'd');
+    ASSERT_EQ(::send(peer, data.data(), data.size(), 0), 10000);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, socket) > 0; }));
+    char buffer[65536];
+    int total = 0, n;
+    while ((n = socket->Receive(buffer, sizeof buffer)) > 0) {
+        EXPECT_LE(n, 1024);
+        total += n;
+    }
+    EXPECT_EQ(total, 3072);
+    EXPECT_FALSE(socket->HasBudget());
+
+    NextPeriod();
+    EXPECT_TRUE(socket->HasBudget());
+    total = 0;
+    while ((n = socket->Receive(buffer, sizeof buffer)) > 0) total += n;
+    EXPECT_EQ(total, 3072);
+}
+
+TEST_F(BudgetTest, SendsAreSlicedAndASpentBudgetWaitsForTheTick) {
+    std::vector<char> data(10000, 's');
+    int total = 0, n;
+    while ((n = socket->Send(data.data(), static_cast<int>(data.size()))) > 0) {
+        EXPECT_LE(n, 1024);
+        total += n;
+    }
+    EXPECT_EQ(total, 3072);
+    // The budget is spent: no send event until a new period begins.
+    PumpFor(100);
+    server.Clear();
+    PumpFor(250);
+    EXPECT_EQ(server.Count(EV_SEND, socket), 0);
+    NextPeriod();
+    EXPECT_EQ(socket->Send(data.data(), 5000), 1024);
+}
+
+TEST_F(BudgetTest, ExemptSocketsAreNotLimited) {
+    socket->SetBudgetExempt(true);
+    std::vector<char> data(10000, 'e');
+    EXPECT_EQ(socket->Send(data.data(), 10000), 10000);
+}
+
+TEST_F(BudgetTest, BudgetFollowsSessionCountAndRefreshesEveryTenSeconds) {
+    engine.SetBudgetSessions(3);
+    EXPECT_EQ(engine.Budget(), 1024u);
+    kilobytes = 1000;
+    int before = sourceCalls;
+    CThrottleRuntime runtime;  // only its tick is used here
+    Clock::Advance(9);
+    for (int i = 0; i < 3; ++i) runtime.Tick(0);
+    EXPECT_EQ(sourceCalls, before) << "not yet ten seconds";
+    Clock::Advance(1);
+    for (int i = 0; i < 3; ++i) runtime.Tick(0);
+    EXPECT_EQ(sourceCalls, before + 1);
+    EXPECT_EQ(engine.Budget(), 341333u);
+}
+
+TEST_F(BudgetTest, NoLimitWhenTheSourceSaysSo) {
+    engine.SetBudgetSource([](platform::Time32) { return std::optional<int64_t>(); });
+    engine.RefreshBudget();
+    EXPECT_FALSE(engine.BudgetEnabled());
+    std::vector<char> data(10000, 'n');
+    EXPECT_EQ(socket->Send(data.data(), 10000), 10000);
+}

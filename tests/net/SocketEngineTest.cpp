@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/EngineFixture.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A listening engine socket on the loopback address; returns its port.
+int ListenOn(CFtpSocket* socket) {
+    EXPECT_TRUE(socket->Create(0, SOCK_STREAM, "127.0.0.1"));
+    EXPECT_TRUE(socket->Listen(5));
+    std::string address;
+    int port = 0;
+    EXPECT_TRUE(socket->GetSockName(address, port));
+    return port;
+}
+
+// Finds `count` consecutive ports that nothing on the machine uses right now.
+int FindFreePortRun(int count) {
+    for (int base = 23000; base < 30000; base += count) {
+        std::vector<int> held;
+        for (int p = base; p < base + count; ++p) {
+            int port = p;
+            int fd = ListenBlocking(port);
+            if (fd < 0) break;
+            held.push_back(fd);
+        }
+        bool all = static_cast<int>(held.size()) == count;
+        for (int fd : held) ::close(fd);
+        if (all) return base;
+    }
+    return -1;
+}
+
+}  // namespace
+
+class SocketEngineTest : public EngineTest {
+protected:
+    // Server and client connections with an accepted, connected pair of sockets.
+    void ConnectPair() {
+        ASSERT_TRUE(server.Create());
+        ASSERT_TRUE(client.Create());
+        int port = ListenOn(server.TertiarySocket());
+        EXPECT_GE(port, 1500);
+        EXPECT_LT(port, 2000);
+        server.react = [this](uint32_t code, CFtpSocket* s) {
+            if (code == EV_ACCEPT && s == server.TertiarySocket())
+                EXPECT_EQ(s->Accept(*server.PrimarySocket()), 1);
+        };
+        ASSERT_TRUE(client.PrimarySocket()->Create(0));
+        ASSERT_TRUE(client.PrimarySocket()->Connect("127.0.0.1", port));
+        ASSERT_TRUE(PumpUntil([&] {
+            return client.Count(EV_CONNECT) == 1 && server.PrimarySocket()->IsOpen();
+        }));
+        server.react = nullptr;
+        accepted = server.PrimarySocket();
+        connected = client.PrimarySocket();
+    }
+
+    RecordingConnection server{&window};
+    RecordingConnection client{&window};
+    CFtpSocket* accepted = nullptr;
+    CFtpSocket* connected = nullptr;
+};
+
+TEST_F(SocketEngineTest, ConnectAcceptSendAndReceiveThroughPostedEvents) {
+    ConnectPair();
+    EXPECT_EQ(server.Count(EV_ACCEPT), 1);
+    EXPECT_EQ(connected->Send("hello", 5), 5);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) > 0; }));
+    char buffer[64];
+    EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 5);
+    EXPECT_EQ(std::string(buffer, 5), "hello");
+    EXPECT_EQ(accepted->BytesReceived(), 5u);
+    EXPECT_EQ(connected->BytesSent(), 5u);
+    EXPECT_GE(engine.TotalBytesSent(), 5u);
+
+    std::string peer, local;
+    int peerPort = 0, localPort = 0;
+    ASSERT_TRUE(accepted->GetPeerName(peer, peerPort));
+    ASSERT_TRUE(connected->GetSockName(local, localPort));
+    EXPECT_EQ(peer, "127.0.0.1");
+    EXPECT_EQ(peerPort, localPort);
+}
+
+TEST_F(SocketEngineTest, ReceiveInterestIsOneShotUntilRearmed) {
+    ConnectPair();
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_SEND, accepted) > 0; }));
+    connected->Send("a", 1);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 1; }));
+    // Not reading: more data raises no further event.
+    connected->Send("b", 1);
+    PumpFor(300);
+    EXPECT_EQ(server.Count(EV_RECEIVE, accepted), 1);
+    // Asking again is served by the next tick.
+    accepted->SetReadWanted(true);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 2; }));
+    char buffer[8];
+    EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 2);
+    // A receive that found data re-arms the interest by itself.
+    connected->Send("c", 1);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 3; }));
+    // Without sending, a send event comes only when asked for.
+    server.Clear();
+    PumpFor(200);
+    EXPECT_EQ(server.Count(EV_SEND, accepted), 0);
+    accepted->SetWriteWanted(true);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_SEND, accepted) == 1; }));
+    PumpFor(200);
+    EXPECT_EQ(server.Count(EV_SEND, accepted), 1);
+}
+
+TEST_F(SocketEngineTest, SendThatWouldBlockReturnsZeroAndSendEventFollowsTheDrain) {
+    ConnectPair();
+    std::vector<char> chunk(65536, 'x');
+    int sent = 0;
+    size_t total = 0;
+    while ((sent = connected->Send(chunk.data(), static_cast<int>(chunk.size()))) > 0)
+        total += static_cast<size_t>(sent);
+    EXPECT_EQ(sent, 0);
+    EXPECT_GT(total, 0u);
+    PumpFor(150);
+    client.Clear();
+    PumpFor(250);
+    EXPECT_EQ(client.Count(EV_SEND, connected), 0) << "no send event while the peer is full";
+    size_t drained = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        int n;
+        while ((n = accepted->Receive(chunk.data(), static_cast<int>(chunk.size()))) > 0)
+            drained += static_cast<size_t>(n);
+        return drained == total;
+    }));
+    ASSERT_TRUE(PumpUntil([&] { return client.Count(EV_SEND, connected) > 0; }));
+}
+
+TEST_F(SocketEngineTest, GracefulShutDownWaitsForThePeer) {
+    ConnectPair();
+    server.closeSocketsOnClose = false;
+    connected->ShutDown();
+    EXPECT_EQ(connected->State(), SS_CLOSING);
+    // The peer sees the end of the stream.
+    ASSERT_TRUE(PumpUntil([&] {
+        char buffer[16];
+        accepted->Receive(buffer, sizeof buffer);
+        return server.Count(EV_CLOSE, accepted) == 1;
+    }));
+    PumpFor(200);
+    EXPECT_EQ(connected->State(), SS_CLOSING);
+    EXPECT_EQ(client.Count(EV_CLOSE), 0);
+    accepted->Close();
+    ASSERT_TRUE(PumpUntil([&] { return client.Count(EV_CLOSE, connected) == 1; }));
+}
+
+TEST_F(SocketEngineTest, ShutDownOfAListeningSocketClosesAtOnce) {
+    ASSERT_TRUE(server.Create());
+    ListenOn(server.TertiarySocket());
+    server.closeSocketsOnClose = false;
+    server.TertiarySocket()->ShutDown();
+    loop.RunPending();
+    EXPECT_EQ(server.Count(EV_CLOSE, server.TertiarySocket()), 1);
+    EXPECT_FALSE(server.TertiarySocket()->IsOpen());
+}
+
+TEST_F(SocketEngineTest, ReceiveAndSendOnSocketsThatAreNotOpen) {
+    ASSERT_TRUE(client.Create());
+    char buffer[4];
+    CFtpSocket* socket = client.PrimarySocket();
+    EXPECT_EQ(socket->Receive(buffer, 4), -1) << "never created";
+    EXPECT_EQ(socket->Send("x", 1), -1);
+    ASSERT_TRUE(socket->Create(0));
+    EXPECT_EQ(socket->Receive(buffer, 4), 0) << "created, not open";
+    EXPECT_EQ(socket->Send("x", 1), -1);
+    EXPECT_FALSE(socket->IsOpen());
+    CFtpSocket target(&client);
+    EXPECT_EQ(socket->Accept(target), -1) << "accept on a socket that is not open";
+    EXPECT_FALSE(target.IsOpen());
+}
+
+TEST_F(SocketEngineTest, ConnectToAClosedPortRaisesConnectFailed) {
+    int port = 0;
+    int fd = ListenBlocking(port);
+    ::close(fd);
+    ASSERT_TRUE(client.Create());
+    ASSERT_TRUE(client.PrimarySocket()->Create(0));
+    ASSERT_TRUE(client.PrimarySocket()->Connect("127.0.0.1", port));
+    ASSERT_TRUE(PumpUntil([&] { return client.Count(EV_CONNECT_FAILED) == 1; }));
+    EXPECT_EQ(client.Count(EV_CONNECT), 0);
+    EXPECT_FALSE(client.PrimarySocket()->IsOpen());
+}
+
+TEST_F(SocketEngineTest, NoMoreThan512SocketsAndAcceptWaitsForAFreeRecord) {
+    engine.SetDynamicPorts(false);
+    ASSERT_TRUE(server.Create());
+    int port = ListenOn(server.TertiarySocket());
+    std::vector<std::unique_ptr<CFtpSocket>> fillers;
+    for (int i = 0; i < CSocketEngine::kMaxSockets - 1; ++i) {
+        fillers.push_back(std::make_unique<CFtpSocket>(&server));
+        ASSERT_TRUE(fillers.back()->Create(0)) << i;
+    }
+    EXPECT_EQ(engine.OpenSocketCount(), 512);
+    CFtpSocket extra(&server);
+    EXPECT_FALSE(extra.Create(0));
+    EXPECT_EQ(engine.OpenSocketCount(), 512);
+
+    int results = 0, accepts = 0;
+    server.react = [&](uint32_t code, CFtpSocket* s) {
+        if (code != EV_ACCEPT) return;
+        ++results;
+        if (s->Accept(*server.PrimarySocket()) == 1 && server.PrimarySocket()->IsOpen()) ++accepts;
+    };
+    int fd = ConnectBlocking(port);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(PumpUntil([&] { return results >= 1; }));
+    EXPECT_EQ(accepts, 0);
+    EXPECT_EQ(engine.OpenSocketCount(), 512);
+    // Retried once per tick, not in a tight loop.
+    PumpFor(300);
+    EXPECT_LE(results, 8);
+    fillers.pop_back();
+    ASSERT_TRUE(PumpUntil([&] { return accepts == 1; }));
+    ::close(fd);
+}
+
+TEST_F(SocketEngineTest, DynamicPortsStayInRangeAndSkipPortsOfTheEngine) {
+    ASSERT_TRUE(client.Create());
+    CFtpSocket a(&client), b(&client);
+    ASSERT_TRUE(a.Create(0));
+    ASSERT_TRUE(b.Create(0));
+    std::string address;
+    int pa = 0, pb = 0;
+    a.GetSockName(address, pa);
+    b.GetSockName(address, pb);
+    EXPECT_NE(pa, pb);
+    for (int p : {pa, pb}) {
+        EXPECT_GE(p, 1500);
+        EXPECT_LE(p, 1999);
+    }
+
+    int low = FindFreePortRun(4);
+    ASSERT_GT(low, 0);
+    engine.SetPortRange(low, low + 4);
+    int draws = 0;
+    engine.SetPortRandom([&] { return ++draws, 0u; });  // always starts at offset 1
+    CFtpSocket c(&client), d(&client);
+    ASSERT_TRUE(c.Create(0));
+    ASSERT_TRUE(d.Create(0));
+    int pc = 0, pd = 0;
+    c.GetSockName(address, pc);
+    d.GetSockName(address, pd);
+    EXPECT_EQ(pc, low + 1);
+    EXPECT_EQ(pd, low + 2) << "the port map steers past the engine's own port";
+    EXPECT_EQ(draws, 2);
+    c.Close();
+    CFtpSocket e(&client);
+    ASSERT_TRUE(e.Create(0));
+    int pe = 0;
+    e.GetSockName(address, pe);
+    EXPECT_EQ(pe, low + 1) << "a closed socket gives its port back";
+}
+
+TEST_F(SocketEngineTest, DynamicBindRedrawsPastPortsOfOtherProgramsAndGivesUpAfterEight) {
+    int low = FindFreePortRun(4);
+    ASSERT_GT(low, 0);
+    engine.SetPortRange(low, low + 4);
+    int held = low + 1;
+    int other = ListenBlocking(held);
+    ASSERT_GE(other, 0);
+
+    // Draws 0 and 0 land on the held port, draw 1 on the next one.
+    std::vector<uint32_t> sequence{0, 0, 1};
+    size_t next = 0;
+    engine.SetPortRandom([&] { return sequence[std::min(next++, sequence.size() - 1)]; });
+    ASSERT_TRUE(client.Create());
+    CFtpSocket a(&client);
+    ASSERT_TRUE(a.Create(0));
+    std::string address;
+    int port = 0;
+    a.GetSockName(address, port);
+    EXPECT_EQ(port, low + 2);
+    EXPECT_EQ(next, 3u);
+
+    next = 0;
+    sequence = {0};
+    CFtpSocket b(&client);
+    EXPECT_FALSE(b.Create(0));
+    EXPECT_EQ(next, static_cast<size_t>(CSocketEngine::kPortAttempts));
+    EXPECT_EQ(engine.OpenSocketCount(), 1);
+    ::close(other);
+}
+
+TEST_F(SocketEngineTest, UnparsableBindAddressFails) {
+    ASSERT_TRUE(client.Create());
+    EXPECT_FALSE(client.PrimarySocket()->Create(0, SOCK_STREAM, "not-an-address"));
+    EXPECT_EQ(engine.OpenSocketCount(), 0);
+}
+
+TEST_F(SocketEngineTest, StopEngineReturnsEveryRecord) {
+    ConnectPair();
+    EXPECT_EQ(engine.OpenSocketCount(), 3);
+    engine.StopEngine();
+    EXPECT_FALSE(accepted->IsOpen());
+    EXPECT_EQ(accepted->Receive(nullptr, 0), -1);
+    ASSERT_TRUE(engine.StartEngine());
+    EXPECT_EQ(engine.OpenSocketCount(), 0);
+}
