@@ -58,6 +58,7 @@ void CSecureSocket::ClearTlsState() {
 }
 
 bool CSecureSocket::IsSecure() {
+    SocketLock lock(Engine().Mutex());
     return tlsRole_ != TLS_NONE && created_ && record_->state == SS_LISTENING;
 }
 

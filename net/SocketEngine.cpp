@@ -84,6 +84,17 @@ void CSocketEngine::StopEngine() {
 void CSocketEngine::WakeEngine() {
     SocketLock lock(mutex_);
     if (!started_) return;
+    // Interest armed by progress is already in the monitor's wait set; only interest that
+    // waits for the tick needs a pass. An idle server's tick therefore wakes nothing.
+    bool tickWork = false;
+    for (const SocketState* r : activeList_) {
+        if ((r->readWanted && !r->readPrompt) || (r->writeWanted && !r->writePrompt) ||
+            (r->acceptWanted && !r->acceptPrompt)) {
+            tickWork = true;
+            break;
+        }
+    }
+    if (!tickWork) return;
     tickPending_ = true;
     if (!wakePending_) {
         wakePending_ = true;
@@ -150,16 +161,21 @@ short InterestOf(const SocketState* r, bool full) {
 void CSocketEngine::MonitorThread() {
     std::unique_lock<std::recursive_mutex> lock(mutex_);
     std::vector<pollfd> waitSet;
+    std::vector<SocketState*> waitRecords;
     while (!stop_) {
         waitSet.clear();
+        waitRecords.clear();
         waitSet.push_back(pollfd{wakeFd_, POLLIN, 0});
+        waitRecords.push_back(nullptr);
         for (SocketState* r : activeList_) {
             short events = InterestOf(r, false);
-            if (events) waitSet.push_back(pollfd{r->handle, events, 0});
+            if (!events) continue;
+            waitSet.push_back(pollfd{r->handle, events, 0});
+            waitRecords.push_back(r);
         }
         sleeping_ = true;
         lock.unlock();
-        ::poll(waitSet.data(), waitSet.size(), -1);
+        int ready = ::poll(waitSet.data(), waitSet.size(), -1);
         lock.lock();
         sleeping_ = false;
         if (waitSet[0].revents) {
@@ -169,9 +185,16 @@ void CSocketEngine::MonitorThread() {
             wakePending_ = false;
         }
         if (stop_) break;
-        bool full = tickPending_;
-        tickPending_ = false;
-        Pass(full);
+        if (tickPending_) {
+            tickPending_ = false;
+            Pass(true);
+        } else if (waitSet[0].revents) {
+            // Interest was armed after the wait began: poll what is armed now.
+            Pass(false);
+        } else if (ready > 0) {
+            // The wait polled exactly the interest armed by progress: use its answer.
+            Dispatch(waitSet, waitRecords);
+        }
     }
 }
 
@@ -186,15 +209,21 @@ void CSocketEngine::Pass(bool full) {
     }
     if (pollFds_.empty()) return;
     if (::poll(pollFds_.data(), pollFds_.size(), 0) <= 0) return;
+    Dispatch(pollFds_, pollRecords_);
+}
 
+void CSocketEngine::Dispatch(const std::vector<pollfd>& fds,
+                             const std::vector<SocketState*>& records) {
     constexpr short kReadable = POLLIN | POLLERR | POLLHUP;
     constexpr short kWritable = POLLOUT | POLLERR | POLLHUP;
-    for (size_t k = pollFds_.size(); k-- > 0;) {
-        short revents = pollFds_[k].revents;
-        SocketState* r = pollRecords_[k];
+    // From the last record to the first, as the active list is walked.
+    for (size_t k = fds.size(); k-- > 0;) {
+        short revents = fds[k].revents;
+        SocketState* r = records[k];
+        if (!revents || !r) continue;
         CSocketEx* socket = r->owner;
-        // Skip records that a handler gave back (or that were reused) during this walk.
-        if (!revents || !socket || r->handle != pollFds_[k].fd) continue;
+        // Skip records that a handler gave back (or that were reused) meanwhile.
+        if (!socket || r->handle != fds[k].fd) continue;
         switch (r->state) {
             case SS_CONNECTED:
                 if (r->readWanted && (revents & kReadable)) socket->DispatchReceive(0);

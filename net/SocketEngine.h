@@ -120,7 +120,10 @@ public:
 private:
     CSocketEngine() = default;
     void MonitorThread();
+    // A zero-time-out poll over the armed sockets (full: also those waiting for the tick),
+    // then dispatch.
     void Pass(bool full);
+    void Dispatch(const std::vector<pollfd>& fds, const std::vector<SocketState*>& records);
     bool PortTaken(int port) const;
     void SetPortBit(int port, bool taken);
 

@@ -31,6 +31,7 @@ void CSslSocket::Detach() {
 }
 
 bool CSslSocket::IsSecure() {
+    SocketLock lock(Engine().Mutex());
     if (tlsRole_ == TLS_NONE || !created_) return false;
     return ssl_ != nullptr || record_->state == SS_LISTENING;
 }
