@@ -34,8 +34,12 @@ constexpr int kStep = 32768;  // what a file transfer moves per send event
 class BenchConnection : public CFtpConnection {
 public:
     using CFtpConnection::CFtpConnection;
-    CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override { return new CFtpSocket(owner); }
-    CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override { return new CFtpSocket(owner); }
+    CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override {
+        return new CFtpSocket(owner);
+    }
+    CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override {
+        return new CFtpSocket(owner);
+    }
 
     void OnAccept(CFtpSocket* listener) override {
         CFtpConnection::OnAccept(listener);
@@ -76,7 +80,9 @@ public:
     int accepted = 0, connected = 0;
 };
 
-double Seconds() { return static_cast<double>(platform::MonotonicMs()) / 1000.0; }
+double Seconds() {
+    return static_cast<double>(platform::MonotonicMs()) / 1000.0;
+}
 
 double CpuSeconds() {
     rusage usage{};
@@ -152,7 +158,8 @@ double BlockingThroughput(uint64_t bytes) {
     std::vector<char> buffer(65536);
     uint64_t received = 0;
     ssize_t n;
-    while ((n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0) received += static_cast<uint64_t>(n);
+    while ((n = ::recv(fd, buffer.data(), buffer.size(), 0)) > 0)
+        received += static_cast<uint64_t>(n);
     double elapsed = Seconds() - start;
     writer.join();
     ::close(fd);
@@ -192,10 +199,14 @@ int main(int argc, char** argv) {
     int sndbuf = 0, idleConnections = 50, idleSeconds = 10;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
-        if (option == "--bytes") bytes = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (option == "--sndbuf") sndbuf = std::atoi(argv[i + 1]);
-        else if (option == "--idle-connections") idleConnections = std::atoi(argv[i + 1]);
-        else if (option == "--idle-seconds") idleSeconds = std::atoi(argv[i + 1]);
+        if (option == "--bytes")
+            bytes = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (option == "--sndbuf")
+            sndbuf = std::atoi(argv[i + 1]);
+        else if (option == "--idle-connections")
+            idleConnections = std::atoi(argv[i + 1]);
+        else if (option == "--idle-seconds")
+            idleSeconds = std::atoi(argv[i + 1]);
     }
     CThrottleRuntime runtime;
     if (!runtime.Init()) return 1;

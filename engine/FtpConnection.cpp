@@ -2,7 +2,9 @@
 
 #include <new>
 
-CFtpConnection::~CFtpConnection() { CFtpConnection::DeleteSockets(); }
+CFtpConnection::~CFtpConnection() {
+    CFtpConnection::DeleteSockets();
+}
 
 bool CFtpConnection::Create() {
     CFtpListener::Create();
@@ -24,7 +26,9 @@ void CFtpConnection::OnClose(CFtpSocket* socket) {
     if (socket) socket->Close();
 }
 
-void CFtpConnection::OnTick() { Stamp(); }
+void CFtpConnection::OnTick() {
+    Stamp();
+}
 
 void CFtpConnection::CloseSockets() {
     for (CFtpSocket* socket : {primarySocket_, secondarySocket_, tertiarySocket_})

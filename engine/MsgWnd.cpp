@@ -15,16 +15,37 @@ void CMsgWnd::Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) 
 // The TLS events are routed too: a session must learn that its handshake failed.
 bool CMsgWnd::Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket) {
     switch (code) {
-        case EV_CONNECT_FAILED: connection->OnConnect(socket, false); return true;
-        case EV_ACCEPT: connection->OnAccept(socket); return true;
-        case EV_CONNECT: connection->OnConnect(socket, true); return true;
-        case EV_SEND: connection->OnSend(socket); return true;
-        case EV_RECEIVE: connection->OnReceive(socket); return true;
-        case EV_CLOSE: connection->OnClose(socket); return true;
-        case EV_TICK: connection->OnTick(); return true;
-        case EV_TLS_START: connection->OnTlsStart(socket); return true;
-        case EV_TLS_END: connection->OnTlsEnd(socket); return true;
-        case EV_TLS_FAILED: connection->OnTlsFailed(socket); return true;
-        default: return false;
+        case EV_CONNECT_FAILED:
+            connection->OnConnect(socket, false);
+            return true;
+        case EV_ACCEPT:
+            connection->OnAccept(socket);
+            return true;
+        case EV_CONNECT:
+            connection->OnConnect(socket, true);
+            return true;
+        case EV_SEND:
+            connection->OnSend(socket);
+            return true;
+        case EV_RECEIVE:
+            connection->OnReceive(socket);
+            return true;
+        case EV_CLOSE:
+            connection->OnClose(socket);
+            return true;
+        case EV_TICK:
+            connection->OnTick();
+            return true;
+        case EV_TLS_START:
+            connection->OnTlsStart(socket);
+            return true;
+        case EV_TLS_END:
+            connection->OnTlsEnd(socket);
+            return true;
+        case EV_TLS_FAILED:
+            connection->OnTlsFailed(socket);
+            return true;
+        default:
+            return false;
     }
 }

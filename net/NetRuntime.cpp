@@ -3,9 +3,15 @@
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
 
-bool CNetRuntime::Init() { return CSocketEngine::Instance().StartEngine(); }
-void CNetRuntime::Term() { CSocketEngine::Instance().StopEngine(); }
-void CNetRuntime::Tick(int) { CSocketEngine::Instance().WakeEngine(); }
+bool CNetRuntime::Init() {
+    return CSocketEngine::Instance().StartEngine();
+}
+void CNetRuntime::Term() {
+    CSocketEngine::Instance().StopEngine();
+}
+void CNetRuntime::Tick(int) {
+    CSocketEngine::Instance().WakeEngine();
+}
 
 bool CBudgetRuntime::Init() {
     if (!CNetRuntime::Init()) return false;
@@ -13,14 +19,18 @@ bool CBudgetRuntime::Init() {
     return true;
 }
 
-void CBudgetRuntime::Term() { CNetRuntime::Term(); }
+void CBudgetRuntime::Term() {
+    CNetRuntime::Term();
+}
 
 void CBudgetRuntime::Tick(int timerId) {
     CSocketEngine::Instance().BudgetTick();
     CNetRuntime::Tick(timerId);
 }
 
-bool CSslRuntime::Init() { return CBudgetRuntime::Init() && CTlsRuntime::Instance().Init(); }
+bool CSslRuntime::Init() {
+    return CBudgetRuntime::Init() && CTlsRuntime::Instance().Init();
+}
 
 void CSslRuntime::Term() {
     CTlsRuntime::Instance().FreeTlsRuntime();

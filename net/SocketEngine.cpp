@@ -1,8 +1,8 @@
 #include "net/SocketEngine.h"
 
+#include <arpa/inet.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -337,7 +337,9 @@ void CSocketEngine::ReturnRecord(SocketState* r) {
     freeList_.push_back(r);
 }
 
-bool CSocketEngine::PortTaken(int port) const { return portMap_[port >> 3] & (1u << (port & 7)); }
+bool CSocketEngine::PortTaken(int port) const {
+    return portMap_[port >> 3] & (1u << (port & 7));
+}
 
 void CSocketEngine::SetPortBit(int port, bool taken) {
     if (port < 0 || port > 65535) return;

@@ -274,7 +274,11 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
+            record_->state = SS_NONE;  // nothing started; the socket may try again
+            record_->noGraceful = false;
+            return false;
+        }
         sa.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
         ::freeaddrinfo(found);
     }
@@ -367,4 +371,6 @@ int CSocketEx::DoShutDown() {
     return result;
 }
 
-bool CSocketEx::DoCanClose() { return true; }
+bool CSocketEx::DoCanClose() {
+    return true;
+}

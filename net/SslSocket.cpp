@@ -36,7 +36,9 @@ bool CSslSocket::IsSecure() {
     return ssl_ != nullptr || record_->state == SS_LISTENING;
 }
 
-bool CSslSocket::InHandshake() const { return ssl_ && SSL_in_init(ssl_); }
+bool CSslSocket::InHandshake() const {
+    return ssl_ && SSL_in_init(ssl_);
+}
 
 bool CSslSocket::CloseNotifySent() const {
     return ssl_ && (SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN);
@@ -262,8 +264,10 @@ bool CSslSocket::CreateSsl(bool clientRole) {
 }
 
 void CSslSocket::FreeSsl() {
-    if (ssl_) SSL_free(ssl_);  // frees sslBio_ too
-    else if (sslBio_) BIO_free(sslBio_);
+    if (ssl_)
+        SSL_free(ssl_);  // frees sslBio_ too
+    else if (sslBio_)
+        BIO_free(sslBio_);
     if (networkBio_) BIO_free(networkBio_);
     ssl_ = nullptr;
     sslBio_ = networkBio_ = nullptr;
@@ -297,7 +301,7 @@ void CSslSocket::BeginTlsShutdown() {
     if (!Flush()) return;
     if (!(SSL_get_shutdown(ssl_) & SSL_SENT_SHUTDOWN)) return TlsFailed();
     if (created_ && record_->open) {
-        Engine().ArmRead(record_, true);   // the peer's close notification
+        Engine().ArmRead(record_, true);    // the peer's close notification
         Engine().ArmWrite(record_, false);  // the time limit
     }
 }
@@ -334,7 +338,8 @@ int CSslSocket::PullFromSocket() {
         }
         if (peeked <= 0) return 0;
     }
-    int received = CSecureSocket::DoReceive(space, static_cast<int>(std::min<ossl_ssize_t>(room, INT_MAX)), 0);
+    int received =
+        CSecureSocket::DoReceive(space, static_cast<int>(std::min<ossl_ssize_t>(room, INT_MAX)), 0);
     if (!ssl_) return -1;  // the close event freed the library's state
     if (received <= 0) return 0;
     BIO_nwrite(networkBio_, &space, received);
@@ -346,7 +351,8 @@ int CSslSocket::PushToSocket() {
     char* data = nullptr;
     ossl_ssize_t pending = BIO_nread0(networkBio_, &data);
     if (pending <= 0) return 0;
-    int sent = CSecureSocket::DoSend(data, static_cast<int>(std::min<ossl_ssize_t>(pending, INT_MAX)), 0);
+    int sent =
+        CSecureSocket::DoSend(data, static_cast<int>(std::min<ossl_ssize_t>(pending, INT_MAX)), 0);
     if (!ssl_) return -1;
     if (sent <= 0) return 0;
     BIO_nread(networkBio_, &data, sent);
@@ -474,7 +480,9 @@ bool CSslSocket::DoCanClose() {
 
 // ---- information ----
 
-int CSslSocket::CipherBitsHook() { return ssl_ ? SSL_get_cipher_bits(ssl_, nullptr) : 0; }
+int CSslSocket::CipherBitsHook() {
+    return ssl_ ? SSL_get_cipher_bits(ssl_, nullptr) : 0;
+}
 
 int CSslSocket::CipherAlgorithmBitsHook() {
     int algorithmBits = 0;

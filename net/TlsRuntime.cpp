@@ -1,5 +1,7 @@
 #include "net/TlsRuntime.h"
 
+#include "net/SocketEngine.h"
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
@@ -46,8 +48,8 @@ bool ApplyTlsPolicy(SSL_CTX* context) {
     // No resumption: nothing in the server keeps sessions, so tickets would only be noise.
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
     SSL_CTX_sess_set_cache_size(context, 0);
-    SSL_CTX_set_options(context, SSL_OP_NO_TICKET | SSL_OP_NO_COMPRESSION |
-                                     SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_options(context,
+                        SSL_OP_NO_TICKET | SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_num_tickets(context, 0);
     // Sends return after each record, and a retried write may come from another buffer.
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
@@ -64,7 +66,9 @@ bool CTlsRuntime::Init() {
                             nullptr) == 1;
 }
 
-int CTlsRuntime::PassThroughVerify(int preverifyOk, X509_STORE_CTX*) { return preverifyOk; }
+int CTlsRuntime::PassThroughVerify(int preverifyOk, X509_STORE_CTX*) {
+    return preverifyOk;
+}
 
 bool CTlsRuntime::Fail(const std::string& what) {
     lastError_ = what;
@@ -75,6 +79,8 @@ bool CTlsRuntime::Fail(const std::string& what) {
 
 bool CTlsRuntime::InitServerContext(const std::string& certFile, const std::string& keyFile,
                                     const std::string& passPhrase, int clientAuthentication) {
+    // Sockets make their TLS state from the contexts under the engine's lock.
+    SocketLock lock(CSocketEngine::Instance().Mutex());
     FreeServerContext();
     lastError_.clear();
     ERR_clear_error();
@@ -108,6 +114,8 @@ bool CTlsRuntime::InitServerContext(const std::string& certFile, const std::stri
 
 bool CTlsRuntime::InitClientContext(const std::string& caFile, const std::string& certFile,
                                     const std::string& keyFile, const std::string& passPhrase) {
+    // Sockets make their TLS state from the contexts under the engine's lock.
+    SocketLock lock(CSocketEngine::Instance().Mutex());
     FreeClientContext();
     lastError_.clear();
     ERR_clear_error();
@@ -142,11 +150,13 @@ bool CTlsRuntime::InitClientContext(const std::string& caFile, const std::string
 }
 
 void CTlsRuntime::FreeServerContext() {
+    SocketLock lock(CSocketEngine::Instance().Mutex());
     SSL_CTX_free(serverContext_);
     serverContext_ = nullptr;
 }
 
 void CTlsRuntime::FreeClientContext() {
+    SocketLock lock(CSocketEngine::Instance().Mutex());
     SSL_CTX_free(clientContext_);
     clientContext_ = nullptr;
 }

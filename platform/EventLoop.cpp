@@ -122,7 +122,9 @@ void EventLoop::Quit() {
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
-bool EventLoop::QuitRequested() const { return quit_.load(); }
+bool EventLoop::QuitRequested() const {
+    return quit_.load();
+}
 
 size_t EventLoop::PendingCount() const {
     std::lock_guard<std::mutex> guard(mutex_);

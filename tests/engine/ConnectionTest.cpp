@@ -12,7 +12,9 @@ namespace {
 class TwoFactoryConnection : public CFtpConnection {
 public:
     using CFtpConnection::CFtpConnection;
-    CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override { return new CFtpSocket(owner); }
+    CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override {
+        return new CFtpSocket(owner);
+    }
     CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override {
         ++secondaryMade;
         return new CFtpSocket(owner);
@@ -75,7 +77,7 @@ TEST_F(ConnectionTest, EveryEventMovesTheLastEventTimeAndTicksCarryNoSocket) {
     RecordingConnection connection(&window);
     ASSERT_TRUE(connection.Create());
     Clock::Freeze(1700000000);
-    uint32_t codes[] = {EV_CONNECT_FAILED, EV_ACCEPT, EV_CONNECT, EV_SEND, EV_RECEIVE,
+    uint32_t codes[] = {EV_CONNECT_FAILED, EV_ACCEPT, EV_CONNECT,   EV_SEND,    EV_RECEIVE,
                         EV_CLOSE,          EV_TICK,   EV_TLS_START, EV_TLS_END, EV_TLS_FAILED};
     platform::Time32 t = 1700000000;
     for (uint32_t code : codes) {

@@ -53,14 +53,14 @@ protected:
         EXPECT_GE(port, 1500);
         EXPECT_LT(port, 2000);
         server.react = [this](uint32_t code, CFtpSocket* s) {
-            if (code == EV_ACCEPT && s == server.TertiarySocket())
+            if (code == EV_ACCEPT && s == server.TertiarySocket()) {
                 EXPECT_EQ(s->Accept(*server.PrimarySocket()), 1);
+            }
         };
         ASSERT_TRUE(client.PrimarySocket()->Create(0));
         ASSERT_TRUE(client.PrimarySocket()->Connect("127.0.0.1", port));
-        ASSERT_TRUE(PumpUntil([&] {
-            return client.Count(EV_CONNECT) == 1 && server.PrimarySocket()->IsOpen();
-        }));
+        ASSERT_TRUE(PumpUntil(
+            [&] { return client.Count(EV_CONNECT) == 1 && server.PrimarySocket()->IsOpen(); }));
         server.react = nullptr;
         accepted = server.PrimarySocket();
         connected = client.PrimarySocket();

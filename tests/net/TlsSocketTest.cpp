@@ -104,8 +104,6 @@ private:
     int fd_ = -1;
 };
 
-int AcceptAll(int preverifyOk, X509_STORE_CTX*) { return preverifyOk; }
-
 }  // namespace
 
 class TlsSocketTest : public EngineTest {
@@ -266,9 +264,8 @@ TEST_F(TlsSocketTest, CleanTlsEndLeavesBothSidesInPlainText) {
         if (code == EV_RECEIVE && socket == &c) c.Receive(buffer, sizeof buffer);
     };
     ASSERT_TRUE(s.SetTlsRole(TLS_NONE));
-    ASSERT_TRUE(PumpUntil([&] {
-        return server.Count(EV_TLS_END, &s) == 1 && client.Count(EV_TLS_END, &c) == 1;
-    }));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return server.Count(EV_TLS_END, &s) == 1 && client.Count(EV_TLS_END, &c) == 1; }));
     client.react = nullptr;
     EXPECT_FALSE(s.IsSecure());
     EXPECT_FALSE(c.IsSecure());

@@ -25,8 +25,12 @@ class RecordingConnection : public CFtpConnection {
 public:
     explicit RecordingConnection(CFtpEventSink* sink) : CFtpConnection(sink) {}
 
-    CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override { return new CFtpSocket(owner); }
-    CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override { return new CFtpSocket(owner); }
+    CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override {
+        return new CFtpSocket(owner);
+    }
+    CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override {
+        return new CFtpSocket(owner);
+    }
     void ReportError(const std::string& text) override { errors.push_back(text); }
 
     void OnConnect(CFtpSocket* s, bool ok) override {
@@ -34,17 +38,40 @@ public:
         Seen(ok ? EV_CONNECT : EV_CONNECT_FAILED, s);
     }
     void OnClose(CFtpSocket* s) override {
-        if (closeSocketsOnClose) CFtpConnection::OnClose(s);
-        else CFtpListener::OnClose(s);
+        if (closeSocketsOnClose)
+            CFtpConnection::OnClose(s);
+        else
+            CFtpListener::OnClose(s);
         Seen(EV_CLOSE, s);
     }
-    void OnSend(CFtpSocket* s) override { CFtpConnection::OnSend(s); Seen(EV_SEND, s); }
-    void OnReceive(CFtpSocket* s) override { CFtpConnection::OnReceive(s); Seen(EV_RECEIVE, s); }
-    void OnAccept(CFtpSocket* s) override { CFtpConnection::OnAccept(s); Seen(EV_ACCEPT, s); }
-    void OnTick() override { CFtpConnection::OnTick(); Seen(EV_TICK, nullptr); }
-    void OnTlsStart(CFtpSocket* s) override { CFtpConnection::OnTlsStart(s); Seen(EV_TLS_START, s); }
-    void OnTlsEnd(CFtpSocket* s) override { CFtpConnection::OnTlsEnd(s); Seen(EV_TLS_END, s); }
-    void OnTlsFailed(CFtpSocket* s) override { CFtpConnection::OnTlsFailed(s); Seen(EV_TLS_FAILED, s); }
+    void OnSend(CFtpSocket* s) override {
+        CFtpConnection::OnSend(s);
+        Seen(EV_SEND, s);
+    }
+    void OnReceive(CFtpSocket* s) override {
+        CFtpConnection::OnReceive(s);
+        Seen(EV_RECEIVE, s);
+    }
+    void OnAccept(CFtpSocket* s) override {
+        CFtpConnection::OnAccept(s);
+        Seen(EV_ACCEPT, s);
+    }
+    void OnTick() override {
+        CFtpConnection::OnTick();
+        Seen(EV_TICK, nullptr);
+    }
+    void OnTlsStart(CFtpSocket* s) override {
+        CFtpConnection::OnTlsStart(s);
+        Seen(EV_TLS_START, s);
+    }
+    void OnTlsEnd(CFtpSocket* s) override {
+        CFtpConnection::OnTlsEnd(s);
+        Seen(EV_TLS_END, s);
+    }
+    void OnTlsFailed(CFtpSocket* s) override {
+        CFtpConnection::OnTlsFailed(s);
+        Seen(EV_TLS_FAILED, s);
+    }
 
     int Count(uint32_t code, CFtpSocket* socket = nullptr) const;
     void Clear() { events.clear(); }

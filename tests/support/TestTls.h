@@ -18,7 +18,6 @@ std::string MakeTempDir(const std::string& prefix);
 // A self-signed EC certificate for commonName, files named <dir>/<name>.crt/.key/.pem.
 // With passPhrase non-empty the key is encrypted with it.
 TestCertificate MakeCertificate(const std::string& dir, const std::string& name,
-                                const std::string& commonName,
-                                const std::string& passPhrase = "");
+                                const std::string& commonName, const std::string& passPhrase = "");
 
 }  // namespace testsupport
