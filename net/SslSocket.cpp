@@ -373,6 +373,24 @@ bool CSslSocket::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* le
     return secure && secure->StartTls(tlsRole_);
 }
 
+// After a library call that moved nothing: 1 try again, 0 stop for now, -1 TLS failed.
+int CSslSocket::Unblock(int result) {
+    int error = SSL_get_error(ssl_, result);
+    if (error == SSL_ERROR_SSL || error == SSL_ERROR_SYSCALL) {
+        Flush();  // the alert that tells the peer why
+        TlsFailed();
+        return -1;
+    }
+    if (error == SSL_ERROR_WANT_READ) {
+        int pulled = PullFromSocket();
+        if (pulled != 0) return pulled > 0 ? 1 : 0;
+        error = SSL_ERROR_WANT_WRITE;  // nothing came in: perhaps something must go out
+    }
+    if (error == SSL_ERROR_WANT_WRITE) return PushToSocket() > 0 ? 1 : 0;
+    if (error == SSL_ERROR_ZERO_RETURN) BeginTlsShutdown();
+    return 0;
+}
+
 int CSslSocket::DoReceive(void* buffer, int length, int flags) {
     if (!IsSecure() || !ssl_) return CSecureSocket::DoReceive(buffer, length, flags);
     if (CloseNotifySent()) return 0;
@@ -386,24 +404,9 @@ int CSslSocket::DoReceive(void* buffer, int length, int flags) {
             total += result;
             continue;
         }
-        int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_SSL || error == SSL_ERROR_SYSCALL) {
-            Flush();
-            TlsFailed();
-            return -1;
-        }
-        if (error == SSL_ERROR_WANT_READ) {
-            int pulled = PullFromSocket();
-            if (pulled < 0) break;
-            if (pulled > 0) continue;
-            error = SSL_ERROR_WANT_WRITE;
-        }
-        if (error == SSL_ERROR_WANT_WRITE) {
-            if (PushToSocket() > 0) continue;
-            break;
-        }
-        if (error == SSL_ERROR_ZERO_RETURN) BeginTlsShutdown();
-        break;
+        int next = Unblock(result);
+        if (next < 0) return -1;
+        if (next == 0) break;
     }
     // Reading can make the library answer (key updates); and if the caller stopped early, the
     // rest waits inside the library where poll() cannot see it.
@@ -425,23 +428,9 @@ int CSslSocket::DoSend(const void* buffer, int length, int flags) {
             if (!Flush()) return total;
             continue;
         }
-        int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_SSL || error == SSL_ERROR_SYSCALL) {
-            TlsFailed();
-            return -1;
-        }
-        if (error == SSL_ERROR_WANT_READ) {
-            int pulled = PullFromSocket();
-            if (pulled < 0) break;
-            if (pulled > 0) continue;
-            error = SSL_ERROR_WANT_WRITE;
-        }
-        if (error == SSL_ERROR_WANT_WRITE) {
-            if (PushToSocket() > 0) continue;
-            break;
-        }
-        if (error == SSL_ERROR_ZERO_RETURN) BeginTlsShutdown();
-        break;
+        int next = Unblock(result);
+        if (next < 0) return -1;
+        if (next == 0) break;
     }
     return total;
 }

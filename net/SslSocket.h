@@ -69,6 +69,7 @@ private:
     // Pushes whatever the library has queued for the peer; false when the socket went away.
     bool Flush();
     void AfterHandshakeStep();
+    int Unblock(int result);
 
     SSL* ssl_ = nullptr;
     BIO* sslBio_ = nullptr;

@@ -40,6 +40,22 @@ EVP_PKEY* ReadPrivateKey(const std::string& file, const std::string& passPhrase)
     BIO_free(bio);
     return key;
 }
+
+// Loads the certificate chain and its key (from the certificate file when keyFile is empty);
+// returns what went wrong, or nothing.
+std::string UseCertificateAndKey(SSL_CTX* context, const std::string& certFile,
+                                 const std::string& keyFile, const std::string& passPhrase) {
+    if (SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1)
+        return "cannot load the certificate " + certFile;
+    const std::string& keyPath = keyFile.empty() ? certFile : keyFile;
+    EVP_PKEY* key = ReadPrivateKey(keyPath, passPhrase);
+    if (!key) return "cannot read the private key " + keyPath;
+    bool keyOk = SSL_CTX_use_PrivateKey(context, key) > 0;
+    EVP_PKEY_free(key);  // the context holds its own reference
+    if (!keyOk || SSL_CTX_check_private_key(context) != 1)
+        return "the private key does not match the certificate";
+    return {};
+}
 }  // namespace
 
 bool ApplyTlsPolicy(SSL_CTX* context) {
@@ -94,15 +110,8 @@ bool CTlsRuntime::InitServerContext(const std::string& certFile, const std::stri
     if (SSL_CTX_load_verify_locations(context, certFile.c_str(), nullptr) != 1 ||
         SSL_CTX_set_default_verify_paths(context) != 1)
         return failed("cannot load trusted certificates from " + certFile);
-    if (SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1)
-        return failed("cannot load the certificate " + certFile);
-    const std::string& keyPath = keyFile.empty() ? certFile : keyFile;
-    EVP_PKEY* key = ReadPrivateKey(keyPath, passPhrase);
-    if (!key) return failed("cannot read the private key " + keyPath);
-    bool keyOk = SSL_CTX_use_PrivateKey(context, key) > 0;
-    EVP_PKEY_free(key);  // the context holds its own reference
-    if (!keyOk || SSL_CTX_check_private_key(context) != 1)
-        return failed("the private key does not match the certificate");
+    std::string problem = UseCertificateAndKey(context, certFile, keyFile, passPhrase);
+    if (!problem.empty()) return failed(problem);
     int mode = SSL_VERIFY_NONE;
     if (clientAuthentication == 1) mode = SSL_VERIFY_PEER;
     if (clientAuthentication == 2) mode = SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
@@ -133,15 +142,8 @@ bool CTlsRuntime::InitClientContext(const std::string& caFile, const std::string
         return failed("cannot load the system's trusted certificates");
     }
     if (!certFile.empty()) {
-        if (SSL_CTX_use_certificate_chain_file(context, certFile.c_str()) != 1)
-            return failed("cannot load the certificate " + certFile);
-        const std::string& keyPath = keyFile.empty() ? certFile : keyFile;
-        EVP_PKEY* key = ReadPrivateKey(keyPath, passPhrase);
-        if (!key) return failed("cannot read the private key " + keyPath);
-        bool keyOk = SSL_CTX_use_PrivateKey(context, key) > 0;
-        EVP_PKEY_free(key);
-        if (!keyOk || SSL_CTX_check_private_key(context) != 1)
-            return failed("the private key does not match the certificate");
+        std::string problem = UseCertificateAndKey(context, certFile, keyFile, passPhrase);
+        if (!problem.empty()) return failed(problem);
     }
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, clientVerify_ ? clientVerify_ : PassThroughVerify);
     SSL_CTX_set_verify_depth(context, 9);
