@@ -2,13 +2,16 @@
 
 CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
     loop_.SetHandler([](const platform::PostedEvent& event) {
-        Route(event.code, static_cast<CFtpListener*>(event.first),
-              static_cast<CFtpSocket*>(event.second));
+        auto* socket = static_cast<CFtpSocket*>(event.second);
+        // A pooled socket object may have been bound to a new connection since this event
+        // was raised; the event belongs to the old one and must not reach the new.
+        if (socket && socket->Generation() != event.tag) return;
+        Route(event.code, static_cast<CFtpListener*>(event.first), socket);
     });
 }
 
 void CMsgWnd::Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) {
-    loop_.Post(code, connection, socket);
+    loop_.Post(code, connection, socket, socket ? socket->Generation() : 0);
 }
 
 // Connections outlive every event posted for them, so the pointer is used as it comes.

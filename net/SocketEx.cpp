@@ -34,6 +34,7 @@ bool CSocketEx::Create(int port, int type, const char* address, int family) {
     ResetMembers();
     SocketState* r = Engine().AttachRecord(this);
     if (!r) return false;
+    generation_.fetch_add(1, std::memory_order_relaxed);
     record_ = r;
     created_ = true;
     r->handle = ::socket(family, type | SOCK_CLOEXEC, 0);
@@ -299,6 +300,7 @@ bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* len
     target.ResetMembers();
     SocketState* r = Engine().AttachRecord(&target);
     if (!r) return false;
+    target.generation_.fetch_add(1, std::memory_order_relaxed);
     target.record_ = r;
     target.created_ = true;
     sockaddr_in sa{};

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -48,6 +49,10 @@ public:
     virtual void DispatchReceive(int error);
     virtual void DispatchClose(int error);
 
+    // Changes each time the object is bound to a new socket (created or accepted into), so an
+    // event raised for an earlier use of a pooled object can be told apart.
+    uint32_t Generation() const { return generation_.load(std::memory_order_relaxed); }
+
     uint64_t BytesSent();
     uint64_t BytesReceived();
     int State();  // SS_NONE when not created
@@ -81,6 +86,7 @@ protected:
     uint64_t bytesSent_ = 0;
     uint64_t bytesReceived_ = 0;
     int sendBufferSize_ = kDefaultSendBufferSize;
+    std::atomic<uint32_t> generation_{0};
 
     friend class CSocketEngine;
 };

@@ -28,12 +28,12 @@ EventLoop::~EventLoop() {
     if (epollFd_ >= 0) ::close(epollFd_);
 }
 
-void EventLoop::Post(uint32_t code, void* first, void* second) {
+void EventLoop::Post(uint32_t code, void* first, void* second, uint32_t tag) {
     bool wasEmpty;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         wasEmpty = queue_.empty();
-        queue_.push_back(PostedEvent{code, first, second});
+        queue_.push_back(PostedEvent{code, first, second, tag});
     }
     // One signal per batch is enough: RunPending takes the whole queue.
     if (wasEmpty) {

@@ -17,6 +17,7 @@ struct PostedEvent {
     uint32_t code;
     void* first;
     void* second;
+    uint32_t tag;  // the poster's own check value, handed back unchanged
 };
 
 class EventLoop {
@@ -33,7 +34,7 @@ public:
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
 
     // Any thread. Appends under a short lock and signals the loop; never waits for the loop.
-    void Post(uint32_t code, void* first, void* second);
+    void Post(uint32_t code, void* first, void* second, uint32_t tag = 0);
 
     // Loop thread. A periodic timer; returns its id (> 0), or 0 on failure.
     int AddTimer(unsigned periodMs, TimerCallback callback);

@@ -101,3 +101,21 @@ TEST_F(ConnectionTest, BaseListenerStampsEveryHandler) {
     listener.OnTick();
     EXPECT_EQ(listener.LastEventTime(), 1700000105u);
 }
+
+TEST_F(ConnectionTest, EventsOfAnEarlierUseOfAPooledSocketAreDropped) {
+    RecordingConnection connection(&window);
+    ASSERT_TRUE(connection.Create());
+    CFtpSocket* socket = connection.SecondarySocket();
+    ASSERT_TRUE(socket->Create(0));
+    window.Post(EV_CLOSE, &connection, socket);
+    window.Post(EV_RECEIVE, &connection, socket);
+    // The object is closed and bound to a new socket before the events are handled.
+    socket->Close();
+    ASSERT_TRUE(socket->Create(0));
+    window.Post(EV_SEND, &connection, socket);
+    loop.RunPending();
+    ASSERT_EQ(connection.events.size(), 1u);
+    EXPECT_EQ(connection.events[0].code, EV_SEND);
+    EXPECT_EQ(socket->State(), SS_NONE) << "still created, not closed by the stale event";
+    EXPECT_EQ(engine.OpenSocketCount(), 1);
+}
