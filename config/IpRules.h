@@ -1,0 +1,56 @@
+#pragma once
+// Admission of clients by IPv4 address: a default policy and a table of exceptions, each an
+// address with a mask (masks need not be contiguous).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/SettingsMap.h"
+
+class CAppSettings;
+
+// Dotted quad to a 32-bit value (first number in the top byte); each number is cut to its low
+// 8 bits. Only digits and dots, exactly three dots, no empty part.
+bool ParseAddress(const std::string& text, uint32_t& value);
+// The looser test of the rule dialog: not empty, digits and dots, exactly three dots.
+bool IsAddressText(const std::string& text);
+
+struct IpRule {
+    uint32_t address;
+    uint32_t mask;
+};
+
+class CIpRuleTable {
+public:
+    // The engine's table, used for every client, data connection and remote console.
+    static CIpRuleTable& Engine();
+
+    void Clear() { rules_.clear(); }
+    // Appends a rule if both texts parse.
+    bool Append(const std::string& address, const std::string& mask);
+    void SetPolicy(bool accept) { accept_ = accept; }
+    bool Policy() const { return accept_; }
+    const std::vector<IpRule>& Rules() const { return rules_; }
+
+    // A matching rule turns the policy round; an unparsable address is refused.
+    bool Check(const std::string& address) const;
+
+private:
+    std::vector<IpRule> rules_;
+    bool accept_ = true;
+};
+
+bool CheckAddress(const std::string& address);
+
+// The names of rule index's values in the "NetRules" key.
+std::string RuleAddressName(int index);
+std::string RuleMaskName(int index);
+
+// The stored rules: "0.0.0.0" placeholders for every index below "NetRuleCount", replaced by
+// what the "NetRules" key holds. False when the key could not be read.
+bool ReadIpRules(const CAppSettings& settings, CSettingsMap& rules);
+// Rebuilds the engine's table and policy from the settings.
+void LoadIpRules(const CAppSettings& settings);
+// Replaces the stored rules by the given ones and sets "NetRuleCount".
+bool SaveIpRules(CAppSettings& settings, const CSettingsMap& rules, int count);

@@ -1,0 +1,117 @@
+#include "config/UserAccounts.h"
+
+#include "config/AppSettings.h"
+#include "platform/AtomicFile.h"
+#include "platform/Text.h"
+
+namespace {
+constexpr size_t kNameOffset = 0, kNameField = 33;
+constexpr size_t kPasswordOffset = 66, kPasswordField = 9;
+constexpr size_t kRightsOffset = 84;
+constexpr size_t kHeaderSize = 8;
+
+void PutText(uint8_t* at, size_t fieldUnits, const std::string& text, size_t maxUnits) {
+    std::u16string units = platform::Utf8ToUtf16(CutToUnits(text, maxUnits));
+    for (size_t i = 0; i < fieldUnits; ++i) {
+        char16_t u = i < units.size() ? units[i] : 0;
+        at[2 * i] = static_cast<uint8_t>(u & 0xFF);
+        at[2 * i + 1] = static_cast<uint8_t>(u >> 8);
+    }
+}
+
+std::string GetText(const uint8_t* at, size_t fieldUnits) {
+    std::u16string units;
+    for (size_t i = 0; i < fieldUnits; ++i) {
+        char16_t u = static_cast<char16_t>(at[2 * i] | (at[2 * i + 1] << 8));
+        if (u == 0) break;
+        units.push_back(u);
+    }
+    return platform::Utf16ToUtf8(units);
+}
+
+void PutU32(uint8_t* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint32_t GetU32(const uint8_t* at) {
+    return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+}  // namespace
+
+std::string CutToUnits(const std::string& text, size_t units) {
+    std::u16string wide = platform::Utf8ToUtf16(text);
+    if (wide.size() <= units) return text;
+    size_t keep = units;
+    if (keep > 0 && wide[keep - 1] >= 0xD800 && wide[keep - 1] <= 0xDBFF) --keep;
+    return platform::Utf16ToUtf8(wide.substr(0, keep));
+}
+
+AccountRecord EncodeAccount(const UserAccount& account) {
+    AccountRecord record{};
+    PutText(record.data() + kNameOffset, kNameField, account.name, kAccountNameUnits);
+    PutText(record.data() + kPasswordOffset, kPasswordField, account.password,
+            kAccountPasswordUnits);
+    PutU32(record.data() + kRightsOffset, account.rights);
+    return record;
+}
+
+UserAccount DecodeAccount(const uint8_t* record) {
+    UserAccount account;
+    account.name = GetText(record + kNameOffset, kNameField);
+    account.password = GetText(record + kPasswordOffset, kPasswordField);
+    account.rights = GetU32(record + kRightsOffset);
+    return account;
+}
+
+std::string EncodePasswordFile(const std::vector<UserAccount>& users) {
+    std::string bytes(kHeaderSize + users.size() * kAccountRecordSize, '\0');
+    auto* out = reinterpret_cast<uint8_t*>(bytes.data());
+    out[0] = 1;
+    PutU32(out + 4, static_cast<uint32_t>(users.size()));
+    for (size_t i = 0; i < users.size(); ++i) {
+        AccountRecord record = EncodeAccount(users[i]);
+        std::copy(record.begin(), record.end(), out + kHeaderSize + i * kAccountRecordSize);
+    }
+    return bytes;
+}
+
+bool DecodePasswordFile(const std::string& bytes, std::vector<UserAccount>& users) {
+    const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+    if (bytes.size() < kHeaderSize || in[0] != 1) return false;
+    uint32_t count = GetU32(in + 4);
+    size_t available = (bytes.size() - kHeaderSize) / kAccountRecordSize;
+    for (size_t i = 0; i < count && i < available; ++i)
+        users.push_back(DecodeAccount(in + kHeaderSize + i * kAccountRecordSize));
+    return available >= count;
+}
+
+bool CUserList::LoadUsers(const std::string& path) {
+    users_.clear();
+    std::string bytes;
+    if (!platform::ReadWholeFile(path, bytes)) return false;
+    return DecodePasswordFile(bytes, users_);
+}
+
+bool CUserList::SaveUsers(const std::string& path) const {
+    return platform::WriteFileAtomically(path, EncodePasswordFile(users_), 0600);
+}
+
+bool Authenticate(const std::vector<UserAccount>& users, const CAppSettings& settings,
+                  const std::string& name, const std::string& password, uint32_t& rights) {
+    if (name == "anonymous") {
+        if (password.find('@') == std::string::npos) return false;
+        rights = 0;
+        if (settings.GetBoolSetting("AnonDelete")) rights |= RightsDelete;
+        if (settings.GetBoolSetting("AnonOverwrite")) rights |= RightsOverwrite;
+        if (settings.GetBoolSetting("AnonRename")) rights |= RightsRename;
+        if (settings.GetBoolSetting("AnonWrite")) rights |= RightsWrite;
+        return true;
+    }
+    for (const UserAccount& account : users) {
+        if (account.name != name) continue;
+        if (account.password != password) return false;
+        rights = account.rights;
+        return true;
+    }
+    return false;
+}

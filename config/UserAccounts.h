@@ -1,0 +1,61 @@
+#pragma once
+// Named users and the password file: a header (version 1, three reserved bytes, a 32-bit
+// record count) and 88-byte records of UTF-16LE name (33 units), password (9 units, kept in
+// plain text) and rights word, all little-endian.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CAppSettings;
+
+enum UserRights : uint32_t {
+    RightsDelete = 1,     // RMD, DELE
+    RightsOverwrite = 2,  // STOR/APPE onto an existing file (with RightsWrite)
+    RightsRename = 4,     // RNFR, RNTO
+    RightsWrite = 8,      // MKD, STOR, STOU, APPE, setting a file time
+};
+
+struct UserAccount {
+    std::string name;      // at most 32 UTF-16 units are stored
+    std::string password;  // at most 8 UTF-16 units are stored
+    uint32_t rights = 0;
+
+    bool operator==(const UserAccount&) const = default;
+};
+
+inline constexpr size_t kAccountRecordSize = 88;
+inline constexpr size_t kAccountNameUnits = 32;
+inline constexpr size_t kAccountPasswordUnits = 8;
+
+using AccountRecord = std::array<uint8_t, kAccountRecordSize>;
+AccountRecord EncodeAccount(const UserAccount& account);
+UserAccount DecodeAccount(const uint8_t* record);
+
+// Cuts a text to at most units UTF-16 code units without splitting a character.
+std::string CutToUnits(const std::string& text, size_t units);
+
+std::string EncodePasswordFile(const std::vector<UserAccount>& users);
+// The complete records of the file, appended to users; false if the header is bad or the file
+// holds fewer records than it says.
+bool DecodePasswordFile(const std::string& bytes, std::vector<UserAccount>& users);
+
+class CUserList {
+public:
+    // Replaces the list with the file's records (what was complete stays on failure).
+    bool LoadUsers(const std::string& path);
+    // Replaces the file whole; on failure the old file is unchanged. New files get mode 0600.
+    bool SaveUsers(const std::string& path) const;
+
+    std::vector<UserAccount>& Users() { return users_; }
+    const std::vector<UserAccount>& Users() const { return users_; }
+
+private:
+    std::vector<UserAccount> users_;
+};
+
+// The login check: "anonymous" needs an "@" in its password and gets its rights from the
+// settings; anyone else must match the first record of that exact name and its password.
+bool Authenticate(const std::vector<UserAccount>& users, const CAppSettings& settings,
+                  const std::string& name, const std::string& password, uint32_t& rights);
