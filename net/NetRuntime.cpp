@@ -1,6 +1,7 @@
 #include "net/NetRuntime.h"
 
 #include "net/SocketEngine.h"
+#include "net/ThrottleSchedule.h"
 #include "net/TlsRuntime.h"
 
 bool CNetRuntime::Init() {
@@ -39,7 +40,7 @@ void CSslRuntime::Term() {
 
 bool CThrottleRuntime::Init() {
     if (!CSslRuntime::Init()) return false;
-    CSocketEngine::Instance().RefreshBudget();
+    InstallThrottleSchedule();  // also the first budget refresh
     return true;
 }
 

@@ -325,12 +325,18 @@ bool Registry::ReadKey(const std::string& keyPath, Values& values) {
 }
 
 bool Registry::WriteStrings(const std::string& keyPath, const Values& values) {
+    return WriteKeys({{keyPath, values}});
+}
+
+bool Registry::WriteKeys(const std::vector<std::pair<std::string, Values>>& keys) {
     std::lock_guard<std::mutex> lock(g_mutex);
     RegistryFile file;
     bool exists = false;
     if (!Load(file, exists)) return false;  // never replace a file we could not read
-    RegistryFile::Key& key = file.OpenOrCreateKey(keyPath);
-    for (const auto& [name, text] : values) RegistryFile::SetString(key, name, text);
+    for (const auto& [keyPath, values] : keys) {
+        RegistryFile::Key& key = file.OpenOrCreateKey(keyPath);
+        for (const auto& [name, text] : values) RegistryFile::SetString(key, name, text);
+    }
     return Store(file);
 }
 

@@ -62,6 +62,8 @@ public:
     static bool ReadKey(const std::string& keyPath, Values& values);
     // Creates the key if needed and sets the values; others in the key stay as they are.
     static bool WriteStrings(const std::string& keyPath, const Values& values);
+    // Several keys in one atomic rewrite of the file.
+    static bool WriteKeys(const std::vector<std::pair<std::string, Values>>& keys);
     // Deletes a key with everything below it; false if it was not there or the file could not
     // be written.
     static bool DeleteKeyTree(const std::string& keyPath);

@@ -1,0 +1,85 @@
+#include "engine/ThrottleStore.h"
+
+#include <cstdio>
+
+#include "config/SettingsRegistry.h"
+#include "platform/RegistryFile.h"
+
+namespace {
+const std::string kThrottleKey = std::string(kSettingsKey) + "\\Throttle";
+
+std::string ZoneKey(int day, int zone) {
+    char name[32];
+    std::snprintf(name, sizeof name, "\\Day%02d\\Zone%02d", day, zone);
+    return kThrottleKey + name;
+}
+
+// A whole decimal number, or nothing.
+bool ParseWhole(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    size_t used = 0;
+    try {
+        value = std::stoll(text, &used);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return used == text.size();
+}
+}  // namespace
+
+bool LoadThrottleSchedule(CFtpThrottleData& schedule) {
+    CSettingsMap top;
+    if (!LoadSettingsKey(kThrottleKey, top)) return false;
+    CFtpThrottleData loaded = schedule;
+    std::string state, text;
+    long long number = 0;
+    if (top.GetString("State", state)) {
+        if (state != "true" && state != "false") return false;
+        loaded.enabled = state == "true" ? 1 : 0;
+    }
+    if (top.GetString("Version", text) && !text.empty()) {
+        if (!ParseWhole(text, number)) return false;
+        loaded.version = static_cast<uint32_t>(number);
+    }
+    if (top.GetString("Timestamp", text) && !text.empty()) {
+        if (!ParseWhole(text, number)) return false;
+        loaded.time = static_cast<platform::Time32>(number);
+    }
+    for (int day = 0; day < CFtpThrottleData::kDays; ++day) {
+        for (int zone = 0; zone < 4; ++zone) {
+            if (static_cast<size_t>(zone) >= loaded.days[static_cast<size_t>(day)].size()) break;
+            CSettingsMap values;
+            if (!LoadSettingsKey(ZoneKey(day, zone), values)) continue;  // keeps its default
+            if (values.GetString("StartTime", text) && !text.empty()) {
+                if (!ParseWhole(text, number)) return false;
+                loaded.SetZoneStart(day, zone, static_cast<platform::Time32>(number));
+            }
+            if (values.GetString("MaxSpeed", text) && !text.empty()) {
+                if (!ParseWhole(text, number)) return false;
+                loaded.SetZoneSpeed(day, zone, number);
+            }
+        }
+    }
+    loaded.password.clear();
+    schedule = loaded;
+    return true;
+}
+
+bool SaveThrottleSchedule(const CFtpThrottleData& schedule) {
+    std::vector<std::pair<std::string, platform::Registry::Values>> keys;
+    keys.push_back({SettingsKeyPath(kThrottleKey),
+                    {{"State", schedule.enabled == 1 ? "true" : "false"},
+                     {"Version", std::to_string(schedule.version)},
+                     {"DefaultSpeed", std::to_string(CFtpThrottleData::kDefaultSpeed)},
+                     {"Timestamp", std::to_string(schedule.time)}}});
+    for (int day = 0; day < CFtpThrottleData::kDays; ++day) {
+        const ZoneList& zones = schedule.days[static_cast<size_t>(day)];
+        for (int zone = 0; zone < 4 && static_cast<size_t>(zone) < zones.size(); ++zone) {
+            const ThrottleZone& z = zones[static_cast<size_t>(zone)];
+            keys.push_back({SettingsKeyPath(ZoneKey(day, zone)),
+                            {{"StartTime", std::to_string(z.start)},
+                             {"MaxSpeed", std::to_string(z.maxSpeed)}}});
+        }
+    }
+    return platform::Registry::WriteKeys(keys);
+}

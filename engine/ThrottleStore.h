@@ -1,0 +1,12 @@
+#pragma once
+// The bandwidth schedule's place in the registry, so that a schedule a console installed
+// survives a restart: key "Throttle" below the settings with "State", "Version",
+// "DefaultSpeed", "Timestamp", and sub-keys "DayNN\ZoneNN" (days 00-06, zones 00-03) holding
+// "StartTime" and "MaxSpeed".
+
+#include "messages/ThrottleData.h"
+
+// Reads the stored schedule over the default one; false (schedule untouched) when there is
+// none or it cannot be read.
+bool LoadThrottleSchedule(CFtpThrottleData& schedule);
+bool SaveThrottleSchedule(const CFtpThrottleData& schedule);
