@@ -215,8 +215,9 @@ void CFtpControlConnection::OnReceive(CFtpSocket* socket) {
         return CloseConsoleConnection();
     if (consoleEnabled_ && HasMessage()) {
         HandleFrame();
-        // One frame per receive event; a further one waiting is taken at the next tick.
-        if (secondarySocket_->IsOpen() && HasMessage()) secondarySocket_->SetReadWanted(true);
+        // One frame per receive event; for a further one already here the socket will not
+        // become readable again, so the event is raised here.
+        if (secondarySocket_->IsOpen() && HasMessage()) Notify(EV_RECEIVE, secondarySocket_);
     }
     if (secondarySocket_->IsOpen()) OnConsoleRequest();
 }

@@ -49,6 +49,8 @@ public:
     // Writes when the archive stores, reads when it loads.
     virtual void Serialize(CArchive& ar);
 
+    bool operator==(const CFtpMsgObject&) const = default;
+
     uint32_t version;  // only the low byte travels
     platform::Time32 time;
 

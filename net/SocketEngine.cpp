@@ -324,6 +324,9 @@ void CSocketEngine::ReturnRecord(SocketState* r) {
     if (r->handle >= 0) {
         ::close(r->handle);
         r->handle = -1;
+        // While the monitor's poll() holds the socket, closing the descriptor does not end
+        // the connection; the peer would wait for our FIN until the poll returns.
+        if (started_) WakeForProgress();
     }
     if (r->boundPort >= 0) SetPortBit(r->boundPort, false);
     int index = r->activeIndex;

@@ -312,3 +312,15 @@ TEST_F(SocketEngineTest, StopEngineReturnsEveryRecord) {
     ASSERT_TRUE(engine.StartEngine());
     EXPECT_EQ(engine.OpenSocketCount(), 0);
 }
+
+TEST_F(SocketEngineTest, ClosingASocketEndsTheConnectionAtOnce) {
+    ConnectPair();
+    PumpFor(200);  // both sides idle, their read interest in the monitor's wait
+    client.react = [&](uint32_t code, CFtpSocket* s) {
+        char buffer[16];
+        if (code == EV_RECEIVE && s == connected) connected->Receive(buffer, sizeof buffer);
+    };
+    accepted->Close();
+    ASSERT_TRUE(PumpUntil([&] { return client.Count(EV_CLOSE, connected) == 1; }, 1000))
+        << "the peer must see the end without waiting for other traffic";
+}
