@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config/SettingsRegistry.h"
+#include "net/ThrottleSchedule.h"
 #include "platform/RegistryFile.h"
 
 namespace {
@@ -82,4 +83,11 @@ bool SaveThrottleSchedule(const CFtpThrottleData& schedule) {
         }
     }
     return platform::Registry::WriteKeys(keys);
+}
+
+bool RestoreThrottleSchedule() {
+    CFtpThrottleData schedule;
+    if (!LoadThrottleSchedule(schedule)) return false;
+    ReplaceThrottleSchedule(schedule);
+    return true;
 }

@@ -10,3 +10,5 @@
 // none or it cannot be read.
 bool LoadThrottleSchedule(CFtpThrottleData& schedule);
 bool SaveThrottleSchedule(const CFtpThrottleData& schedule);
+// At start-up: the stored schedule becomes the server's, if there is a readable one.
+bool RestoreThrottleSchedule();

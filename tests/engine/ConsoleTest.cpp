@@ -363,3 +363,33 @@ TEST_F(ConsoleTest, ListenerFailureIsReported) {
     EXPECT_TRUE(off.InitConsole(true)) << "console off: no listener, no failure";
     EXPECT_FALSE(off.PrimarySocket()->IsOpen());
 }
+
+TEST(ThrottleStoreTest, StoredScheduleIsRestoredAndAnUnreadableOneIgnored) {
+    std::string home = MakeTempDir("qftp-throttle");
+    std::string file = home + "/registry.reg";
+    platform::Registry::SetFile(file);
+    CFtpThrottleData none;
+    EXPECT_FALSE(LoadThrottleSchedule(none)) << "nothing stored yet";
+
+    CFtpThrottleData schedule;
+    schedule.enabled = 1;
+    schedule.version = 3;
+    schedule.time = 1234567;
+    schedule.SetZoneSpeed(0, 1, 77);
+    schedule.SetZoneStart(6, 3, 1000);
+    ASSERT_TRUE(SaveThrottleSchedule(schedule));
+    ASSERT_TRUE(RestoreThrottleSchedule());
+    CFtpThrottleData restored = CopyThrottleSchedule();
+    EXPECT_TRUE(restored == schedule);
+    ReplaceThrottleSchedule(CFtpThrottleData());
+
+    // A value that is not a number: the whole stored schedule is ignored.
+    ASSERT_TRUE(platform::Registry::WriteStrings(
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Orv\\Quenlow FTP\\Settings\\Throttle\\Day02\\Zone01",
+        {{"MaxSpeed", "fast"}}));
+    CFtpThrottleData target;
+    target.SetZoneSpeed(0, 1, 5);
+    EXPECT_FALSE(LoadThrottleSchedule(target));
+    EXPECT_EQ(target.GetZoneSpeed(0, 1), 5);
+    EXPECT_EQ(target.enabled, 0);
+}
