@@ -1,0 +1,302 @@
+#include "streams/FileStream.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+CFileError::CFileError(int c) : std::runtime_error(std::strerror(c)), code(c) {}
+
+CFtpFile::~CFtpFile() {
+    Close();
+}
+
+bool CFtpFile::Open(const std::string& path, uint32_t flags, int* error) {
+    Close();
+    flags_ = flags;
+    lastByte_ = 0;
+    int access = flags & 3;
+    int mode = access == FILE_WRITE ? O_WRONLY : access == FILE_READ_WRITE ? O_RDWR : O_RDONLY;
+    if (flags & FILE_CREATE) mode |= O_CREAT | ((flags & FILE_NO_TRUNCATE) ? 0 : O_TRUNC);
+    // Open before truncating: a file another writer holds must stay as it is.
+    int fd = ::open(path.c_str(), (mode & ~O_TRUNC) | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (error) *error = errno;
+        return false;
+    }
+    uint32_t share = flags & 0x70;
+    if (share == FILE_SHARE_EXCLUSIVE || share == FILE_SHARE_DENY_WRITE ||
+        share == FILE_SHARE_DENY_READ) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (error) *error = errno;
+            ::close(fd);
+            return false;
+        }
+    }
+    if ((mode & O_TRUNC) && ::ftruncate(fd, 0) != 0) {
+        if (error) *error = errno;
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+uint32_t CFtpFile::Read(uint8_t* data, uint32_t length) {
+    if (length == 0) return 0;
+    if (!(flags_ & FILE_TEXT)) {
+        ssize_t n;
+        do n = ::read(fd_, data, length);
+        while (n < 0 && errno == EINTR);
+        if (n < 0) throw CFileError(errno);
+        return static_cast<uint32_t>(n);
+    }
+    uint32_t total = 0;
+    while (total < length) {
+        uint32_t count = 0;
+        bool complete = ReadTextLine(count, data + total, length - total);
+        total += count;
+        if (!complete && total < length) break;  // the end of the file
+    }
+    return total;
+}
+
+void CFtpFile::Write(const uint8_t* data, uint32_t length) {
+    lastByte_ = 0;
+    while (length > 0) {
+        ssize_t n = ::write(fd_, data, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw CFileError(n < 0 ? errno : EIO);
+        data += n;
+        length -= static_cast<uint32_t>(n);
+    }
+}
+
+uint64_t CFtpFile::Seek(int64_t offset, int origin) {
+    lastByte_ = 0;
+    off_t at = ::lseek(fd_, offset, origin);
+    if (at < 0) throw CFileError(errno);
+    return static_cast<uint64_t>(at);
+}
+
+uint64_t CFtpFile::Position() const {
+    off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at < 0) throw CFileError(errno);
+    return static_cast<uint64_t>(at);
+}
+
+void CFtpFile::Close() {
+    if (fd_ >= 0) ::close(fd_);  // a failed close just forgets the handle
+    fd_ = -1;
+    flags_ = 0;
+    lastByte_ = 0;
+}
+
+bool CFtpFile::ReadTextLine(uint32_t& count, uint8_t* data, uint32_t length) {
+    count = 0;
+    uint8_t block[512];
+    while (count < length) {
+        uint32_t want = std::min<uint32_t>(sizeof block, length - count);
+        ssize_t got;
+        do got = ::read(fd_, block, want);
+        while (got < 0 && errno == EINTR);
+        if (got < 0) throw CFileError(errno);
+        if (got == 0) return false;
+        uint32_t used = 0;
+        bool complete = false;
+        while (used < static_cast<uint32_t>(got) && count < length) {
+            uint8_t b = block[used];
+            if (lastByte_ == 13 && b == 10) {
+                data[count++] = 10;
+                lastByte_ = 0;
+                ++used;
+                complete = true;
+                break;
+            }
+            if (b == 10) {
+                data[count++] = 13;  // the LF itself is handled again, after this CR
+                lastByte_ = 13;
+                continue;
+            }
+            data[count++] = b;
+            lastByte_ = b;
+            ++used;
+        }
+        if (used < static_cast<uint32_t>(got)) {
+            // Give back what was not used; this seek keeps the last byte.
+            if (::lseek(fd_, -static_cast<off_t>(static_cast<uint32_t>(got) - used), SEEK_CUR) < 0)
+                throw CFileError(errno);
+        }
+        if (complete) return true;
+    }
+    return false;
+}
+
+bool CFtpFile::ReadString(uint32_t& count, uint8_t* data, uint32_t length) {
+    bool complete = ReadTextLine(count, data, length);
+    if (complete && count >= 2) {
+        count -= 2;
+        data[count] = 0;
+    }
+    return complete;
+}
+
+// ---- the stream ----
+
+CFtpFileStream::~CFtpFileStream() {
+    if (md5_) EVP_MD_CTX_free(md5_);
+}
+
+bool CFtpFileStream::Create(uint32_t size) {
+    Initialize();
+    buffer_.Allocate(size, true);
+    return true;
+}
+
+bool CFtpFileStream::OpenFile(const std::string& path, uint32_t flags, bool digest) {
+    Open(3, static_cast<intptr_t>(flags));
+    if (!file_.Open(path, flags)) {
+        Close();
+        return false;
+    }
+    digest_ = digest;
+    if (digest_) {
+        if (!md5_) md5_ = EVP_MD_CTX_new();
+        if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) digest_ = false;
+        digestValue_.fill(0);
+    }
+    return true;
+}
+
+bool CFtpFileStream::Seek(uint64_t offset) {
+    position_ = 0;
+    try {
+        // One absolute seek, checked against the offset.
+        uint64_t at = file_.Seek(static_cast<int64_t>(offset), SEEK_SET);
+        position_ = offset;
+        return at == offset;
+    } catch (const CFileError&) {
+        state_ |= STREAM_FAILED;
+        return false;
+    }
+}
+
+uint64_t CFtpFileStream::GetFileLength() {
+    try {
+        uint64_t here = file_.Position();
+        uint64_t length = file_.Seek(0, SEEK_END);
+        return Seek(here) ? length : 0;
+    } catch (const CFileError&) {
+        state_ |= STREAM_FAILED;
+        return 0;
+    }
+}
+
+void CFtpFileStream::Digest(const uint8_t* data, uint32_t length) {
+    if (digest_ && length) EVP_DigestUpdate(md5_, data, length);
+}
+
+void CFtpFileStream::WriteFile(CFtpFifoBuffer& buffer) {
+    uint32_t n = buffer.Used();
+    file_.Write(buffer.Data(), n);
+    Digest(buffer.Data(), n);
+    buffer.Consume(n);
+    position_ += n;
+}
+
+uint32_t CFtpFileStream::ReadFile(CFtpFifoBuffer& buffer, uint32_t maximum) {
+    uint32_t n = std::min(maximum, buffer.FreeRoom());
+    if (n == 0) return 0;
+    uint32_t got = file_.Read(buffer.End(), n);
+    if (got == 0) {
+        CloseFile();
+        return 0;
+    }
+    Digest(buffer.End(), got);
+    buffer.Grow(got);
+    position_ += got;
+    return got;
+}
+
+uint32_t CFtpFileStream::Step() const {
+    return (file_.Flags() & FILE_BINARY) ? kBinaryStep : kTextStep;
+}
+
+bool CFtpFileStream::SendFromFile() {
+    try {
+        Flush(false);
+        uint32_t chunk = Step();
+        uint32_t sentNow = 0;
+        for (;;) {
+            if (file_.IsOpen()) ReadFile(buffer_, chunk);
+            int sent = SendBuffer(buffer_, 0);
+            if (sent < 1) break;
+            sentNow += static_cast<uint32_t>(sent);
+            if (sentNow >= chunk) break;
+        }
+        if (!file_.IsOpen() && Flush(true)) {
+            state_ |= STREAM_COMPLETE;
+            return false;
+        }
+        return true;
+    } catch (const CFileError&) {
+        CloseFile();
+        state_ |= STREAM_FAILED;
+        return false;
+    }
+}
+
+bool CFtpFileStream::ReceiveToFile() {
+    if (!file_.IsOpen()) return false;
+    try {
+        uint32_t chunk = Step();
+        uint32_t receivedNow = 0;
+        while (receivedNow < chunk) {
+            int r = ReceiveBuffer(buffer_, 0);
+            if (r <= 0) break;
+            receivedNow += static_cast<uint32_t>(r);
+            WriteFile(buffer_);
+        }
+        return true;
+    } catch (const CFileError&) {
+        CloseFile();
+        state_ |= STREAM_FAILED;
+        return false;
+    }
+}
+
+void CFtpFileStream::CloseFile() {
+    if (!file_.IsOpen()) return;
+    if (digest_) {
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(md5_, digestValue_.data(), &length);
+    }
+    file_.Close();
+}
+
+std::string CFtpFileStream::DigestHex() const {
+    std::string hex;
+    char two[3];
+    for (uint8_t b : digestValue_) {
+        std::snprintf(two, sizeof two, "%02x", b);
+        hex += two;
+    }
+    return hex;
+}
+
+void CFtpFileStream::Reset() {
+    CFtpDataStream::Reset();
+    buffer_.Clear();
+    digest_ = false;
+    position_ = 0;
+    CloseFile();
+}
+
+bool CFtpFileStream::Flush(bool final) {
+    if (buffer_.Used() > 0) SendBuffer(buffer_, 0);
+    if (buffer_.Used() > 0) return false;
+    return CFtpDataStream::Flush(final);
+}

@@ -1,0 +1,102 @@
+#pragma once
+// Files over a data connection: downloads read into the transfer buffer and send, uploads
+// receive and write. Text-mode reads turn bare LF into CR LF; restart positioning; MD5 of
+// what is read or written.
+
+#include <openssl/evp.h>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+#include "streams/Stream.h"
+
+// Open flags (the access, sharing, create and type bits the session uses).
+enum FileOpenFlags : uint32_t {
+    FILE_READ = 0x0000,
+    FILE_WRITE = 0x0001,
+    FILE_READ_WRITE = 0x0002,
+    FILE_SHARE_EXCLUSIVE = 0x0010,
+    FILE_SHARE_DENY_WRITE = 0x0020,
+    FILE_SHARE_DENY_READ = 0x0030,
+    FILE_SHARE_DENY_NONE = 0x0040,
+    FILE_CREATE = 0x1000,
+    FILE_NO_TRUNCATE = 0x2000,
+    FILE_TEXT = 0x4000,
+    FILE_BINARY = 0x8000,
+};
+
+// A file error (read, write, seek); caught inside the stream's steps.
+class CFileError : public std::runtime_error {
+public:
+    explicit CFileError(int code);
+    int code;
+};
+
+class CFtpFile {
+public:
+    CFtpFile() = default;
+    ~CFtpFile();
+    CFtpFile(const CFtpFile&) = delete;
+    CFtpFile& operator=(const CFtpFile&) = delete;
+
+    // The file itself is always opened in binary; "others may not write" takes an advisory
+    // lock without waiting, so a second writer fails to open. error gets an errno value.
+    bool Open(const std::string& path, uint32_t flags, int* error = nullptr);
+    uint32_t Read(uint8_t* data, uint32_t length);
+    void Write(const uint8_t* data, uint32_t length);
+    uint64_t Seek(int64_t offset, int origin);
+    void Close();
+    // One text line into data: true when its line end was written.
+    bool ReadTextLine(uint32_t& count, uint8_t* data, uint32_t length);
+    // ReadTextLine with the line end replaced by a 0 byte.
+    bool ReadString(uint32_t& count, uint8_t* data, uint32_t length);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    uint32_t Flags() const { return flags_; }
+    uint64_t Position() const;
+
+private:
+    int fd_ = -1;
+    uint32_t flags_ = 0;
+    uint8_t lastByte_ = 0;
+};
+
+class CFtpFileStream : public CFtpDataStream {
+public:
+    static constexpr uint32_t kBinaryStep = 32768;
+    static constexpr uint32_t kTextStep = 1024;
+
+    using CFtpDataStream::CFtpDataStream;
+    ~CFtpFileStream() override;
+
+    virtual bool Create(uint32_t size);
+    virtual bool OpenFile(const std::string& path, uint32_t flags, bool digest);
+    virtual bool Seek(uint64_t offset);
+    virtual uint64_t GetFileLength();
+    virtual void WriteFile(CFtpFifoBuffer& buffer);
+    virtual uint32_t ReadFile(CFtpFifoBuffer& buffer, uint32_t maximum);
+    virtual bool ReceiveToFile();
+    virtual bool SendFromFile();
+    virtual void CloseFile();
+
+    void Reset() override;
+    bool Flush(bool final) override;
+
+    uint64_t Position() const { return position_; }
+    bool FileOpen() const { return file_.IsOpen(); }
+    CFtpFifoBuffer& Buffer() { return buffer_; }
+    // The 32 lowercase hex digits of the digest, once the file was closed.
+    std::string DigestHex() const;
+
+private:
+    uint32_t Step() const;
+    void Digest(const uint8_t* data, uint32_t length);
+
+    CFtpFifoBuffer buffer_;
+    CFtpFile file_;
+    uint64_t position_ = 0;
+    bool digest_ = false;
+    EVP_MD_CTX* md5_ = nullptr;
+    std::array<uint8_t, 16> digestValue_{};
+};
