@@ -1,0 +1,592 @@
+#include "engine/ServerController.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "config/IpRules.h"
+#include "net/SocketEngine.h"
+#include "platform/Text.h"
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+using platform::Clock;
+
+CFtpServerController::CFtpServerController(CFtpEventSink* sink) : CFtpControlConnection(sink) {}
+
+CFtpServerController::~CFtpServerController() {
+    // The engine goes before the pool: the pooled sessions own sockets too.
+    for (CFtpPooledSession* s : allSessions_) delete s;
+    allSessions_.clear();
+}
+
+bool CFtpServerController::Create() {
+    if (!InitConsole(true)) return false;
+    try {
+        rejectStream_.Create(8192, 8192);
+    } catch (const std::exception&) {
+        ReportError("Failed to create controller message stream");
+        return false;
+    }
+    spareSocket_ = std::make_unique<CFtpSocket>(this);
+    rejectStream_.SetSocket(spareSocket_.get());
+    try {
+        connInfo_.reserve(256);
+        eventList_.reserve(256);
+        for (History* h : {&networkHistories_[0], &networkHistories_[1], &userHistories_[0],
+                           &userHistories_[1], &transferHistories_[0], &transferHistories_[1],
+                           &otherHistories_[0], &otherHistories_[1]})
+            h->reserve(kMaxSamples);
+    } catch (const std::bad_alloc&) {
+        ReportError("Failed to create FTP console objects");
+        return false;
+    }
+    return true;
+}
+
+bool CFtpServerController::GetHostAddress(std::string& address) {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return false;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
+                sizeof text);
+    ::freeaddrinfo(found);
+    address = text;
+    return true;
+}
+
+bool CFtpServerController::StartServer() {
+    Guard guard(lock_);
+    // Sessions still ending after a stop keep their events queued: never destroy them.
+    if (!activeSessions_.empty()) {
+        ReportError("Server is still stopping");
+        return false;
+    }
+    stopped_ = false;
+    ResetStatistics();
+    if (EngineBool(settings_, "NetTcpPortState")) {
+        int port = EngineInt(settings_, "NetTcpPort") & 0xFFFF;
+        std::string bindAddress = CSocketEngine::Instance().BindAddress();
+        if (!tertiarySocket_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
+                                             VERIFY_FROM_CONTEXT) ||
+            !tertiarySocket_->Listen(5)) {
+            tertiarySocket_->Close();
+            char text[96];
+            std::snprintf(text, sizeof text, "Failed to create FTP service listen socket (port %d)",
+                          port);
+            ReportError(text);
+            stopped_ = true;
+            return false;
+        }
+    }
+    int i = 0;
+    try {
+        DestroyPool();
+        int n = std::max(0, EngineInt(settings_, "NetMaxConnection"));
+        allSessions_.reserve(static_cast<size_t>(n));
+        freeSessions_.reserve(static_cast<size_t>(n));
+        activeSessions_.reserve(static_cast<size_t>(n));
+        for (; i < n; ++i) {
+            CFtpPooledSession* s = CreateSessionObject(sink_);
+            if (!s) break;
+            if (!s->Create()) {
+                delete s;
+                break;
+            }
+            s->CloseSockets();
+            allSessions_.push_back(s);
+        }
+        if (i == n) {
+            freeSessions_ = allSessions_;
+            platform::Time32 t = Clock::Now();
+            SampleSharePoints(t);
+            SampleNetwork(t);
+            SampleUsers(t);
+            SampleOther(t);
+            SampleTransfers(t);
+            return true;
+        }
+    } catch (const std::exception&) {
+        DestroyPool();
+        ReportError("Memory exception in controller startup");
+        return false;
+    }
+    DestroyPool();
+    char text[64];
+    std::snprintf(text, sizeof text, "Failed to create connection object (index %d)", i);
+    ReportError(text);
+    return false;
+}
+
+void CFtpServerController::StopServer(bool shutDownSessions) {
+    Guard guard(lock_);
+    stopped_ = true;
+    tertiarySocket_->Close();
+    if (shutDownSessions)
+        for (CFtpPooledSession* s : std::vector<CFtpPooledSession*>(activeSessions_))
+            s->ShutdownSession();
+}
+
+bool CFtpServerController::IsListening() {
+    Guard guard(lock_);
+    return tertiarySocket_ && tertiarySocket_->IsListening();
+}
+
+bool CFtpServerController::IsStopped() {
+    Guard guard(lock_);
+    return stopped_ && activeSessions_.empty();
+}
+
+int CFtpServerController::ActiveSessionCount() {
+    Guard guard(lock_);
+    return static_cast<int>(activeSessions_.size());
+}
+
+int CFtpServerController::PoolSize() {
+    Guard guard(lock_);
+    return static_cast<int>(allSessions_.size());
+}
+
+uint64_t CFtpServerController::Accepted() {
+    Guard guard(lock_);
+    return accepted_;
+}
+
+uint64_t CFtpServerController::Rejected() {
+    Guard guard(lock_);
+    return rejected_;
+}
+
+std::array<uint64_t, 6> CFtpServerController::EndedByReason() {
+    Guard guard(lock_);
+    return endedByReason_;
+}
+
+std::vector<CFtpConnMsg> CFtpServerController::SessionList() {
+    Guard guard(lock_);
+    return connInfo_;
+}
+
+std::vector<CFtpFileEventMsg> CFtpServerController::FileEvents() {
+    Guard guard(lock_);
+    return {fileEvents_.begin(), fileEvents_.end()};
+}
+
+void CFtpServerController::UpdateSessionInfo(CFtpPooledSession* session) {
+    Guard guard(lock_);
+    int index = session->activeIndex;
+    if (index < 0 || static_cast<size_t>(index) >= connInfo_.size()) return;
+    CFtpConnMsg& info = connInfo_[static_cast<size_t>(index)];
+    std::string line = session->LastCommandLine();
+    std::string head = line.substr(0, 4);
+    info.lastCommand = platform::EqualsIgnoreCase(head, "pass") ? "PASS *" : line;
+    info.user = session->UserName() == "anonymous" ? session->Password() : session->UserName();
+    info.minutesConnected = (Clock::Now() - info.time) / 60;
+    CFtpSocket* control = session->PrimarySocket();
+    info.secure = control && control->IsTlsRoleSet() ? 1 : 0;
+    std::string peer;
+    int port = 0;
+    if (control && control->GetPeerName(peer, port)) info.peerAddress = peer;
+    info.folder = session->CurrentFolder();
+}
+
+void CFtpServerController::AddTransferA(CFtpPooledSession*, uint64_t uploads, uint64_t downloads) {
+    Guard guard(lock_);
+    filesUploaded_ += uploads;
+    filesDownloaded_ += downloads;
+}
+
+void CFtpServerController::AddTransferB(CFtpPooledSession*, uint64_t received, uint64_t sent) {
+    Guard guard(lock_);
+    bytesReceived_ += received;
+    bytesSent_ += sent;
+}
+
+void CFtpServerController::ReleaseSession(CFtpPooledSession* session) {
+    Guard guard(lock_);
+    int reason = session->CloseReason();
+    endedByReason_[(reason >= 1 && reason <= 5) ? static_cast<size_t>(reason - 1) : 5] += 1;
+    int index = session->activeIndex;
+    if (index >= 0 && static_cast<size_t>(index) < activeSessions_.size() &&
+        activeSessions_[static_cast<size_t>(index)] == session) {
+        activeSessions_.erase(activeSessions_.begin() + index);
+        for (size_t i = static_cast<size_t>(index); i < activeSessions_.size(); ++i)
+            activeSessions_[i]->activeIndex = static_cast<int>(i);
+        if (static_cast<size_t>(index) < connInfo_.size()) {
+            connInfo_.erase(connInfo_.begin() + index);
+            for (size_t i = static_cast<size_t>(index); i < connInfo_.size(); ++i)
+                connInfo_[i].index = static_cast<int32_t>(i);
+        }
+        if (static_cast<size_t>(index) < connCursor_ && connCursor_ > 0) --connCursor_;
+    }
+    session->sessionNumber = 0;
+    session->activeIndex = -1;
+    if (std::find(freeSessions_.begin(), freeSessions_.end(), session) == freeSessions_.end())
+        freeSessions_.push_back(session);
+    CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
+}
+
+void CFtpServerController::AddFileEvent(const CFtpFileEventMsg& event) {
+    Guard guard(lock_);
+    CFtpFileEventMsg record = event;
+    record.sequence = sequence_;
+    if (fileEvents_.size() > kMaxFileEvents - 1) {
+        fileEvents_.pop_front();
+        if (fileEventCursor_ > 0) --fileEventCursor_;
+    }
+    fileEvents_.push_back(record);
+    sequence_ = (sequence_ + 1) % kSequenceModulus;
+}
+
+bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
+    Guard guard(lock_);
+    std::string peer;
+    int port = 0;
+    if (freeSessions_.empty()) {
+        rejected_ += 1;
+        if (listener->Accept(*spareSocket_) == 0 || !spareSocket_->IsOpen()) return false;
+        if (!spareSocket_->GetPeerName(peer, port) || !CheckAddress(peer))
+            spareSocket_->Close();
+        else
+            RejectBusy(spareSocket_.get());
+        return false;
+    }
+    CFtpPooledSession* s = freeSessions_.back();
+    s->CloseSockets();
+    CFtpSocket* control = s->PrimarySocket();
+    if (listener->Accept(*control) != 0 && control->IsOpen() && control->GetPeerName(peer, port) &&
+        CheckAddress(peer)) {
+        int limit = EngineInt(settings_, "NetLoginsPerIp");
+        if (limit < 2) limit = 1;
+        int sameAddress = 0;
+        for (CFtpPooledSession* other : activeSessions_) {
+            std::string otherPeer;
+            int otherPort = 0;
+            CFtpSocket* socket = other->PrimarySocket();
+            if (socket->IsOpen() && socket->GetPeerName(otherPeer, otherPort) && otherPeer == peer)
+                ++sameAddress;
+        }
+        if (sameAddress < limit) {
+            accepted_ += 1;
+            s->activeIndex = static_cast<int>(activeSessions_.size());
+            activeSessions_.push_back(s);
+            freeSessions_.pop_back();
+            s->sessionNumber = accepted_;
+            s->Greet();
+            CFtpConnMsg info;
+            info.index = s->activeIndex;
+            info.peerAddress = peer;
+            info.time = s->LoginTime();
+            info.folder = s->CurrentFolder();
+            connInfo_.push_back(info);
+            CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
+            return true;
+        }
+    }
+    control->Close();
+    rejected_ += 1;
+    return false;
+}
+
+void CFtpServerController::RejectBusy(CFtpSocket* socket) {
+    try {
+        rejectStream_.SetSocket(socket);
+        rejectStream_.Open(3, 0);
+        rejectStream_.WriteLine("421 Service not available.");
+        if (rejectStream_.SendReplyFile(255) < 0) {  // all out already
+            socket->Close();
+            rejectStream_.Close();
+        }
+    } catch (const std::exception&) {
+        socket->Close();
+        rejectStream_.Close();
+    }
+}
+
+void CFtpServerController::ResetStatistics() {
+    Guard guard(lock_);
+    hourMark_ = Clock::Now();
+    rejected_ = accepted_ = 0;
+    endedByReason_.fill(0);
+    filesUploaded_ = filesDownloaded_ = bytesReceived_ = bytesSent_ = 0;
+    previousReceived_ = previousSent_ = previousAccepted_ = previousRejected_ = 0;
+    previousUploads_ = previousDownloads_ = 0;
+    connCursor_ = eventCursor_ = fileEventCursor_ = sharePointCursor_ = 0;
+    sequence_ = 0;
+}
+
+void CFtpServerController::AddSample(History& history, platform::Time32 t, int64_t value) {
+    if (!history.empty()) {
+        platform::Time32 last = history.back().time;
+        struct tm a = platform::LocalTime(last), b = platform::LocalTime(t);
+        if (a.tm_hour == b.tm_hour && t - last < 3600) {
+            history.back() = HistorySample{t, value};
+            return;
+        }
+    }
+    while (history.size() >= kMaxSamples) history.erase(history.begin());
+    history.push_back(HistorySample{t, value});
+}
+
+void CFtpServerController::SampleSharePoints(platform::Time32) {}
+
+void CFtpServerController::SampleNetwork(platform::Time32 t) {
+    CSocketEngine& engine = CSocketEngine::Instance();
+    uint64_t received = engine.TotalBytesReceived(), sent = engine.TotalBytesSent();
+    AddSample(networkHistories_[0], t, static_cast<int64_t>(received - previousReceived_));
+    AddSample(networkHistories_[1], t, static_cast<int64_t>(sent - previousSent_));
+}
+
+void CFtpServerController::SampleUsers(platform::Time32 t) {
+    AddSample(userHistories_[0], t, static_cast<int64_t>(accepted_ - previousAccepted_));
+    AddSample(userHistories_[1], t, static_cast<int64_t>(rejected_ - previousRejected_));
+}
+
+void CFtpServerController::SampleTransfers(platform::Time32 t) {
+    AddSample(transferHistories_[0], t, static_cast<int64_t>(filesUploaded_ - previousUploads_));
+    AddSample(transferHistories_[1], t,
+              static_cast<int64_t>(filesDownloaded_ - previousDownloads_));
+}
+
+void CFtpServerController::SampleOther(platform::Time32) {}
+
+void CFtpServerController::DestroyPool() {
+    Guard guard(lock_);
+    if (!activeSessions_.empty()) return;  // live sessions keep events queued
+    for (CFtpPooledSession* s : allSessions_) delete s;
+    allSessions_.clear();
+    freeSessions_.clear();
+    connInfo_.clear();
+}
+
+// ---- events ----
+
+void CFtpServerController::OnAccept(CFtpSocket* socket) {
+    CFtpControlConnection::OnAccept(socket);
+    if (socket != tertiarySocket_) return;
+    try {
+        if (spareSocket_->IsOpen()) {
+            socket->SetAcceptWanted(true);  // a 421 is still going out: take the client later
+            return;
+        }
+        AcceptClient(socket);
+    } catch (const std::exception&) {
+    }
+}
+
+void CFtpServerController::OnClose(CFtpSocket* socket) {
+    CFtpControlConnection::OnClose(socket);
+    if (socket == spareSocket_.get()) rejectStream_.Close();
+}
+
+void CFtpServerController::OnSend(CFtpSocket* socket) {
+    if (socket != spareSocket_.get()) return CFtpControlConnection::OnSend(socket);
+    CFtpListener::OnSend(socket);
+    try {
+        if (rejectStream_.State() & STREAM_OPEN && rejectStream_.SendReplyFile(255) < 0) {
+            spareSocket_->Close();
+            rejectStream_.Close();
+        }
+    } catch (const std::exception&) {
+        spareSocket_->Close();
+        rejectStream_.Close();
+    }
+}
+
+void CFtpServerController::OnTlsEnd(CFtpSocket* socket) {
+    CFtpControlConnection::OnTlsEnd(socket);
+    if (socket == spareSocket_.get()) {
+        spareSocket_->Close();
+        rejectStream_.Close();
+    }
+}
+
+void CFtpServerController::OnTlsFailed(CFtpSocket* socket) {
+    CFtpControlConnection::OnTlsFailed(socket);
+    if (socket == spareSocket_.get()) {
+        spareSocket_->Close();
+        rejectStream_.Close();
+    }
+}
+
+void CFtpServerController::OnTick() {
+    CFtpControlConnection::OnTick();
+    Guard guard(lock_);
+    for (CFtpPooledSession* s : activeSessions_) sink_->Post(EV_TICK, s, nullptr);
+    platform::Time32 now = Clock::Now();
+    if (((now - hourMark_) % 86400) / 3600 >= 1) {
+        SampleSharePoints(now);
+        SampleNetwork(now);
+        SampleUsers(now);
+        SampleTransfers(now);
+        SampleOther(now);
+        hourMark_ = now;
+    }
+}
+
+void CFtpServerController::ResetConsoleBuffers() {
+    CFtpControlConnection::ResetConsoleBuffers();
+    Guard guard(lock_);
+    connCursor_ = eventCursor_ = fileEventCursor_ = sharePointCursor_ = 0;
+}
+
+void CFtpServerController::OnConsoleRequest() {
+    if (!consoleEnabled_ || !PasswordAccepted() || !request_.disconnect) return;
+    {
+        Guard guard(lock_);
+        int index = request_.disconnectIndex;
+        if (index >= 0 && static_cast<size_t>(index) < activeSessions_.size()) {
+            CFtpPooledSession* s = activeSessions_[static_cast<size_t>(index)];
+            std::string peer;
+            int port = 0;
+            if (s->PrimarySocket()->GetPeerName(peer, port) && peer == request_.disconnectAddress)
+                s->Disconnect();
+        }
+    }
+    request_.disconnect = 0;
+    request_.disconnectIndex = -1;
+    request_.disconnectAddress.clear();
+}
+
+// ---- the console's senders ----
+
+bool CFtpServerController::SendTransferStats() {
+    Guard guard(lock_);
+    if (!CanSendMessage()) return false;
+    SampleTransfers(Clock::Now());
+    CFtpXferMsg message;
+    message.filesUploaded = filesUploaded_;
+    message.filesDownloaded = filesDownloaded_;
+    message.bytesReceived = bytesReceived_;
+    message.bytesSent = bytesSent_;
+    message.uploads = transferHistories_[0];
+    message.downloads = transferHistories_[1];
+    return SendMessage(MSG_TRANSFER, message);
+}
+
+bool CFtpServerController::SendUserStats() {
+    Guard guard(lock_);
+    if (!CanSendMessage()) return false;
+    SampleUsers(Clock::Now());
+    CFtpUserMsg message;
+    message.activeSessions = static_cast<int64_t>(activeSessions_.size());
+    message.rejected = rejected_;
+    message.accepted = accepted_;
+    message.endedIdle = endedByReason_[1];
+    message.endedError = endedByReason_[4];
+    message.endedByClient = endedByReason_[0];
+    message.endedShutdown = endedByReason_[3];
+    message.endedOther = endedByReason_[5];
+    message.endedFailedLogins = endedByReason_[2];
+    message.pooledSessions = static_cast<uint32_t>(allSessions_.size());
+    message.acceptedHistory = userHistories_[0];
+    message.rejectedHistory = userHistories_[1];
+    return SendMessage(MSG_USER, message);
+}
+
+bool CFtpServerController::SendNetStats() {
+    Guard guard(lock_);
+    if (!CanSendMessage()) return false;
+    SampleNetwork(Clock::Now());
+    CFtpNetMsg message;
+    int port = 0;
+    tertiarySocket_->GetSockName(message.listenAddress, port);
+    message.listenPort = static_cast<uint32_t>(port);
+    CSocketEngine& engine = CSocketEngine::Instance();
+    message.bytesReceived = engine.TotalBytesReceived();
+    message.bytesSent = engine.TotalBytesSent();
+    message.openSockets = static_cast<uint32_t>(engine.OpenSocketCount());
+    message.first = networkHistories_[0];
+    message.second = networkHistories_[1];
+    return SendMessage(MSG_NETWORK, message);
+}
+
+bool CFtpServerController::SendConnections() {
+    Guard guard(lock_);
+    while (connCursor_ < connInfo_.size()) {
+        if (!CanSendMessage() || !SendMessage(MSG_CONNECTION, connInfo_[connCursor_])) return true;
+        ++connCursor_;
+    }
+    CFtpConnMsg endMark;
+    if (!CanSendMessage() || !SendMessage(MSG_CONNECTION, endMark)) return true;
+    connCursor_ = 0;
+    return false;
+}
+
+bool CFtpServerController::SendSharePoints() {
+    Guard guard(lock_);
+    int count = SharePointCount();
+    while (sharePointCursor_ < static_cast<size_t>(count)) {
+        CFtpSharePtMsg message;
+        FillSharePointMsg(static_cast<int>(sharePointCursor_), message);
+        if (!CanSendMessage() || !SendMessage(MSG_SHARE_POINT, message)) return true;
+        ++sharePointCursor_;
+    }
+    CFtpSharePtMsg endMark;
+    if (!CanSendMessage() || !SendMessage(MSG_SHARE_POINT, endMark)) return true;
+    sharePointCursor_ = 0;
+    return false;
+}
+
+bool CFtpServerController::SendEvents() {
+    Guard guard(lock_);
+    while (eventCursor_ < eventList_.size() && CanSendMessage() &&
+           SendMessage(MSG_EVENT, eventList_[eventCursor_]))
+        ++eventCursor_;
+    return eventCursor_ < eventList_.size();
+}
+
+bool CFtpServerController::SendFileEvents() {
+    Guard guard(lock_);
+    while (fileEventCursor_ < fileEvents_.size() && CanSendMessage() &&
+           SendMessage(MSG_FILE_EVENT, fileEvents_[fileEventCursor_]))
+        ++fileEventCursor_;
+    return fileEventCursor_ < fileEvents_.size();
+}
+
+bool CFtpServerController::SendReport(int kind, int index) {
+    Guard guard(lock_);
+    const History* history = nullptr;
+    platform::Time32 now = Clock::Now();
+    if (kind == REPORT_SHARE_POINTS && index < SharePointCount() &&
+        static_cast<size_t>(index) < sharePointHistories_.size()) {
+        SampleSharePoints(now);
+        history = &sharePointHistories_[static_cast<size_t>(index)];
+    } else if (index < 2) {
+        size_t i = static_cast<size_t>(index);
+        switch (kind) {
+            case REPORT_NETWORK:
+                SampleNetwork(now);
+                history = &networkHistories_[i];
+                break;
+            case REPORT_USERS:
+                SampleUsers(now);
+                history = &userHistories_[i];
+                break;
+            case REPORT_TRANSFERS:
+                SampleTransfers(now);
+                history = &transferHistories_[i];
+                break;
+            case REPORT_FIFTH:
+                SampleOther(now);
+                history = &otherHistories_[i];
+                break;
+            default:
+                break;
+        }
+    }
+    if (!history) return true;  // selects nothing
+    if (!CanSendMessage()) return false;
+    CFtpReportMsg message;
+    message.kind = static_cast<uint8_t>(kind);
+    message.index = index;
+    message.history = *history;
+    return SendMessage(MSG_REPORT, message);
+}

@@ -1,0 +1,102 @@
+#pragma once
+// The FTP server engine object: the FTP listening socket, a pool of session objects made at
+// each start, the admission rules (a free session, the IP rules, logins per address), the
+// server-wide counters, and the console channel it inherits. Everything runs on the loop
+// thread; the lock is there for the status display and the console, which read the lists.
+
+#include <array>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "engine/ControlConnection.h"
+#include "engine/PooledSession.h"
+#include "streams/MsgStream.h"
+
+class CFtpServerController : public CFtpControlConnection {
+public:
+    static constexpr size_t kMaxFileEvents = 256;
+    static constexpr size_t kMaxSamples = 168;
+    static constexpr uint32_t kSequenceModulus = 2147483647;
+
+    explicit CFtpServerController(CFtpEventSink* sink);
+    ~CFtpServerController() override;
+
+    bool Create() override;
+    virtual bool GetHostAddress(std::string& address);
+    virtual bool StartServer();
+    virtual void StopServer(bool shutDownSessions);
+    virtual bool IsListening();
+    virtual bool IsStopped();
+    virtual void UpdateSessionInfo(CFtpPooledSession* session);
+    virtual void AddTransferA(CFtpPooledSession* session, uint64_t uploads, uint64_t downloads);
+    virtual void AddTransferB(CFtpPooledSession* session, uint64_t received, uint64_t sent);
+    virtual void ReleaseSession(CFtpPooledSession* session);
+    virtual void AddFileEvent(const CFtpFileEventMsg& event);
+    virtual bool AcceptClient(CFtpSocket* listener);
+    virtual CFtpPooledSession* CreateSessionObject(CFtpEventSink* sink) = 0;
+    virtual void RejectBusy(CFtpSocket* socket);
+    virtual void ResetStatistics();
+    virtual void SampleSharePoints(platform::Time32 t);
+    virtual void SampleNetwork(platform::Time32 t);
+    virtual void SampleUsers(platform::Time32 t);
+    virtual void SampleTransfers(platform::Time32 t);
+    virtual void SampleOther(platform::Time32 t);
+    virtual void DestroyPool();
+
+    void OnClose(CFtpSocket* socket) override;
+    void OnSend(CFtpSocket* socket) override;
+    void OnAccept(CFtpSocket* socket) override;
+    void OnTick() override;
+    void OnTlsEnd(CFtpSocket* socket) override;
+    void OnTlsFailed(CFtpSocket* socket) override;
+    void ResetConsoleBuffers() override;
+
+    // Read by the status display and tests (each under the lock).
+    int ActiveSessionCount();
+    int PoolSize();
+    uint64_t Accepted();
+    uint64_t Rejected();
+    std::array<uint64_t, 6> EndedByReason();
+    std::vector<CFtpConnMsg> SessionList();
+    std::vector<CFtpFileEventMsg> FileEvents();
+    std::recursive_mutex& Lock() { return lock_; }
+
+    // Overwrites the last sample when it lies in t's hour, else appends (keeping 168 at most).
+    static void AddSample(History& history, platform::Time32 t, int64_t value);
+
+protected:
+    // The console's senders.
+    bool SendTransferStats() override;
+    bool SendUserStats() override;
+    bool SendNetStats() override;
+    bool SendConnections() override;
+    bool SendSharePoints() override;
+    bool SendEvents() override;
+    bool SendFileEvents() override;
+    bool SendReport(int kind, int index) override;
+    void OnConsoleRequest() override;
+    // Share points for the console (none until the session layer provides them).
+    virtual int SharePointCount() { return 0; }
+    virtual void FillSharePointMsg(int /*index*/, CFtpSharePtMsg& /*message*/) {}
+
+    bool stopped_ = true;
+    std::unique_ptr<CFtpSocket> spareSocket_;
+    CFtpMsgStream rejectStream_;
+    std::recursive_mutex lock_;
+    std::vector<CFtpConnMsg> connInfo_;
+    std::vector<CFtpEventMsg> eventList_;
+    std::vector<CFtpPooledSession*> allSessions_, freeSessions_, activeSessions_;
+    platform::Time32 hourMark_ = 0;
+    uint64_t rejected_ = 0, accepted_ = 0;
+    std::array<uint64_t, 6> endedByReason_{};
+    uint64_t filesUploaded_ = 0, filesDownloaded_ = 0, bytesReceived_ = 0, bytesSent_ = 0;
+    uint64_t previousReceived_ = 0, previousSent_ = 0, previousAccepted_ = 0, previousRejected_ = 0,
+             previousUploads_ = 0, previousDownloads_ = 0;
+    std::vector<History> sharePointHistories_;
+    std::array<History, 2> networkHistories_, userHistories_, transferHistories_, otherHistories_;
+    std::deque<CFtpFileEventMsg> fileEvents_;
+    uint32_t sequence_ = 0;
+    size_t connCursor_ = 0, eventCursor_ = 0, fileEventCursor_ = 0, sharePointCursor_ = 0;
+};

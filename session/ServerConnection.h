@@ -1,0 +1,142 @@
+#pragma once
+// One client's FTP session: a pooled object that the controller takes a client into, greets,
+// ticks and releases. It reads command lines one per receive event, admits each by the
+// session's state (logged out, busy, idle) and answers with numbered replies.
+
+#include <memory>
+#include <string>
+
+#include "engine/PooledSession.h"
+#include "session/Commands.h"
+#include "streams/DeflateBuffer.h"
+#include "streams/FileStream.h"
+#include "streams/ListStream.h"
+#include "streams/MsgStream.h"
+
+class CFtpServerController;
+class CSettingsMap;
+
+enum CloseReason {
+    CLOSE_NONE = 0,
+    CLOSE_CLIENT = 1,
+    CLOSE_IDLE = 2,
+    CLOSE_LOGINS = 3,
+    CLOSE_SHUTDOWN = 4,
+    CLOSE_ERROR = 5
+};
+
+// The client's account data.
+struct UserRecord {
+    virtual ~UserRecord() = default;
+    virtual void Reset() { *this = UserRecord(); }
+    std::string name, password, home;
+    uint32_t rights = 0;
+    uint64_t downloads = 0, bytesSent = 0, uploads = 0, bytesReceived = 0;
+};
+
+// The operation in progress, as transfer reports and the session list see it.
+struct CurrentOperation {
+    CommandId commandId = 0;
+    std::string path;
+    uint64_t state = 0;
+    uint64_t offset = 0;
+    uint64_t bytesSent = 0, bytesReceived = 0, previousSent = 0, previousReceived = 0;
+    platform::Time32 time = 0;
+    std::string extra1, extra2;
+    int32_t extraInt1 = -1;
+    uint64_t extraLong = 0;
+    int32_t extraInt2 = 0;
+
+    void Reset();
+    virtual ~CurrentOperation() = default;
+};
+
+class CFtpServerConnection : public CFtpPooledSession {
+public:
+    CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink);
+    ~CFtpServerConnection() override;
+
+    bool Create() override;
+    void OnClose(CFtpSocket* socket) override;
+    void OnSend(CFtpSocket* socket) override;
+    void OnReceive(CFtpSocket* socket) override;
+    void OnTick() override;
+    void OnTlsEnd(CFtpSocket* socket) override;
+    void OnTlsFailed(CFtpSocket* socket) override;
+    void CloseSockets() override;
+    void DeleteSockets() override;
+    CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override;
+    CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override;
+
+    void Greet() override;
+    virtual void CloseSession();
+    virtual void ResetSession();
+    virtual bool EndControlTls();
+    void ShutdownSession() override;
+    void Disconnect() override;
+    virtual std::unique_ptr<UserRecord> CreateUser();
+    // The account check: the base refuses everyone.
+    virtual bool Authenticate(UserRecord& user);
+    virtual void OnReply(CommandId id, int kind, int code, const std::string& text);
+    virtual void EndTransfer(bool success);
+    virtual void OnError(int severity, uint32_t code);
+
+    // Sends one single-line reply ("" for the code's default text); a code of 400 or more
+    // starts the command delay.
+    bool SendReply(CommandId id, int code, const std::string& text = "");
+    void SetCurrentOperation(CommandId id, const std::string& path = "", uint64_t state = 0,
+                             uint64_t offset = 0);
+    bool OperationPending() const;
+    bool OperationInProgress() const;
+
+    std::string UserName() const override { return user_ ? user_->name : ""; }
+    std::string Password() const override { return user_ ? user_->password : ""; }
+    std::string LastCommandLine() const override { return currentLine_; }
+    std::string CurrentFolder() const override { return currentFolder_; }
+    platform::Time32 LoginTime() const override { return startTime_; }
+    int CloseReason() const override { return closeReason_; }
+
+    bool LoggedIn() const { return loggedIn_; }
+    const CurrentOperation& Operation() const { return operation_; }
+    CFtpMsgStream& ControlStream() { return control_; }
+
+protected:
+    virtual void DispatchCommand();
+    // Calls the handler of an admitted command.
+    virtual void Execute(CommandId id, const std::string& argument);
+    void HandleUser(const std::string& argument);
+    void HandlePass(const std::string& argument);
+    void HandleRein(const std::string& argument, bool hasArgument);
+    void HandleQuit();
+
+    const CSettingsMap& Settings() const;
+    bool BoolSetting(const char* name) const;
+    int IntSetting(const char* name) const;
+    int AtLeastOne(const char* name) const;
+    // Raises a receive event for the control socket when a whole line waits unread.
+    void ResumeReading();
+
+    CFtpMsgStream control_;
+    CFtpListStream list_;
+    CFtpFileStream file_;
+    CFtpDeflateBuffer deflate_;
+    std::unique_ptr<UserRecord> user_;
+    bool loggedIn_ = false;
+    std::string currentFolder_ = "\\";
+    CurrentOperation operation_;
+    std::string currentLine_, previousLine_;
+    int failedLogins_ = 0;
+    bool errorDelay_ = false;
+    platform::Time32 lastErrorTime_ = 0;
+    platform::Time32 lastActivity_ = 0;
+    platform::Time32 startTime_ = 0;
+    int ticksWithoutConnection_ = 0;
+    int closeReason_ = CLOSE_NONE;
+    int dataType_ = 0, transferMode_ = 0, fileStructure_ = 0;
+    int dataProtection_ = 0, authMechanism_ = 0;
+    bool utf8_ = false, utf8Nlst_ = false, epsvAll_ = false;
+    std::string portAddress_;
+    int port_ = 0;
+    bool passivePending_ = false, dataVerified_ = false;
+    uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
+};

@@ -1,0 +1,95 @@
+#include "shell/Application.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "config/IpRules.h"
+#include "engine/ThrottleStore.h"
+#include "net/SocketEngine.h"
+#include "net/TlsRuntime.h"
+#include "platform/SpecialFolders.h"
+
+CQuenlowApp::CQuenlowApp() = default;
+
+CQuenlowApp::~CQuenlowApp() {
+    controller_.reset();
+    if (runtimeStarted_) runtime_.Term();
+}
+
+bool CQuenlowApp::Start(const ProgramOptions& options) {
+    if (!runtime_.Init()) {
+        error_ = "Windows sockets initialization failed.";
+        return false;
+    }
+    runtimeStarted_ = true;
+    if (!options.configDir.empty()) platform::SetConfigDir(options.configDir);
+    if (!settings_.LoadSettings()) {
+        error_ = "cannot create the configuration folder " + platform::ConfigDir();
+        return false;
+    }
+    settings_.ApplyOverrides(options.sets);
+    RestoreThrottleSchedule();
+
+    // The shared folder must exist for a fresh installation to serve anything.
+    std::string root = settings_.GetSetting("SysRootFolder");
+    if (!root.empty())
+        platform::MakeFolders(root.back() == '/' ? root.substr(0, root.size() - 1) : root);
+
+    CSocketEngine& engine = CSocketEngine::Instance();
+    engine.SetPortRange(1500, 2000);
+    engine.SetDynamicPorts(true);
+    LoadIpRules(settings_);
+    if (settings_.GetBoolSetting("SSLState")) {
+        CTlsRuntime& tls = CTlsRuntime::Instance();
+        if (!tls.InitServerContext(settings_.GetSetting("SSLCertFile"),
+                                   settings_.GetSetting("SSLKeyFile"),
+                                   settings_.GetSetting("SSLPassPhrase"),
+                                   settings_.GetBoolSetting("SSLAuthClient") ? 1 : 0))
+            std::fprintf(stderr, "TLS is not available: %s\n", tls.LastError().c_str());
+    }
+    users_.LoadUsers(settings_.GetSetting("PasswordFile"));
+
+    window_ = std::make_unique<CMsgWnd>(loop_);
+    controller_ = std::make_unique<CMyFtpController>(window_.get(), settings_, users_);
+    controller_->Settings().Assign(settings_.Store());
+    if (!controller_->Create()) {
+        error_ = controller_->LastError();
+        return false;
+    }
+    if (!StartServer()) return false;
+    loop_.AddTimer(75, [this] { runtime_.Tick(667); });
+    loop_.AddTimer(500, [this] { controller_->OnTick(); });
+    return true;
+}
+
+bool CQuenlowApp::StartServer() {
+    controller_->DestroyPool();
+    controller_->Settings().Assign(settings_.Store());
+    if (controller_->StartServer()) return true;
+    error_ = "Unable to start server! " + controller_->LastError();
+    int port = settings_.GetIntSetting("NetTcpPort");
+    if (controller_->LastError().find("listen socket") != std::string::npos)
+        error_ += port < 1024 ? "\nPort " + std::to_string(port) +
+                                    " needs root; pick another with --set NetTcpPort=2121"
+                              : "\nThe port may be in use; pick another with --set NetTcpPort=N";
+    return false;
+}
+
+std::string CQuenlowApp::ListeningText() {
+    std::string address;
+    int port = 0;
+    controller_->TertiarySocket()->GetSockName(address, port);
+    return "Quenlow FTP listening on " + address + ":" + std::to_string(port) +
+           ", sharing \"pub\" = " + settings_.GetSetting("SysRootFolder");
+}
+
+void CQuenlowApp::Run() {
+    loop_.Run();
+    // Tell the sessions, then give their goodbyes a moment to leave.
+    controller_->StopServer(true);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!controller_->IsStopped() && std::chrono::steady_clock::now() < deadline) {
+        loop_.RunOnce(50);
+        controller_->OnTick();
+    }
+}
