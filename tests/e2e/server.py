@@ -1,0 +1,106 @@
+"""Starts the real server on loopback for a test and stops it with SIGTERM."""
+
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import tempfile
+import time
+
+BINARY = os.environ.get("QFTP_BINARY", os.path.join(os.path.dirname(__file__), "..", "..",
+                                                    "build", "quenlowftp"))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def password_file(path, accounts):
+    """Writes the password file: version 1, count, 88-byte UTF-16LE records."""
+    data = bytearray(b"\x01\x00\x00\x00") + struct.pack("<I", len(accounts))
+    for name, password, rights in accounts:
+        data += name.encode("utf-16-le").ljust(66, b"\0")[:66]
+        data += password.encode("utf-16-le").ljust(18, b"\0")[:18]
+        data += struct.pack("<I", rights)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class Server:
+    def __init__(self, settings=None, accounts=None, files=None):
+        self.dir = tempfile.mkdtemp(prefix="qftp-e2e-")
+        self.config = os.path.join(self.dir, "config")
+        self.root = os.path.join(self.dir, "pub")
+        os.makedirs(self.config)
+        os.makedirs(self.root)
+        self.port = free_port()
+        values = {"NetTcpPort": str(self.port), "SysCmdTimeout": "0",
+                  "SysRootFolder": self.root + "/", "SysWelcomeMsgState": "false"}
+        if accounts is not None:
+            values["PasswordFile"] = os.path.join(self.config, "users.dat")
+            password_file(values["PasswordFile"], accounts)
+        for name, content in (files or {}).items():
+            with open(os.path.join(self.dir, name), "wb") as f:
+                f.write(content)
+        values.update({k: v.replace("{dir}", self.dir) for k, v in (settings or {}).items()})
+        args = [BINARY, "--headless", "--config-dir", self.config]
+        for name, value in values.items():
+            args += ["--set", f"{name}={value}"]
+        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        text=True)
+        line = self.process.stdout.readline()
+        if "listening" not in line:
+            self.stop()
+            raise RuntimeError("server did not start: " + line + self.process.stderr.read())
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                raise
+        code = self.process.returncode
+        shutil.rmtree(self.dir, ignore_errors=True)
+        return code
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+class Raw:
+    """A control connection on a plain socket: lines in, lines out."""
+
+    def __init__(self, port, timeout=5):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        self.buffer = b""
+
+    def send(self, line):
+        self.sock.sendall(line.encode("latin-1") + b"\r\n")
+
+    def line(self):
+        while b"\r\n" not in self.buffer:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise EOFError("closed")
+            self.buffer += chunk
+        line, self.buffer = self.buffer.split(b"\r\n", 1)
+        return line.decode("latin-1")
+
+    def closed_without_reply(self):
+        try:
+            data = self.sock.recv(4096)
+        except ConnectionResetError:
+            return True
+        return data == b""
+
+    def close(self):
+        self.sock.close()
