@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "engine/ServerController.h"
+#include "support/EngineFixture.h"
+
+using namespace testsupport;
+
+namespace {
+
+// A pooled session reduced to what the controller relies on.
+class TestSession : public CFtpPooledSession {
+public:
+    using CFtpPooledSession::CFtpPooledSession;
+    CFtpSocket* CreatePrimarySocket(CFtpConnection* o) override { return new CFtpSocket(o); }
+    CFtpSocket* CreateSecondarySocket(CFtpConnection* o) override { return new CFtpSocket(o); }
+    void Greet() override { ++greeted; }
+    void ShutdownSession() override { ++shutDown; }
+    void Disconnect() override { primarySocket_->Close(); }
+    std::string UserName() const override { return "anonymous"; }
+    std::string Password() const override { return "guest@"; }
+    std::string LastCommandLine() const override { return "pass secret"; }
+    std::string CurrentFolder() const override { return "\\pub\\"; }
+    platform::Time32 LoginTime() const override { return 1000; }
+    int CloseReason() const override { return reason; }
+    void OnClose(CFtpSocket* s) override {
+        CFtpConnection::OnClose(s);
+        if (s == primarySocket_) reason = 1;
+    }
+    void OnTick() override {
+        CFtpConnection::OnTick();
+        if (!primarySocket_->IsOpen() && ++ticks == 2) controller_->ReleaseSession(this);
+    }
+    int greeted = 0, shutDown = 0, ticks = 0, reason = 0;
+};
+
+class TestController : public CFtpServerController {
+public:
+    using CFtpServerController::CFtpServerController;
+    CFtpPooledSession* CreateSessionObject(CFtpEventSink* sink) override {
+        auto* s = new TestSession(this, sink);
+        made.push_back(s);
+        return s;
+    }
+    CFtpSocket* CreatePrimarySocket(CFtpConnection* o) override { return new CFtpSocket(o); }
+    CFtpSocket* CreateSecondarySocket(CFtpConnection* o) override { return new CFtpSocket(o); }
+    void ReportError(const std::string& text) override { errors.push_back(text); }
+    size_t& ConnCursor() { return connCursor_; }
+    size_t& FileEventCursor() { return fileEventCursor_; }
+    std::vector<TestSession*> made;
+    std::vector<std::string> errors;
+};
+
+}  // namespace
+
+class ControllerTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        int probe = 0;
+        ::close(ListenBlocking(probe));
+        port = probe;
+        controller.Settings().SetString("NetTcpPortState", "true");
+        controller.Settings().SetInt("NetTcpPort", port);
+        controller.Settings().SetInt("NetMaxConnection", 3);
+        controller.Settings().SetInt("NetLoginsPerIp", 4);
+        ASSERT_TRUE(controller.Create());
+        ASSERT_TRUE(controller.StartServer()) << controller.errors.back();
+    }
+    void TearDown() override {
+        controller.StopServer(false);
+        EngineTest::TearDown();
+    }
+    // Ticks the controller and runs the sessions' ticks.
+    void Tick() {
+        controller.OnTick();
+        loop.RunPending();
+    }
+
+    int port = 0;
+    TestController controller{&window};
+};
+
+TEST_F(ControllerTest, AdmissionTakesTheLastFreeSessionAndListsIt) {
+    EXPECT_EQ(controller.PoolSize(), 3);
+    int a = ConnectBlocking(port), b = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 2; }));
+    EXPECT_EQ(controller.made[2]->activeIndex, 0) << "the free list is used as a stack";
+    EXPECT_EQ(controller.made[1]->activeIndex, 1);
+    EXPECT_EQ(controller.made[2]->sessionNumber, 1u);
+    EXPECT_EQ(controller.made[2]->greeted, 1);
+    EXPECT_EQ(controller.Accepted(), 2u);
+    std::vector<CFtpConnMsg> list = controller.SessionList();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].index, 1);
+    EXPECT_EQ(list[1].peerAddress, "127.0.0.1");
+    controller.UpdateSessionInfo(controller.made[2]);
+    list = controller.SessionList();
+    EXPECT_EQ(list[0].lastCommand, "PASS *");
+    EXPECT_EQ(list[0].user, "guest@") << "anonymous shows the password it gave";
+    ::close(a);
+    ::close(b);
+}
+
+TEST_F(ControllerTest, EndedSessionIsReleasedOnTheSecondTickAndTheCursorMovesBack) {
+    int a = ConnectBlocking(port), b = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 2; }));
+    controller.ConnCursor() = 2;
+    TestSession* first = controller.made[2];
+    ::close(a);
+    first->PrimarySocket()->SetReadWanted(true);
+    ASSERT_TRUE(PumpUntil([&] {
+        char buffer[8];
+        first->PrimarySocket()->Receive(buffer, sizeof buffer);
+        return !first->PrimarySocket()->IsOpen();
+    }));
+    Tick();
+    EXPECT_EQ(controller.ActiveSessionCount(), 2) << "not on the first tick";
+    Tick();
+    EXPECT_EQ(controller.ActiveSessionCount(), 1);
+    EXPECT_EQ(first->activeIndex, -1);
+    EXPECT_EQ(controller.made[1]->activeIndex, 0) << "later sessions move up";
+    EXPECT_EQ(controller.SessionList().size(), 1u);
+    EXPECT_EQ(controller.ConnCursor(), 1u);
+    EXPECT_EQ(controller.EndedByReason()[0], 1u);
+    // The released session is the next one taken.
+    int c = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 2; }));
+    EXPECT_EQ(first->activeIndex, 1);
+    ::close(b);
+    ::close(c);
+}
+
+TEST_F(ControllerTest, FileEventsKeepTheNewest256) {
+    controller.FileEventCursor() = 10;
+    for (int i = 0; i < 257; ++i) {
+        CFtpFileEventMsg event;
+        event.path = "f" + std::to_string(i);
+        controller.AddFileEvent(event);
+    }
+    std::vector<CFtpFileEventMsg> events = controller.FileEvents();
+    ASSERT_EQ(events.size(), 256u);
+    EXPECT_EQ(events.front().path, "f1");
+    EXPECT_EQ(events.front().sequence, 1u);
+    EXPECT_EQ(events.back().sequence, 256u);
+    EXPECT_EQ(controller.FileEventCursor(), 9u);
+}
+
+TEST_F(ControllerTest, RestartWaitsForEndingSessionsAndStopTellsThem) {
+    int a = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 1; }));
+    controller.StopServer(true);
+    EXPECT_FALSE(controller.IsListening());
+    EXPECT_FALSE(controller.IsStopped()) << "a session is still active";
+    EXPECT_EQ(controller.made[2]->shutDown, 1);
+    controller.DestroyPool();
+    EXPECT_EQ(controller.PoolSize(), 3) << "live sessions are not destroyed";
+    EXPECT_FALSE(controller.StartServer());
+    controller.made[2]->PrimarySocket()->Close();
+    Tick();
+    Tick();
+    EXPECT_TRUE(controller.IsStopped());
+    controller.made.clear();
+    EXPECT_TRUE(controller.StartServer());
+    EXPECT_EQ(controller.PoolSize(), 3);
+    ::close(a);
+}
+
+TEST_F(ControllerTest, HourlySamplesShareTheHour) {
+    History history;
+    CFtpServerController::AddSample(history, 3600 * 100, 1);
+    CFtpServerController::AddSample(history, 3600 * 100 + 60, 2);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].value, 2);
+    for (int h = 1; h < 200; ++h) CFtpServerController::AddSample(history, 3600 * (100 + h), h);
+    EXPECT_EQ(history.size(), 168u);
+    EXPECT_EQ(history.back().value, 199);
+}
