@@ -1,5 +1,7 @@
 #include "shell/Application.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -69,9 +71,10 @@ bool CQuenlowApp::StartServer() {
     error_ = "Unable to start server! " + controller_->LastError();
     int port = settings_.GetIntSetting("NetTcpPort");
     if (controller_->LastError().find("listen socket") != std::string::npos)
-        error_ += port < 1024 ? "\nPort " + std::to_string(port) +
-                                    " needs root; pick another with --set NetTcpPort=2121"
-                              : "\nThe port may be in use; pick another with --set NetTcpPort=N";
+        error_ += port < 1024 && ::geteuid() != 0
+                      ? "\nPort " + std::to_string(port) +
+                            " needs root; pick another with --set NetTcpPort=2121"
+                      : "\nThe port may be in use; pick another with --set NetTcpPort=N";
     return false;
 }
 
