@@ -4,100 +4,94 @@
 #include "platform/RegistryFile.h"
 #include "platform/SpecialFolders.h"
 
-void SetDefaultSettings(CSettingsMap& map) {
-    map.SetString("LogState", "true");
-    map.SetString("LogInfoMsg", "false");
-    map.SetString("LogWarnMsg", "true");
-    map.SetString("LogErrorMsg", "true");
-    map.SetString("LogMask", "8791798054911");  // 0x7FEFFFFFFFF
-    map.SetString("SysName", "");
-    map.SetString("SysAdminEmail", kDefaultAdminEmail);
-    map.SetInt("SysIdleTimeout", 300);
-    map.SetInt("SysLoginAttempts", 3);
-    map.SetInt("SysCmdTimeout", 5);
-    map.SetString("SysVersion", "");
-    map.SetString("SysWelcomeMsgState", "false");
-    map.SetString("SysWelcomeMsg", "");
-    map.SetString("SysCwdMsgState", "true");
-    map.SetString("SysDbName", ".");
-    map.SetString("SysAnonState", "false");
-    map.SetString("SysAnonUser", "");
-    map.SetString("SysAnonPasswd", "");
-    map.SetString("SysAnonPerm", "0");
-    map.SetString("SysConsoleState", "false");
-    map.SetString("SysConsolePort", "1205");
-    map.SetString("SysConsolePass", "");
-    map.SetString("SysConsoleAuthPeer", "false");
-    map.SetString("SysDeflateState", "true");
-    map.SetInt("SysDeflComprLevel", 7);
-    map.SetInt("SysDeflMemLevel", 8);
-    map.SetInt("SysDeflWindowSize", 15);
-    map.SetString("SysReqSSLLogin", "false");
-    map.SetString("SysFsMapHome", "false");
-    map.SetString("SysFsCount", "0");
-    map.SetString("SSLState", "false");
-    map.SetString("SSLCaFile", "");
-    map.SetString("SSLCaPath", "");
-    map.SetString("SSLCertFile", "");
-    map.SetString("SSLKeyFile", "");
-    map.SetString("SSLAuthClient", "false");
-    map.SetString("SSLPassPhrase", "");
-    map.SetString("SSLCASerialNum", "1");
-    map.SetString("SSLVerifyCert", "false");
-    map.SetString("NetTcpPortState", "true");
-    map.SetInt("NetTcpPort", 21);
-    map.SetString("NetSslPortState", "true");
-    map.SetInt("NetSslPort", 990);
-    map.SetString("NetIp", "0.0.0.0");
-    map.SetString("NetAdapter", "");
-    map.SetInt("NetMaxConnection", 64);
-    map.SetInt("NetLoginsPerIp", 4);
-    map.SetString("NetForceIp", "true");
-    map.SetString("NetPortState", "false");
-    map.SetString("NetPolicy", "true");
-    map.SetString("NetRuleCount", "0");
-    map.SetInt("NetPortLow", 5000);
-    map.SetInt("NetPortHigh", 6000);
-    map.SetString("NetFixIPState", "false");
-    map.SetString("NetFixIPAddress", "0.0.0.0");
-}
-
 namespace {
-// What the application stores over the engine defaults, in table order.
-void SetApplicationDefaults(CSettingsMap& map, const std::string& documents,
-                            const std::string& systemFolder) {
-    map.SetString("SysAdminEmail", kDefaultAdminEmail);
-    map.SetInt("SysIdleTimeout", 300);
-    map.SetInt("SysLoginAttempts", 3);
-    map.SetString("SysWelcomeMsgState", "true");
-    map.SetString("SysWelcomeMsg", documents + "/Welcome.txt");
-    map.SetString("SysAnonState", "true");
-    map.SetString("SysDeflateState", "false");
-    map.SetInt("SysDeflComprLevel", 7);
-    map.SetInt("SysDeflMemLevel", 2);
-    map.SetInt("SysDeflWindowSize", 15);
-    map.SetString("SysRootFolder", documents + "/");
-    map.SetInt("PowerSaveOpt", 0);
-    map.SetString("PasswordFile", systemFolder + "/QuenlowFTP.dat");
-    map.SetString("AnonWrite", "true");
-    map.SetString("AnonOverwrite", "true");
-    map.SetString("AnonDelete", "true");
-    map.SetString("AnonRename", "true");
-    map.SetString("SSLState", "false");
-    map.SetString("SSLCaFile", "");
-    map.SetString("SSLCaPath", "");
-    map.SetString("SSLCertFile", "");
-    map.SetString("SSLKeyFile", "");
-    map.SetString("SSLAuthClient", "false");
-    map.SetString("SSLPassPhrase", "");
-    map.SetInt("NetTcpPort", 21);
-    map.SetInt("NetMaxConnection", 16);
-    map.SetString("NetPolicy", "true");
-    map.SetString("NetRuleCount", "0");
-    map.SetString("NetFixIPState", "false");
-    map.SetString("NetFixIPAddress", "0.0.0.0");
+// Every setting in table order: its engine default and the default the application stores
+// over it (null: none). "{documents}" and "{system}" stand for those folders.
+struct SettingDefault {
+    const char* name;
+    const char* engine;
+    const char* application;
+};
+
+constexpr SettingDefault kDefaults[] = {
+    {"LogState", "true", nullptr},
+    {"LogInfoMsg", "false", nullptr},
+    {"LogWarnMsg", "true", nullptr},
+    {"LogErrorMsg", "true", nullptr},
+    {"LogMask", "8791798054911", nullptr},  // 0x7FEFFFFFFFF
+    {"SysName", "", nullptr},
+    {"SysAdminEmail", kDefaultAdminEmail, kDefaultAdminEmail},
+    {"SysIdleTimeout", "300", "300"},
+    {"SysLoginAttempts", "3", "3"},
+    {"SysCmdTimeout", "5", nullptr},
+    {"SysVersion", "", nullptr},
+    {"SysWelcomeMsgState", "false", "true"},
+    {"SysWelcomeMsg", "", "{documents}/Welcome.txt"},
+    {"SysCwdMsgState", "true", nullptr},
+    {"SysDbName", ".", nullptr},
+    {"SysAnonState", "false", "true"},
+    {"SysAnonUser", "", nullptr},
+    {"SysAnonPasswd", "", nullptr},
+    {"SysAnonPerm", "0", nullptr},
+    {"SysConsoleState", "false", nullptr},
+    {"SysConsolePort", "1205", nullptr},
+    {"SysConsolePass", "", nullptr},
+    {"SysConsoleAuthPeer", "false", nullptr},
+    {"SysDeflateState", "true", "false"},
+    {"SysDeflComprLevel", "7", "7"},
+    {"SysDeflMemLevel", "8", "2"},
+    {"SysDeflWindowSize", "15", "15"},
+    {"SysReqSSLLogin", "false", nullptr},
+    {"SysFsMapHome", "false", nullptr},
+    {"SysFsCount", "0", nullptr},
+    {"SysRootFolder", nullptr, "{documents}/"},
+    {"PowerSaveOpt", nullptr, "0"},
+    {"PasswordFile", nullptr, "{system}/QuenlowFTP.dat"},
+    {"AnonWrite", nullptr, "true"},
+    {"AnonOverwrite", nullptr, "true"},
+    {"AnonDelete", nullptr, "true"},
+    {"AnonRename", nullptr, "true"},
+    {"SSLState", "false", "false"},
+    {"SSLCaFile", "", ""},
+    {"SSLCaPath", "", ""},
+    {"SSLCertFile", "", ""},
+    {"SSLKeyFile", "", ""},
+    {"SSLAuthClient", "false", "false"},
+    {"SSLPassPhrase", "", ""},
+    {"SSLCASerialNum", "1", nullptr},
+    {"SSLVerifyCert", "false", nullptr},
+    {"NetTcpPortState", "true", nullptr},
+    {"NetTcpPort", "21", "21"},
+    {"NetSslPortState", "true", nullptr},
+    {"NetSslPort", "990", nullptr},
+    {"NetIp", "0.0.0.0", nullptr},
+    {"NetAdapter", "", nullptr},
+    {"NetMaxConnection", "64", "16"},
+    {"NetLoginsPerIp", "4", nullptr},
+    {"NetForceIp", "true", nullptr},
+    {"NetPortState", "false", nullptr},  // forced "true" after loading
+    {"NetPolicy", "true", "true"},
+    {"NetRuleCount", "0", "0"},
+    {"NetPortLow", "5000", nullptr},
+    {"NetPortHigh", "6000", nullptr},
+    {"NetFixIPState", "false", "false"},
+    {"NetFixIPAddress", "0.0.0.0", "0.0.0.0"},
+};
+
+std::string Expand(std::string text, const std::string& documents, const std::string& system) {
+    for (auto [mark, value] : {std::pair<std::string, const std::string&>{"{documents}", documents},
+                               {"{system}", system}}) {
+        size_t at = text.find(mark);
+        if (at != std::string::npos) text.replace(at, mark.size(), value);
+    }
+    return text;
 }
 }  // namespace
+
+void SetDefaultSettings(CSettingsMap& map) {
+    for (const SettingDefault& d : kDefaults)
+        if (d.engine) map.SetString(d.name, d.engine);
+}
 
 bool CAppSettings::LoadSettings() {
     store_.Assign(CSettingsMap());
@@ -108,7 +102,8 @@ bool CAppSettings::LoadSettings() {
     store_.SetString("SysRootFolder", documents + "/");
     store_.SetString("SysWelcomeMsg", documents + "/Welcome.txt");
     std::string configDir = platform::ConfigDir();
-    SetApplicationDefaults(store_, documents, configDir);
+    for (const SettingDefault& d : kDefaults)
+        if (d.application) store_.SetString(d.name, Expand(d.application, documents, configDir));
     if (!platform::MakeFolders(configDir)) return false;
     platform::Registry::SetFile(configDir + "/registry.reg");
     LoadSettingsKey(kSettingsKey, store_);  // a missing key leaves the defaults standing
