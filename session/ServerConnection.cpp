@@ -2,11 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
+
 #include <cstdio>
 #include <new>
 
+#include "config/IpRules.h"
 #include "config/SettingsMap.h"
 #include "engine/ServerController.h"
+#include "net/SocketEngine.h"
+#include "session/DataCommands.h"
 #include "session/Replies.h"
 
 using platform::Clock;
@@ -382,6 +387,12 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
             return HandleRein(argument, GetArgument(currentLine_, ignored));
         case CMD_QUIT:
             return HandleQuit();
+        case CMD_PORT:
+        case CMD_EPRT:
+            return HandlePort(id, argument);
+        case CMD_PASV:
+        case CMD_EPSV:
+            return HandlePassive(id, argument);
         default:
             SendReply(id, 502);
             return;  // not available in this server
@@ -450,4 +461,190 @@ void CFtpServerConnection::HandleRein(const std::string&, bool hasArgument) {
 void CFtpServerConnection::HandleQuit() {
     SetCurrentOperation(CMD_QUIT);
     SendReply(CMD_QUIT, 221, "Goodbye.");
+}
+
+// ---- data connections ----
+
+std::string CFtpServerConnection::ControlPeer() {
+    std::string peer;
+    int port = 0;
+    primarySocket_->GetPeerName(peer, port);
+    return peer;
+}
+
+bool CFtpServerConnection::CheckDataPeer(CFtpSocket* socket) {
+    std::string peer;
+    int port = 0;
+    return socket->GetPeerName(peer, port) && CheckAddress(peer) && peer == ControlPeer();
+}
+
+void CFtpServerConnection::HandlePort(CommandId id, const std::string& argument) {
+    const char* name = id == CMD_PORT ? "PORT" : "EPRT";
+    if (!BoolSetting("NetPortState")) {
+        SendReply(id, 534);
+        return;
+    }
+    if (epsvAll_) {
+        SendReply(id, 501, std::string(name) + " not allowed after EPSV ALL.");
+        return;
+    }
+    tertiarySocket_->Close();
+    passivePending_ = false;
+    if (argument.empty()) {
+        SendReply(id, 501);
+        return;
+    }
+    std::string address;
+    int port = 0;
+    if (id == CMD_PORT) {
+        if (!ParsePortArgument(argument, address, port)) {
+            SendReply(id, 501);
+            return;
+        }
+    } else {
+        EprtResult result = ParseEprtArgument(argument, address, port);
+        if (result != EprtResult::Ok) {
+            SendReply(id, result == EprtResult::UnsupportedProtocol ? 522 : 501);
+            return;
+        }
+    }
+    if (port < 20 || (port > 21 && port < 1024)) {
+        SendReply(id, 504);
+        return;
+    }
+    // Data goes only to the client itself: another address would make this server attack
+    // a third party for the client (FTP bounce).
+    uint32_t given = 0, own = 0;
+    if (!ParseAddress(address, given) || !ParseAddress(ControlPeer(), own) || given != own) {
+        SendReply(id, 534);
+        return;
+    }
+    portAddress_ = address;
+    port_ = port;
+    SendReply(id, 200);
+}
+
+void CFtpServerConnection::HandlePassive(CommandId id, const std::string& argument) {
+    if (id == CMD_EPSV && !argument.empty()) {
+        std::string upper = argument;
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (upper == "ALL") {
+            epsvAll_ = true;
+            SendReply(id, 200, "EPSV ALL command successful.");
+            return;
+        }
+        if (argument.size() != 1 || argument[0] < '0' || argument[0] > '9') {
+            SendReply(id, 501);
+            return;
+        }
+        if (argument[0] != '1') {
+            SendReply(id, 522);
+            return;
+        }
+    }
+    if (id == CMD_PASV && epsvAll_) {
+        SendReply(id, 501, "PASV not allowed after EPSV ALL.");
+        return;
+    }
+    tertiarySocket_->Close();
+    passivePending_ = false;
+    std::string bindAddress = CSocketEngine::Instance().BindAddress();
+    if (!tertiarySocket_->Create(0, SOCK_STREAM, bindAddress.c_str()) ||
+        !tertiarySocket_->Listen(1)) {
+        tertiarySocket_->Close();
+        SendReply(id, 425);
+        return;
+    }
+    passivePending_ = true;
+    std::string address, fixed;
+    int port = 0, localPort = 0;
+    Settings().GetString("NetFixIPAddress", fixed);
+    if (BoolSetting("NetFixIPState") && !fixed.empty())
+        address = fixed;
+    else
+        primarySocket_->GetSockName(address, localPort);
+    std::string ignored;
+    tertiarySocket_->GetSockName(ignored, port);
+    SendReply(id, id == CMD_EPSV ? 229 : 227,
+              id == CMD_EPSV ? ExtendedPassiveModeText(port) : PassiveModeText(address, port));
+}
+
+void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
+    CFtpConnection::OnAccept(socket);
+    if (socket != tertiarySocket_) return;
+    try {
+        if (!loggedIn_) return OnError(3, EV_ACCEPT);
+        if (secondarySocket_->State() == SS_CONNECTED) {
+            socket->SetAcceptWanted(true);
+            return;
+        }
+        secondarySocket_->Close();
+        if (socket->Accept(*secondarySocket_) == 0 || !secondarySocket_->IsOpen() ||
+            !CheckDataPeer(secondarySocket_)) {
+            // Refused by the rules, or someone other than our client took the port.
+            secondarySocket_->Close();
+            SetCurrentOperation(CMD_NOOP);
+            SendReply(CMD_NOOP, 425);
+            return;
+        }
+        tertiarySocket_->Close();
+        if (dataProtection_ != 0 && !secondarySocket_->SetTlsRole(TLS_SERVER)) {
+            secondarySocket_->Close();
+            SendReply(CMD_NOOP, 425);
+        }
+        lastActivity_ = Clock::Now();
+    } catch (const std::exception&) {
+        OnError(3, EV_ACCEPT);
+    }
+}
+
+void CFtpServerConnection::OnConnect(CFtpSocket* socket, bool ok) {
+    CFtpConnection::OnConnect(socket, ok);
+    try {
+        if (!loggedIn_) {
+            OnError(3, EV_CONNECT);
+            socket->Close();
+            return;
+        }
+        if (socket != secondarySocket_) return;
+        if (ok && !CheckDataPeer(secondarySocket_)) ok = false;
+        if (ok && dataProtection_ != 0 && !secondarySocket_->SetTlsRole(TLS_SERVER)) ok = false;
+        if (!ok) secondarySocket_->Close();
+        lastActivity_ = Clock::Now();
+    } catch (const std::exception&) {
+        OnError(3, EV_CONNECT);
+    }
+}
+
+bool CFtpServerConnection::OpenDataConnection(int type, const std::string& text) {
+    const char* word = type == 0 ? "ASCII" : type == 1 ? "BINARY" : "UNKNOWN";
+    char standard[96];
+    int code;
+    if (passivePending_) {
+        if (secondarySocket_->State() != SS_CONNECTED && !tertiarySocket_->IsListening()) {
+            SendReply(operation_.commandId, 425);
+            return false;
+        }
+        code = 125;
+        std::snprintf(standard, sizeof standard,
+                      "%s mode data connection already open; transfer starting.", word);
+        secondarySocket_->SetReadWanted(true);
+        secondarySocket_->SetWriteWanted(true);
+    } else {
+        secondarySocket_->Close();
+        std::string bindAddress = CSocketEngine::Instance().BindAddress();
+        if (portAddress_.empty() || !BoolSetting("NetPortState") ||
+            !secondarySocket_->Create(0, SOCK_STREAM, bindAddress.c_str()) ||
+            !secondarySocket_->Connect(portAddress_, port_)) {
+            secondarySocket_->Close();
+            SendReply(operation_.commandId, 425);
+            return false;
+        }
+        code = 150;
+        std::snprintf(standard, sizeof standard,
+                      "Opening %s mode data connection; transfer starting.", word);
+    }
+    dataVerified_ = false;
+    SendReply(operation_.commandId, code, text.empty() ? standard : text);
+    return true;
 }

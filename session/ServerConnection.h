@@ -61,6 +61,8 @@ public:
     void OnSend(CFtpSocket* socket) override;
     void OnReceive(CFtpSocket* socket) override;
     void OnTick() override;
+    void OnAccept(CFtpSocket* socket) override;
+    void OnConnect(CFtpSocket* socket, bool ok) override;
     void OnTlsEnd(CFtpSocket* socket) override;
     void OnTlsFailed(CFtpSocket* socket) override;
     void CloseSockets() override;
@@ -80,6 +82,11 @@ public:
     virtual void OnReply(CommandId id, int kind, int code, const std::string& text);
     virtual void EndTransfer(bool success);
     virtual void OnError(int severity, uint32_t code);
+    // The data connection's peer must pass the access rules and be the control connection's
+    // own peer (no bounce, no theft of the data connection).
+    virtual bool CheckDataPeer(CFtpSocket* socket);
+    // Gets the data connection ready and answers 150 or 125; false after a 425.
+    bool OpenDataConnection(int type, const std::string& text = "");
 
     // Sends one single-line reply ("" for the code's default text); a code of 400 or more
     // starts the command delay.
@@ -108,6 +115,9 @@ protected:
     void HandlePass(const std::string& argument);
     void HandleRein(const std::string& argument, bool hasArgument);
     void HandleQuit();
+    void HandlePort(CommandId id, const std::string& argument);
+    void HandlePassive(CommandId id, const std::string& argument);
+    std::string ControlPeer();
 
     const CSettingsMap& Settings() const;
     bool BoolSetting(const char* name) const;

@@ -66,6 +66,8 @@ class Server:
                 self.process.kill()
                 raise
         code = self.process.returncode
+        self.process.stdout.close()
+        self.process.stderr.close()
         shutil.rmtree(self.dir, ignore_errors=True)
         return code
 
@@ -104,3 +106,5 @@ class Raw:
 
     def close(self):
         self.sock.close()
+
+    __del__ = close

@@ -1,0 +1,105 @@
+#include "session/DataCommands.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+bool AllDigits(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// A decimal of up to nine digits (so it fits an int); longer ones count as too large.
+long SmallNumber(const std::string& digits) {
+    if (digits.size() > 9) return -1;
+    return std::stol(digits);
+}
+}  // namespace
+
+bool ParsePortArgument(const std::string& argument, std::string& address, int& port) {
+    std::vector<std::string> fields(1);
+    for (char c : argument) {
+        if (c == ',')
+            fields.emplace_back();
+        else if (c >= '0' && c <= '9')
+            fields.back().push_back(c);
+    }
+    if (fields.size() != 6) return false;
+    for (const std::string& field : fields)
+        if (field.empty()) return false;  // commas with no digits between them
+    address = fields[0] + "." + fields[1] + "." + fields[2] + "." + fields[3];
+    auto low8 = [](const std::string& digits) {
+        int value = 0;
+        for (char c : digits) value = (value * 10 + (c - '0')) % 256;
+        return value;
+    };
+    port = low8(fields[4]) * 256 + low8(fields[5]);
+    return true;
+}
+
+EprtResult ParseEprtArgument(const std::string& argument, std::string& address, int& port) {
+    std::string text = argument;
+    size_t open = text.find('(');
+    if (open != std::string::npos) text.erase(0, open + 1);
+    size_t close = text.rfind(')');
+    if (close != std::string::npos) text.erase(close);
+    size_t start = text.find_first_not_of(" \t");
+    text = start == std::string::npos ? "" : text.substr(start);
+    if (text.size() <= 4) return EprtResult::Bad;
+    unsigned char delimiter = static_cast<unsigned char>(text[0]);
+    if (delimiter < 33 || delimiter > 126) return EprtResult::Bad;
+    text.erase(0, 1);
+    size_t last = text.rfind(static_cast<char>(delimiter));
+    if (last == std::string::npos) return EprtResult::Bad;
+    text.erase(last + 1);
+    std::vector<std::string> fields;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(static_cast<char>(delimiter), at);
+        if (end == std::string::npos) break;
+        fields.push_back(text.substr(at, end - at));
+        at = text.find_first_not_of(" \t", end + 1);
+        if (at == std::string::npos) break;
+        if (fields.size() > 3) return EprtResult::Bad;
+    }
+    if (fields.size() != 3) return EprtResult::Bad;
+    for (const std::string& field : fields)
+        if (field.empty()) return EprtResult::Bad;
+    if (!AllDigits(fields[0])) return EprtResult::Bad;
+    long protocol = SmallNumber(fields[0]);
+    if (protocol != 1 && protocol != 2) return EprtResult::Bad;
+    if (protocol == 1) {
+        int dots = 0;
+        for (char c : fields[1]) {
+            if (c == '.')
+                ++dots;
+            else if (c < '0' || c > '9')
+                return EprtResult::Bad;
+        }
+        if (dots != 3) return EprtResult::Bad;
+    }
+    if (!AllDigits(fields[2])) return EprtResult::Bad;
+    long value = SmallNumber(fields[2]);
+    if (value < 1 || value > 65535) return EprtResult::Bad;
+    if (protocol == 2) return EprtResult::UnsupportedProtocol;
+    address = fields[1];
+    port = static_cast<int>(value);
+    return EprtResult::Ok;
+}
+
+std::string PassiveModeText(const std::string& address, int port) {
+    std::string commas = address;
+    for (char& c : commas)
+        if (c == '.') c = ',';
+    char tail[32];
+    std::snprintf(tail, sizeof tail, ",%d,%d).", (port >> 8) & 0xFF, port & 0xFF);
+    return "Entering passive mode (" + commas + tail;
+}
+
+std::string ExtendedPassiveModeText(int port) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Entering extended passive mode (|||%d|).", port);
+    return text;
+}
