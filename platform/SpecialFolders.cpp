@@ -51,7 +51,7 @@ std::string DocumentsFolder() {
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
         if (value.compare(0, 5, "$HOME") == 0)
-            value = Home() + value.substr(5);
+            value.replace(0, 5, Home());
         else if (value.empty() || value[0] != '/')
             continue;
         value = WithoutTrailingSlash(value);
