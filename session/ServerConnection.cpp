@@ -1,6 +1,8 @@
 #include "session/ServerConnection.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 
@@ -9,10 +11,13 @@
 
 #include "config/IpRules.h"
 #include "config/SettingsMap.h"
+#include "config/UserAccounts.h"
 #include "engine/ServerController.h"
 #include "net/SocketEngine.h"
+#include "platform/Text.h"
 #include "session/DataCommands.h"
 #include "session/Replies.h"
+#include "session/SharePoints.h"
 
 using platform::Clock;
 
@@ -210,6 +215,7 @@ void CFtpServerConnection::OnSend(CFtpSocket* socket) {
     if (socket != primarySocket_) return;
     try {
         if (control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep) >= 0) return;
+        if (operation_.commandId == CMD_SIZE) return SizeStep();
         if (operation_.commandId == CMD_QUIT) {
             // Everything said: end our side and let the client close.
             if (control_.Usable()) control_.ShutDown();
@@ -393,6 +399,26 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_PASV:
         case CMD_EPSV:
             return HandlePassive(id, argument);
+        case CMD_CWD:
+            return HandleCwd(GetArgument(currentLine_, ignored) ? argument : std::string());
+        case CMD_CDUP:
+            return HandleCwd("..");
+        case CMD_PWD:
+            return HandlePwd(id);
+        case CMD_MKD:
+            return HandleMkd(argument);
+        case CMD_RMD:
+            return HandleRmd(argument);
+        case CMD_DELE:
+            return HandleDele(argument);
+        case CMD_RNFR:
+            return HandleRnfr(argument);
+        case CMD_RNTO:
+            return HandleRnto(argument);
+        case CMD_SIZE:
+            return HandleSize(argument);
+        case CMD_MDTM:
+            return HandleMdtm(argument);
         default:
             SendReply(id, 502);
             return;  // not available in this server
@@ -647,4 +673,221 @@ bool CFtpServerConnection::OpenDataConnection(int type, const std::string& text)
     dataVerified_ = false;
     SendReply(operation_.commandId, code, text.empty() ? standard : text);
     return true;
+}
+
+// ---- the virtual tree ----
+
+bool CFtpServerConnection::FindFolderMessage(std::string& path) {
+    path.clear();
+    if (!BoolSetting("SysCwdMsgState")) return false;
+    std::string candidate = ResolveAgainst(currentFolder_, ".message");
+    candidate.pop_back();
+    if (!FileExists(candidate, Home())) return false;
+    path = candidate;
+    return true;
+}
+
+void CFtpServerConnection::HandleCwd(const std::string& path) {
+    if (path.empty() || path.find_first_of("*?") != std::string::npos) {
+        SendReply(CMD_CWD, 501);
+        return;
+    }
+    std::string resolved = ResolveAgainst(currentFolder_, path);
+    if (!FolderExists(resolved, Home())) {
+        SendReply(CMD_CWD, 550);
+        return;
+    }
+    currentFolder_ = resolved;
+    OnReply(CMD_CWD, 2, 250, resolved);
+    control_.BeginReply(250, DefaultReplyText(250));
+    std::string message, real;
+    if (FindFolderMessage(message) && MapToReal(message, Home(), real))
+        control_.OpenReplyFile(real);
+    control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
+}
+
+void CFtpServerConnection::HandlePwd(CommandId id) {
+    std::string shown = currentFolder_;
+    for (char& c : shown)
+        if (c == '\\') c = '/';
+    shown.pop_back();
+    if (shown.empty()) shown = "/";
+    SendReply(id, 257, "\"" + shown + "\" is current directory.");
+}
+
+namespace {
+std::string WithoutTrailingSeparator(std::string path) {
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    return path;
+}
+
+std::string Filled(int code, const std::string& argument) {
+    std::string text = DefaultReplyText(code);
+    size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, argument);
+    return text;
+}
+}  // namespace
+
+void CFtpServerConnection::HandleMkd(const std::string& argument) {
+    if (!(user_->rights & RightsWrite)) return (void)SendReply(CMD_MKD, 550);
+    if (argument.empty()) return (void)SendReply(CMD_MKD, 501);
+    if (!IsValidName(argument)) return (void)SendReply(CMD_MKD, 550);
+    std::string resolved = ResolveAgainst(currentFolder_, argument);
+    if (FolderExists(resolved, Home())) return (void)SendReply(CMD_MKD, 521, Filled(521, argument));
+    std::string real;
+    if (MapToReal(resolved, Home(), real) && ::mkdir(real.c_str(), 0755) == 0)
+        SendReply(CMD_MKD, 257, Filled(257, argument));
+    else
+        SendReply(CMD_MKD, 550);
+}
+
+void CFtpServerConnection::HandleRmd(const std::string& argument) {
+    if (!(user_->rights & RightsDelete)) return (void)SendReply(CMD_RMD, 550);
+    if (argument.empty()) return (void)SendReply(CMD_RMD, 501);
+    std::string resolved = ResolveAgainst(currentFolder_, argument);
+    std::string real;
+    if (IsValidName(argument) && FolderExists(resolved, Home()) && !IsSharePointRoot(resolved) &&
+        MapToReal(resolved, Home(), real) && ::rmdir(real.c_str()) == 0)
+        SendReply(CMD_RMD, 250);
+    else
+        SendReply(CMD_RMD, 550);
+}
+
+void CFtpServerConnection::HandleDele(const std::string& argument) {
+    if (!(user_->rights & RightsDelete)) return (void)SendReply(CMD_DELE, 550);
+    if (argument.empty()) return (void)SendReply(CMD_DELE, 501);
+    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
+    std::string real;
+    if (IsValidName(argument) && FileExists(resolved, Home()) &&
+        MapToReal(resolved, Home(), real) && ::unlink(real.c_str()) == 0)
+        SendReply(CMD_DELE, 250);
+    else
+        SendReply(CMD_DELE, 550);
+}
+
+bool CFtpServerConnection::RenameSourceOk(const std::string& argument, std::string& resolved) {
+    std::string folder = ResolveAgainst(currentFolder_, argument);
+    resolved = WithoutTrailingSeparator(folder);
+    if (resolved.empty() || IsSharePointRoot(resolved)) return false;
+    return FileExists(resolved, Home()) || FolderExists(folder, Home());
+}
+
+void CFtpServerConnection::HandleRnfr(const std::string& argument) {
+    if (!(user_->rights & RightsRename)) return (void)SendReply(CMD_RNFR, 550);
+    if (argument.empty() || !IsValidName(argument)) return (void)SendReply(CMD_RNFR, 501);
+    std::string resolved;
+    SendReply(CMD_RNFR, RenameSourceOk(argument, resolved) ? 350 : 550);
+}
+
+void CFtpServerConnection::HandleRnto(const std::string& argument) {
+    if (!(user_->rights & RightsRename)) return (void)SendReply(CMD_RNTO, 550);
+    // The name to rename comes from the line just before, which must be an RNFR.
+    std::string source, from;
+    if (LookupCommand(previousLine_) != CMD_RNFR || !GetArgument(previousLine_, source) ||
+        !IsValidName(source) || !RenameSourceOk(source, from))
+        return (void)SendReply(CMD_RNTO, 503);
+    std::string to = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
+    if (argument.empty() || !IsValidName(argument) || to.empty() || FileExists(to, Home()) ||
+        FolderExists(to + "\\", Home()) || IsSharePointRoot(to))
+        return (void)SendReply(CMD_RNTO, 553);
+    std::vector<std::string> a = SplitVirtual(from), b = SplitVirtual(to);
+    if (a.size() != b.size()) return (void)SendReply(CMD_RNTO, 553);
+    for (size_t i = 0; i + 1 < a.size(); ++i)
+        if (!platform::EqualsIgnoreCase(a[i], b[i])) return (void)SendReply(CMD_RNTO, 553);
+    std::string realFrom, realTo;
+    if (MapToReal(from, Home(), realFrom) && MapToReal(to, Home(), realTo) &&
+        ::rename(realFrom.c_str(), realTo.c_str()) == 0)
+        SendReply(CMD_RNTO, 250);
+    else
+        SendReply(CMD_RNTO, 553);
+}
+
+void CFtpServerConnection::HandleSize(const std::string& argument) {
+    if (argument.empty()) return (void)SendReply(CMD_SIZE, 501);
+    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
+    std::string real;
+    struct stat st {};
+    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real) ||
+        ::stat(real.c_str(), &st) != 0)
+        return (void)SendReply(CMD_SIZE, 550);
+    if (dataType_ != 0) {
+        SendReply(CMD_SIZE, 213, std::to_string(static_cast<long long>(st.st_size)));
+        return;
+    }
+    // ASCII: counted through the line-end conversion, a block per send event.
+    if (!sizeFile_.Open(real, FILE_READ | FILE_SHARE_DENY_NONE | FILE_TEXT))
+        return (void)SendReply(CMD_SIZE, 550);
+    SetCurrentOperation(CMD_SIZE);
+    primarySocket_->SetWriteWanted(true);
+}
+
+void CFtpServerConnection::SizeStep() {
+    try {
+        uint8_t block[8192];
+        uint32_t n = sizeFile_.Read(block, sizeof block);
+        operation_.offset += n;
+        if (n > 0) {
+            primarySocket_->SetWriteWanted(true);
+            return;
+        }
+        sizeFile_.Close();
+        uint64_t count = operation_.offset;
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(CMD_SIZE, 213, std::to_string(count));
+    } catch (const CFileError&) {
+        sizeFile_.Close();
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(CMD_SIZE, 550);
+    }
+}
+
+void CFtpServerConnection::HandleMdtm(const std::string& argument) {
+    if (argument.empty()) return (void)SendReply(CMD_MDTM, 501);
+    std::string path = argument;
+    bool setting = false;
+    struct tm when {};
+    std::string rest;
+    if (GetArgument(argument, rest)) {
+        std::string stamp = argument.substr(0, argument.find_first_of(" \t"));
+        size_t dot = stamp.rfind('.');
+        if (dot != std::string::npos && dot != 0) stamp.erase(dot);
+        int y, mo, d, h, mi, sec;
+        if (stamp.size() == 14 && stamp.find_first_not_of("0123456789") == std::string::npos &&
+            std::sscanf(stamp.c_str(), "%4d%2d%2d%2d%2d%2d", &y, &mo, &d, &h, &mi, &sec) == 6 &&
+            y >= 1970 && y <= 9999 && mo >= 1 && mo <= 12 && d >= 1 && d <= 31 && h <= 23 &&
+            mi <= 59 && sec <= 59) {
+            when.tm_year = y - 1900;
+            when.tm_mon = mo - 1;
+            when.tm_mday = d;
+            when.tm_hour = h;
+            when.tm_min = mi;
+            when.tm_sec = sec;
+            setting = true;
+            path = rest;
+        }
+    }
+    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path));
+    std::string real;
+    struct stat st {};
+    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real) ||
+        ::stat(real.c_str(), &st) != 0)
+        return (void)SendReply(CMD_MDTM, 550);
+    if (setting) {
+        if (!(user_->rights & RightsWrite))
+            return (void)SendReply(CMD_MDTM, 553, "Permission denied.");
+        timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = platform::MakeLocalTime(when);  // given as local time
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        if (::utimensat(AT_FDCWD, real.c_str(), times, 0) != 0 || ::stat(real.c_str(), &st) != 0)
+            return (void)SendReply(CMD_MDTM, 550);
+    }
+    // Replies give UTC, as RFC 3659 has it.
+    time_t modified = st.st_mtime;
+    struct tm utc {};
+    gmtime_r(&modified, &utc);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    SendReply(CMD_MDTM, 213, text);
 }

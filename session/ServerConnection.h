@@ -116,6 +116,20 @@ protected:
     void HandleRein(const std::string& argument, bool hasArgument);
     void HandleQuit();
     void HandlePort(CommandId id, const std::string& argument);
+    void HandleCwd(const std::string& path);
+    void HandlePwd(CommandId id);
+    void HandleMkd(const std::string& argument);
+    void HandleRmd(const std::string& argument);
+    void HandleDele(const std::string& argument);
+    bool RenameSourceOk(const std::string& argument, std::string& resolved);
+    void HandleRnfr(const std::string& argument);
+    void HandleRnto(const std::string& argument);
+    void HandleSize(const std::string& argument);
+    void SizeStep();
+    void HandleMdtm(const std::string& argument);
+    // ".message" of the current folder when folder messages are on.
+    virtual bool FindFolderMessage(std::string& path);
+    std::string Home() const { return user_ ? user_->home : ""; }
     void HandlePassive(CommandId id, const std::string& argument);
     std::string ControlPeer();
 
@@ -149,4 +163,5 @@ protected:
     int port_ = 0;
     bool passivePending_ = false, dataVerified_ = false;
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
+    CFtpFile sizeFile_;  // the file an ASCII SIZE counts through
 };

@@ -10,6 +10,7 @@
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
 #include "platform/SpecialFolders.h"
+#include "session/SharePoints.h"
 
 CQuenlowApp::CQuenlowApp() = default;
 
@@ -36,6 +37,9 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     std::string root = settings_.GetSetting("SysRootFolder");
     if (!root.empty())
         platform::MakeFolders(root.back() == '/' ? root.substr(0, root.size() - 1) : root);
+
+    ClearSharePoints();
+    AddSharePoint("pub", root, false);
 
     CSocketEngine& engine = CSocketEngine::Instance();
     engine.SetPortRange(1500, 2000);

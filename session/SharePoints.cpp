@@ -1,0 +1,153 @@
+#include "session/SharePoints.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "platform/Text.h"
+
+CSharePointTable& CSharePointTable::Instance() {
+    static CSharePointTable table;
+    return table;
+}
+
+bool CSharePointTable::Add(const std::string& name, const std::string& folder, bool home) {
+    if (name.empty() || name.size() > 260 || folder.size() > 8192) return false;
+    SharePoint point{name, folder, home};
+    if (point.folder.empty() || point.folder.back() != '/') point.folder += '/';
+    points_.push_back(point);
+    return true;
+}
+
+const SharePoint* CSharePointTable::Find(const std::string& name) const {
+    for (const SharePoint& point : points_)
+        if (platform::EqualsIgnoreCase(point.name, name)) return &point;
+    return nullptr;
+}
+
+void ClearSharePoints() {
+    CSharePointTable::Instance().Clear();
+}
+
+bool AddSharePoint(const std::string& name, const std::string& folder, bool home) {
+    return CSharePointTable::Instance().Add(name, folder, home);
+}
+
+std::vector<std::string> SplitVirtual(const std::string& path) {
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!part.empty()) parts.push_back(part);
+            part.clear();
+        } else {
+            part.push_back(c);
+        }
+    }
+    if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+std::string NormalizePath(const std::string& path, char separator) {
+    std::vector<std::string> kept;
+    std::string part;
+    auto take = [&] {
+        if (part == "..") {
+            if (!kept.empty()) kept.pop_back();
+        } else if (!part.empty() && part != ".") {
+            kept.push_back(part);
+        }
+        part.clear();
+    };
+    for (char c : path) {
+        if (c == separator)
+            take();
+        else
+            part.push_back(c);
+    }
+    take();
+    std::string result(1, separator);
+    for (const std::string& k : kept) result += k + separator;
+    return result;
+}
+
+std::string ResolveAgainst(const std::string& currentFolder, const std::string& path) {
+    std::string p = path;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    if (p.empty() || p[0] != '\\') p = currentFolder + p;
+    return NormalizePath(p);
+}
+
+bool IsValidName(const std::string& path) {
+    std::string p = path;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    for (const std::string& part : SplitVirtual(NormalizePath(p))) {
+        if (platform::Utf8ToUtf16(part).size() > 255) return false;
+        for (const char* reserved : {"aux", "con", "lpt1", "prn"})
+            if (platform::EqualsIgnoreCase(part, reserved)) return false;
+        if (part.find_first_of("\"*/<>?\\|") != std::string::npos) return false;
+    }
+    return true;
+}
+
+namespace {
+std::string Canonical(const std::string& path) {
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+// The path stays inside folder once links are resolved: resolve the deepest part that exists.
+bool StaysInside(const std::string& real, const std::string& folder) {
+    std::string root = Canonical(folder);
+    if (root.empty()) return false;
+    std::string probe = real;
+    while (!probe.empty() && probe.back() == '/' && probe.size() > 1) probe.pop_back();
+    std::string existing = Canonical(probe);
+    while (existing.empty()) {
+        size_t slash = probe.find_last_of('/');
+        if (slash == std::string::npos || slash == 0) return false;
+        probe.erase(slash);
+        existing = Canonical(probe);
+    }
+    return existing == root || existing.compare(0, root.size() + 1, root + "/") == 0;
+}
+}  // namespace
+
+bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real) {
+    std::vector<std::string> parts = SplitVirtual(virtualPath);
+    if (parts.empty()) return false;
+    const SharePoint* point = CSharePointTable::Instance().Find(parts[0]);
+    if (!point) return false;
+    std::string folder = point->folder;
+    if (point->home) {
+        if (home.empty()) return false;
+        folder = home.back() == '/' ? home : home + "/";
+    }
+    real = folder;
+    for (size_t i = 1; i < parts.size(); ++i) real += (i > 1 ? "/" : "") + parts[i];
+    return StaysInside(real, folder);
+}
+
+bool IsSharePointRoot(const std::string& virtualPath) {
+    std::vector<std::string> parts = SplitVirtual(virtualPath);
+    return parts.size() == 1 && CSharePointTable::Instance().Find(parts[0]);
+}
+
+bool FolderExists(const std::string& virtualPath, const std::string& home) {
+    if (virtualPath == "\\") return true;
+    std::string real;
+    if (!MapToReal(virtualPath, home, real)) return false;
+    if (real.size() > 1 && real.back() == '/') real.pop_back();
+    struct stat st {};
+    return ::stat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& virtualPath, const std::string& home) {
+    std::string real;
+    if (!MapToReal(virtualPath, home, real)) return false;
+    struct stat st {};
+    return ::stat(real.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The virtual tree clients see: its root holds only share points, each standing for a real
+// folder. Virtual paths use "\" (clients may write "/"); real paths are host paths with "/".
+
+#include <string>
+#include <vector>
+
+struct SharePoint {
+    std::string name;
+    std::string folder;  // real, ends in "/"
+    bool home = false;   // stands for the user's home folder instead
+};
+
+// The process-wide list; names match without regard to case, the first match wins.
+class CSharePointTable {
+public:
+    static CSharePointTable& Instance();
+    void Clear() { points_.clear(); }
+    bool Add(const std::string& name, const std::string& folder, bool home);
+    const SharePoint* Find(const std::string& name) const;
+    const std::vector<SharePoint>& Points() const { return points_; }
+
+private:
+    std::vector<SharePoint> points_;
+};
+
+void ClearSharePoints();
+bool AddSharePoint(const std::string& name, const std::string& folder, bool home);
+
+// Empty components and "." dropped, ".." removes the one before; "\a\b\" form, root "\".
+std::string NormalizePath(const std::string& path, char separator = '\\');
+// The path against the current folder (itself "\...\"), normalised.
+std::string ResolveAgainst(const std::string& currentFolder, const std::string& path);
+// No component longer than 255, none named aux/con/lpt1/prn, none holding "*/<>?\|.
+bool IsValidName(const std::string& path);
+std::vector<std::string> SplitVirtual(const std::string& path);
+
+// The real path of a virtual one; false when its first component names no share point, when
+// a home share has no home, or when the real path would leave the share point's folder
+// (symbolic links resolved).
+bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real);
+bool IsSharePointRoot(const std::string& virtualPath);
+bool FolderExists(const std::string& virtualPath, const std::string& home);
+bool FileExists(const std::string& virtualPath, const std::string& home);
