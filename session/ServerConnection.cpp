@@ -21,6 +21,10 @@
 
 using platform::Clock;
 
+namespace {
+constexpr uint64_t kStartPending = 1;
+}
+
 void CurrentOperation::Reset() {
     commandId = 0;
     path.clear();
@@ -75,6 +79,7 @@ bool CFtpServerConnection::Create() {
         file_.Create(32768);
         control_.SetSocket(primarySocket_);
         list_.SetSocket(secondarySocket_);
+        list_.SetFinder(&finder_);
         file_.SetSocket(secondarySocket_);
         user_ = CreateUser();
         if (!user_) return false;
@@ -96,7 +101,6 @@ bool CFtpServerConnection::Authenticate(UserRecord&) {
     return false;
 }
 void CFtpServerConnection::OnReply(CommandId, int, int, const std::string&) {}
-void CFtpServerConnection::EndTransfer(bool) {}
 void CFtpServerConnection::OnError(int, uint32_t) {}
 bool CFtpServerConnection::EndControlTls() {
     return true;
@@ -187,10 +191,6 @@ void CFtpServerConnection::SetCurrentOperation(CommandId id, const std::string& 
     operation_.time = Clock::Now();
 }
 
-namespace {
-constexpr uint64_t kStartPending = 1;
-}
-
 bool CFtpServerConnection::OperationPending() const {
     CommandId id = operation_.commandId;
     if (id == CMD_SIZE) return true;
@@ -208,14 +208,20 @@ bool CFtpServerConnection::OperationInProgress() const {
 void CFtpServerConnection::OnReceive(CFtpSocket* socket) {
     CFtpConnection::OnReceive(socket);
     if (socket == primarySocket_) DispatchCommand();
+    if (socket == secondarySocket_ && loggedIn_) OnDataReceive();
 }
 
 void CFtpServerConnection::OnSend(CFtpSocket* socket) {
     CFtpConnection::OnSend(socket);
+    if (socket == secondarySocket_ && loggedIn_) return OnDataSend();
     if (socket != primarySocket_) return;
     try {
         if (control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep) >= 0) return;
         if (operation_.commandId == CMD_SIZE) return SizeStep();
+        if (operation_.state & kStartPending) {
+            if (operation_.commandId == CMD_RETR) return StartDownload();
+            if (operation_.commandId == CMD_STOR) return StartUpload();
+        }
         if (operation_.commandId == CMD_QUIT) {
             // Everything said: end our side and let the client close.
             if (control_.Usable()) control_.ShutDown();
@@ -236,7 +242,9 @@ void CFtpServerConnection::ResumeReading() {
 }
 
 void CFtpServerConnection::OnClose(CFtpSocket* socket) {
+    if (socket == secondarySocket_ && operation_.commandId == CMD_STOR) DrainUpload();
     CFtpConnection::OnClose(socket);
+    if (socket == secondarySocket_) return OnDataClose();
     if (socket == primarySocket_ || socket == tertiarySocket_) {
         // A session that ends for its own reason (idle, shut-down) keeps that reason.
         if (closeReason_ == CLOSE_NONE) closeReason_ = CLOSE_CLIENT;
@@ -419,6 +427,28 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
             return HandleSize(argument);
         case CMD_MDTM:
             return HandleMdtm(argument);
+        case CMD_TYPE:
+            return HandleType(argument);
+        case CMD_MODE:
+            return HandleMode(argument);
+        case CMD_STRU:
+            return HandleStru(argument);
+        case CMD_REST:
+            return HandleRest(argument);
+        case CMD_ALLO:
+            return HandleAllo(argument);
+        case CMD_ABOR:
+            return HandleAbor();
+        case CMD_RETR:
+            return HandleRetr(argument);
+        case CMD_STOR:
+        case CMD_STOU:
+        case CMD_APPE:
+            return HandleUpload(id, argument);
+        case CMD_LIST:
+            return HandleList(LookupCommand(currentLine_) == CMD_NLST ? 1 : 0, argument);
+        case CMD_NLST:
+            return HandleList(1, argument);
         default:
             SendReply(id, 502);
             return;  // not available in this server
@@ -514,6 +544,8 @@ void CFtpServerConnection::HandlePort(CommandId id, const std::string& argument)
         SendReply(id, 501, std::string(name) + " not allowed after EPSV ALL.");
         return;
     }
+    // A new data connection is being set up: an unused old one must not carry it.
+    secondarySocket_->Close();
     tertiarySocket_->Close();
     passivePending_ = false;
     if (argument.empty()) {
@@ -572,6 +604,7 @@ void CFtpServerConnection::HandlePassive(CommandId id, const std::string& argume
         SendReply(id, 501, "PASV not allowed after EPSV ALL.");
         return;
     }
+    secondarySocket_->Close();
     tertiarySocket_->Close();
     passivePending_ = false;
     std::string bindAddress = CSocketEngine::Instance().BindAddress();
@@ -890,4 +923,423 @@ void CFtpServerConnection::HandleMdtm(const std::string& argument) {
     std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
     SendReply(CMD_MDTM, 213, text);
+}
+
+// ---- transfers ----
+
+uint64_t CFtpServerConnection::RestartOffset() const {
+    std::string argument;
+    if (LookupCommand(previousLine_) != CMD_REST || !GetArgument(previousLine_, argument)) return 0;
+    return ParseDecimal(argument).value_or(0);
+}
+
+namespace {
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+}  // namespace
+
+void CFtpServerConnection::HandleType(const std::string& argument) {
+    if (argument.empty()) return (void)SendReply(CMD_TYPE, 501);
+    std::string type = Upper(argument);
+    if (type == "I" || type == "L 8")
+        dataType_ = 1;
+    else if (type == "A" || type == "AN" || type == "N" || type == "AT" || type == "T")
+        dataType_ = 0;
+    else
+        return (void)SendReply(CMD_TYPE, 504);
+    SendReply(CMD_TYPE, 200, "Type set to " + type + ".");
+}
+
+void CFtpServerConnection::HandleMode(const std::string& argument) {
+    if (argument.empty()) return (void)SendReply(CMD_MODE, 501);
+    std::string mode = Upper(argument);
+    if (mode == "S") {
+        transferMode_ = MODE_STREAM;
+        SendReply(CMD_MODE, 200, "Mode set to S.");
+    } else if (mode == "Z") {
+        if (!BoolSetting("SysDeflateState") || !deflate_.Initialised())
+            return (void)SendReply(CMD_MODE, 534);
+        transferMode_ = MODE_DEFLATE;
+        SendReply(CMD_MODE, 200, "Mode set to Z.");
+    } else {
+        SendReply(CMD_MODE, 504);
+    }
+}
+
+void CFtpServerConnection::HandleStru(const std::string& argument) {
+    if (argument.empty()) return (void)SendReply(CMD_STRU, 501);
+    std::string structure = Upper(argument);
+    if (structure != "F" && structure != "R") return (void)SendReply(CMD_STRU, 504);
+    fileStructure_ = structure == "R" ? 1 : 0;
+    SendReply(CMD_STRU, 200, "File structure set to " + structure + ".");
+}
+
+void CFtpServerConnection::HandleRest(const std::string& argument) {
+    std::string raw;
+    GetArgument(currentLine_, raw);
+    std::optional<uint64_t> offset = ParseDecimal(raw);
+    if (!offset) return (void)SendReply(CMD_REST, 501);
+    SendReply(CMD_REST, 350,
+              "Restarting at " + std::to_string(*offset) +
+                  " bytes. Send STOR or RETR to start transfer.");
+}
+
+void CFtpServerConnection::HandleAllo(const std::string& argument) {
+    SendReply(CMD_ALLO, ParseDecimal(argument) ? 202 : 501);
+}
+
+void CFtpServerConnection::HandleAbor() {
+    EndTransfer(false);
+    dataVerified_ = false;
+    if (secondarySocket_->State() == SS_CONNECTED || tertiarySocket_->IsListening()) {
+        secondarySocket_->Close();
+        tertiarySocket_->Close();
+        list_.Close();
+        file_.Close();
+        SendReply(CMD_ABOR, 426);
+    }
+    SendReply(CMD_ABOR, 226);
+    SetCurrentOperation(CMD_NOOP);
+}
+
+void CFtpServerConnection::HandleRetr(const std::string& argument) {
+    uint64_t offset = RestartOffset();
+    if (argument.empty()) return (void)SendReply(CMD_RETR, 501);
+    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
+    std::string real;
+    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real))
+        return (void)SendReply(CMD_RETR, 550);
+    uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
+    if (!file_.OpenFile(real, flags, false)) return (void)SendReply(CMD_RETR, 550);
+    file_.SetMode(transferMode_);
+    SetCurrentOperation(CMD_RETR, real, kStartPending, offset);
+    restartLeft_ = offset;
+    primarySocket_->SetWriteWanted(true);
+}
+
+void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argument) {
+    if (!(user_->rights & RightsWrite)) return (void)SendReply(id, 553, "Permission denied.");
+    uint64_t offset = RestartOffset();
+    std::string resolved;
+    bool exists = false;
+    if (id != CMD_STOU) {
+        if (argument.empty() || !IsValidName(argument)) return (void)SendReply(id, 501);
+        std::string folder = ResolveAgainst(currentFolder_, argument);
+        if (FolderExists(folder, Home())) return (void)SendReply(id, 550);
+        resolved = WithoutTrailingSeparator(folder);
+        exists = FileExists(resolved, Home());
+        bool overwrite = (user_->rights & RightsOverwrite) != 0;
+        if (id == CMD_STOR) {
+            if (!exists && offset != 0) return (void)SendReply(id, 552);
+            if (exists && !overwrite) return (void)SendReply(id, 553);
+        } else {
+            if (exists && !overwrite) return (void)SendReply(id, 553);
+            if (offset != 0) return (void)SendReply(id, 554);
+        }
+    } else {
+        std::string ignored;
+        if (GetArgument(currentLine_, ignored)) return (void)SendReply(id, 500);
+        if (offset != 0) return (void)SendReply(id, 554);
+        int n = 0;
+        for (; n < 65535; ++n) {
+            char name[8];
+            std::snprintf(name, sizeof name, "%05d", n);
+            resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, name));
+            if (!FileExists(resolved, Home())) {
+                uniqueName_ = name;
+                break;
+            }
+        }
+        if (n == 65535) return (void)SendReply(id, 552);
+    }
+    std::string real;
+    if (resolved.empty() || IsSharePointRoot(resolved) || SplitVirtual(resolved).size() < 2 ||
+        !MapToReal(resolved, Home(), real))
+        return (void)SendReply(id, 550);
+    uint32_t flags = FILE_CREATE | FILE_READ_WRITE | FILE_SHARE_DENY_WRITE |
+                     (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
+    if ((id == CMD_STOR && offset != 0) || id == CMD_APPE) flags |= FILE_NO_TRUNCATE;
+    if (!file_.OpenFile(real, flags, false)) return (void)SendReply(id, 550);
+    file_.SetMode(transferMode_);
+    SetCurrentOperation(CMD_STOR, real, kStartPending, offset);
+    restartLeft_ = offset;
+    primarySocket_->SetWriteWanted(true);
+}
+
+void CFtpServerConnection::StartDownload() {
+    try {
+        if (file_.TextMode() && restartLeft_ > 0) {
+            uint32_t got =
+                file_.SkipText(static_cast<uint32_t>(std::min<uint64_t>(restartLeft_, 8192)));
+            restartLeft_ -= got;
+            if (restartLeft_ > 0) {
+                if (got > 0) return primarySocket_->SetWriteWanted(true);
+                file_.CloseFile();
+                SetCurrentOperation(CMD_NOOP);
+                return (void)SendReply(CMD_RETR, 554);
+            }
+        } else if (!file_.TextMode()) {
+            uint64_t offset = operation_.offset;
+            if (offset > file_.GetFileLength()) {
+                file_.CloseFile();
+                SetCurrentOperation(CMD_NOOP);
+                return (void)SendReply(CMD_RETR, 554);
+            }
+            if (!file_.Seek(offset)) {
+                file_.CloseFile();
+                SetCurrentOperation(CMD_NOOP);
+                return (void)SendReply(CMD_RETR, 550);
+            }
+        }
+        operation_.state = 0;
+        if (OpenDataConnection(dataType_)) {
+            CountFiles(0, 1);
+        } else {
+            file_.CloseFile();
+            SetCurrentOperation(CMD_NOOP);
+            primarySocket_->SetWriteWanted(true);
+        }
+    } catch (const CFileError&) {
+        file_.CloseFile();
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(CMD_RETR, 550);
+    }
+}
+
+void CFtpServerConnection::StartUpload() {
+    CommandId id = LookupCommand(currentLine_);
+    try {
+        if (id != CMD_STOU) {
+            if (file_.TextMode() && id == CMD_STOR && restartLeft_ > 0) {
+                uint32_t got =
+                    file_.SkipText(static_cast<uint32_t>(std::min<uint64_t>(restartLeft_, 8192)));
+                restartLeft_ -= got;
+                if (restartLeft_ > 0) {
+                    if (got > 0) return primarySocket_->SetWriteWanted(true);
+                    file_.CloseFile();
+                    SetCurrentOperation(CMD_NOOP);
+                    return (void)SendReply(id, 554);
+                }
+            } else {
+                // APPE writes after the last byte; a binary STOR at its offset.
+                uint64_t length = file_.GetFileLength();
+                uint64_t offset = id == CMD_APPE ? length : operation_.offset;
+                if (offset > length) {
+                    file_.CloseFile();
+                    SetCurrentOperation(CMD_NOOP);
+                    return (void)SendReply(id, 554);
+                }
+                if (!file_.Seek(offset)) {
+                    file_.CloseFile();
+                    SetCurrentOperation(CMD_NOOP);
+                    return (void)SendReply(id, 550);
+                }
+                operation_.offset = offset;
+            }
+        }
+        operation_.state = 0;
+        std::string text = id == CMD_STOU ? "FILE: " + uniqueName_ : "";
+        CommandId stored = operation_.commandId;
+        operation_.commandId = id;  // the reply names the command given
+        bool opened = OpenDataConnection(dataType_, text);
+        operation_.commandId = stored;
+        if (opened) {
+            CountFiles(1, 0);
+        } else {
+            file_.CloseFile();
+            SetCurrentOperation(CMD_NOOP);
+            primarySocket_->SetWriteWanted(true);
+        }
+    } catch (const CFileError&) {
+        file_.CloseFile();
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(id, 550);
+    }
+}
+
+void CFtpServerConnection::HandleList(int kind, const std::string& argument) {
+    std::string path = argument;
+    if (!path.empty() && path[0] == '-') {
+        std::string rest;
+        GetArgument(path, rest);
+        path = rest;
+    }
+    if (path.empty()) path = "*";
+    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path));
+    if (resolved.empty()) resolved = "\\";
+    finder_.SetHome(Home());
+    if (path.find_first_of("*?") == std::string::npos) {
+        if (resolved == "\\" || FolderExists(resolved + "\\", Home()))
+            resolved = (resolved == "\\" ? "" : resolved) + "\\*";
+    }
+    if (!list_.OpenListing(2, resolved, kind == 1)) return (void)SendReply(CMD_LIST, 450);
+    list_.SetMode(transferMode_);
+    list_.SetUtf8(kind == 1 && utf8Nlst_);
+    CurrentOperation saved = operation_;
+    SetCurrentOperation(CMD_LIST, resolved);
+    if (!OpenDataConnection(0)) {
+        list_.Close();
+        operation_ = saved;
+    }
+}
+
+void CFtpServerConnection::UpdateFromStream(const CFtpStream& stream) {
+    operation_.previousSent = operation_.bytesSent;
+    operation_.previousReceived = operation_.bytesReceived;
+    operation_.bytesSent = stream.BytesSent();
+    operation_.bytesReceived = stream.BytesReceived();
+}
+
+void CFtpServerConnection::OnDataSend() {
+    if (OperationPending()) return secondarySocket_->SetWriteWanted(true);
+    try {
+        if (operation_.commandId == CMD_LIST) {
+            try {
+                if (list_.Usable() && !list_.SendListing()) list_.ShutDown();
+            } catch (const std::exception&) {
+                OnError(3, EV_SEND);
+                list_.ShutDown();
+            }
+            UpdateFromStream(list_);
+        } else if (operation_.commandId == CMD_RETR) {
+            try {
+                if (file_.Usable() && !file_.SendFromFile()) file_.ShutDown();
+            } catch (const std::exception&) {
+                OnError(3, EV_RECEIVE);
+                file_.AddState(STREAM_FAILED);
+                file_.ShutDown();
+            }
+            UpdateFromStream(file_);
+            CountBytes(0, operation_.bytesSent - operation_.previousSent);
+        }
+        lastActivity_ = Clock::Now();
+    } catch (const std::exception&) {
+        OnError(3, EV_SEND);
+    }
+}
+
+void CFtpServerConnection::OnDataReceive() {
+    if (OperationPending()) return secondarySocket_->SetReadWanted(true);
+    if (operation_.commandId != CMD_STOR) return;
+    try {
+        if (file_.Usable() && !file_.ReceiveToFile()) file_.ShutDown();
+    } catch (const std::exception&) {
+        OnError(3, EV_RECEIVE);
+        file_.AddState(STREAM_FAILED);
+        file_.ShutDown();
+    }
+    UpdateFromStream(file_);
+    CountBytes(operation_.bytesReceived - operation_.previousReceived, 0);
+    lastActivity_ = Clock::Now();
+}
+
+void CFtpServerConnection::OnDataClose() {
+    try {
+        uint32_t state;
+        switch (operation_.commandId) {
+            case CMD_LIST:
+                state = list_.State();
+                return FinishTransfer((state & STREAM_COMPLETE) && !(state & STREAM_FAILED) ? 226
+                                                                                            : 426);
+            case CMD_STOR:
+                // What the client sent before closing may still wait in the socket.
+                if (file_.FileOpen() && !(file_.State() & STREAM_FAILED)) {
+                    UpdateFromStream(file_);
+                }
+                return FinishTransfer((file_.State() & STREAM_FAILED) ? 426 : 226);
+            case CMD_RETR:
+                state = file_.State();
+                return FinishTransfer((state & STREAM_COMPLETE) && !(state & STREAM_FAILED) ? 226
+                                                                                            : 426);
+            default:
+                return;
+        }
+    } catch (const std::exception&) {
+        OnError(3, EV_CLOSE);
+        FinishTransfer(426);
+    }
+}
+
+void CFtpServerConnection::FinishTransfer(int code) {
+    try {
+        CommandId id = operation_.commandId;
+        EndTransfer(code < 300);
+        dataVerified_ = false;
+        secondarySocket_->Close();
+        tertiarySocket_->Close();
+        list_.Close();
+        file_.Close();
+        try {
+            SendReply(id, code);
+        } catch (const std::exception&) {
+            OnError(3, EV_CLOSE);
+        }
+        SetCurrentOperation(CMD_NOOP);
+    } catch (const std::exception&) {
+        CloseSession();
+    }
+}
+
+void CFtpServerConnection::EndTransfer(bool success) {
+    CommandId id = operation_.commandId;
+    if (id != CMD_RETR && id != CMD_STOR) return;
+    uint64_t offset = operation_.offset;
+    uint64_t position = file_.Position();
+    ReportTransfer(id, success, operation_.path, offset != 0,
+                   position > offset ? position - offset : 0,
+                   operation_.bytesSent + operation_.bytesReceived, operation_.time, Clock::Now());
+}
+
+void CFtpServerConnection::ReportTransfer(CommandId id, bool success, const std::string& path,
+                                          bool restarted, uint64_t fileBytes,
+                                          uint64_t transferBytes, platform::Time32 start,
+                                          platform::Time32 end) {
+    CFtpFileEventMsg event;
+    event.flags = id == CMD_RETR ? FILE_EVENT_DOWNLOAD : FILE_EVENT_OTHER;
+    if (transferMode_ == MODE_DEFLATE) event.flags |= FILE_EVENT_DEFLATE;
+    if (primarySocket_->IsTlsRoleSet() && dataProtection_ != 0) event.flags |= FILE_EVENT_PROTECTED;
+    if (!success) event.flags |= FILE_EVENT_FAILED;
+    if (dataType_ == 1) event.flags |= FILE_EVENT_BINARY;
+    if (restarted) event.flags |= FILE_EVENT_RESTARTED;
+    event.valid = 1;
+    event.path = path;
+    event.user =
+        platform::EqualsIgnoreCase(user_->name, "anonymous") ? user_->password : user_->name;
+    event.start = start;
+    event.end = end;
+    event.fileBytes = fileBytes;
+    event.transferBytes = transferBytes;
+    controller_->AddFileEvent(event);
+}
+
+void CFtpServerConnection::CountFiles(uint64_t uploads, uint64_t downloads) {
+    user_->uploads += uploads;
+    user_->downloads += downloads;
+    sessionUploads_ += uploads;
+    sessionDownloads_ += downloads;
+    controller_->AddTransferA(this, uploads, downloads);
+}
+
+void CFtpServerConnection::CountBytes(uint64_t received, uint64_t sent) {
+    user_->bytesReceived += received;
+    user_->bytesSent += sent;
+    controller_->AddTransferB(this, received, sent);
+}
+
+// The client's last bytes (and in MODE Z what still waits to be inflated) are stored before
+// the closed data connection goes.
+void CFtpServerConnection::DrainUpload() {
+    try {
+        for (int i = 0; i < 100000 && file_.FileOpen() && file_.Usable(); ++i) {
+            uint64_t before = file_.Position();
+            file_.ReceiveToFile();
+            if (file_.Position() == before) break;
+        }
+        UpdateFromStream(file_);
+        CountBytes(operation_.bytesReceived - operation_.previousReceived, 0);
+    } catch (const std::exception&) {
+        file_.AddState(STREAM_FAILED);
+    }
 }

@@ -8,6 +8,7 @@
 
 #include "engine/PooledSession.h"
 #include "session/Commands.h"
+#include "session/VirtualFinder.h"
 #include "streams/DeflateBuffer.h"
 #include "streams/FileStream.h"
 #include "streams/ListStream.h"
@@ -81,6 +82,12 @@ public:
     virtual bool Authenticate(UserRecord& user);
     virtual void OnReply(CommandId id, int kind, int code, const std::string& text);
     virtual void EndTransfer(bool success);
+    virtual void ReportTransfer(CommandId id, bool success, const std::string& path, bool restarted,
+                                uint64_t fileBytes, uint64_t transferBytes, platform::Time32 start,
+                                platform::Time32 end);
+    virtual void CountFiles(uint64_t uploads, uint64_t downloads);
+    virtual void CountBytes(uint64_t received, uint64_t sent);
+    void FinishTransfer(int code);
     virtual void OnError(int severity, uint32_t code);
     // The data connection's peer must pass the access rules and be the control connection's
     // own peer (no bounce, no theft of the data connection).
@@ -127,6 +134,24 @@ protected:
     void HandleSize(const std::string& argument);
     void SizeStep();
     void HandleMdtm(const std::string& argument);
+    void HandleType(const std::string& argument);
+    void HandleMode(const std::string& argument);
+    void HandleStru(const std::string& argument);
+    void HandleRest(const std::string& argument);
+    void HandleAllo(const std::string& argument);
+    void HandleAbor();
+    void HandleRetr(const std::string& argument);
+    void HandleUpload(CommandId id, const std::string& argument);
+    void HandleList(int kind, const std::string& argument);
+    void StartDownload();
+    void StartUpload();
+    // The restart offset: the number of a REST on the line just before, else 0.
+    uint64_t RestartOffset() const;
+    void UpdateFromStream(const CFtpStream& stream);
+    void OnDataSend();
+    void OnDataReceive();
+    void OnDataClose();
+    void DrainUpload();
     // ".message" of the current folder when folder messages are on.
     virtual bool FindFolderMessage(std::string& path);
     std::string Home() const { return user_ ? user_->home : ""; }
@@ -164,4 +189,7 @@ protected:
     bool passivePending_ = false, dataVerified_ = false;
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
     CFtpFile sizeFile_;  // the file an ASCII SIZE counts through
+    CVirtualFinder finder_;
+    uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
+    std::string uniqueName_;    // STOU's file name
 };

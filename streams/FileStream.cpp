@@ -277,6 +277,13 @@ void CFtpFileStream::CloseFile() {
     file_.Close();
 }
 
+uint32_t CFtpFileStream::SkipText(uint32_t maximum) {
+    uint8_t block[8192];
+    uint32_t got = file_.Read(block, std::min<uint32_t>(maximum, sizeof block));
+    position_ += got;
+    return got;
+}
+
 std::string CFtpFileStream::DigestHex() const {
     std::string hex;
     char two[3];

@@ -79,6 +79,10 @@ public:
     virtual bool ReceiveToFile();
     virtual bool SendFromFile();
     virtual void CloseFile();
+    // Reads (and drops) up to maximum bytes through the text conversion: positioning a text
+    // file at a restart offset that counts converted bytes.
+    uint32_t SkipText(uint32_t maximum);
+    bool TextMode() const { return (file_.Flags() & FILE_TEXT) != 0; }
 
     void Reset() override;
     bool Flush(bool final) override;
