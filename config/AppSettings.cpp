@@ -2,7 +2,7 @@
 
 #include "config/SettingsRegistry.h"
 #include "platform/RegistryFile.h"
-#include "platform/SpecialFolders.h"
+#include "platform/Folders.h"
 
 namespace {
 // Every setting in table order: its engine default and the default the application stores

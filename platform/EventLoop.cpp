@@ -45,14 +45,14 @@ void EventLoop::Post(uint32_t code, void* first, void* second, uint32_t tag) {
 int EventLoop::AddTimer(unsigned periodMs, TimerCallback callback) {
     int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd < 0) return 0;
-    itimerspec spec{};
-    spec.it_interval.tv_sec = periodMs / 1000;
-    spec.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
-    spec.it_value = spec.it_interval;
+    itimerspec period{};
+    period.it_interval.tv_sec = periodMs / 1000;
+    period.it_interval.tv_nsec = static_cast<long>(periodMs % 1000) * 1000000L;
+    period.it_value = period.it_interval;
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.fd = fd;
-    if (::timerfd_settime(fd, 0, &spec, nullptr) != 0 ||
+    if (::timerfd_settime(fd, 0, &period, nullptr) != 0 ||
         ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) {
         ::close(fd);
         return 0;

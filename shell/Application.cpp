@@ -9,7 +9,7 @@
 #include "engine/ThrottleStore.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
-#include "platform/SpecialFolders.h"
+#include "platform/Folders.h"
 #include "session/SharePoints.h"
 
 CQuenlowApp::CQuenlowApp() = default;

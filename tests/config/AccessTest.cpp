@@ -13,7 +13,7 @@
 #include "config/UserAccounts.h"
 #include "platform/AtomicFile.h"
 #include "platform/RegistryFile.h"
-#include "platform/SpecialFolders.h"
+#include "platform/Folders.h"
 #include "support/TestTls.h"
 
 TEST(IpRulesTest, AddressesParseStrictlyAndPartsWrap) {

@@ -11,7 +11,7 @@
 #include "config/SettingsRegistry.h"
 #include "platform/AtomicFile.h"
 #include "platform/RegistryFile.h"
-#include "platform/SpecialFolders.h"
+#include "platform/Folders.h"
 #include "support/TestTls.h"
 
 using platform::Registry;

@@ -1,4 +1,4 @@
-#include "platform/SpecialFolders.h"
+#include "platform/Folders.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
