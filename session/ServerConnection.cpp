@@ -1068,43 +1068,53 @@ void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argumen
     primarySocket_->SetWriteWanted(true);
 }
 
+// A transfer that cannot start: the file goes, the session is idle again, and the refusal
+// (if any) is answered under the command given.
+void CFtpServerConnection::AbandonStart(CommandId id, int code) {
+    file_.CloseFile();
+    SetCurrentOperation(CMD_NOOP);
+    if (code) SendReply(id, code);
+}
+
+// One positioning step. Text files are read through their line-end conversion, a block per
+// send event, since offsets count converted bytes. True once the file stands at the offset;
+// false while more steps follow or after the refusal was answered.
+bool CFtpServerConnection::PositionAt(CommandId id, uint64_t offset, bool throughText) {
+    if (throughText) {
+        if (restartLeft_ == 0) return true;
+        uint32_t got =
+            file_.SkipText(static_cast<uint32_t>(std::min<uint64_t>(restartLeft_, 8192)));
+        restartLeft_ -= got;
+        if (restartLeft_ == 0) return true;
+        if (got > 0)
+            primarySocket_->SetWriteWanted(true);
+        else
+            AbandonStart(id, 554);  // the file ends before the offset
+        return false;
+    }
+    if (offset > file_.GetFileLength()) {
+        AbandonStart(id, 554);
+        return false;
+    }
+    if (!file_.Seek(offset)) {
+        AbandonStart(id, 550);
+        return false;
+    }
+    return true;
+}
+
 void CFtpServerConnection::StartDownload() {
     try {
-        if (file_.TextMode() && restartLeft_ > 0) {
-            uint32_t got =
-                file_.SkipText(static_cast<uint32_t>(std::min<uint64_t>(restartLeft_, 8192)));
-            restartLeft_ -= got;
-            if (restartLeft_ > 0) {
-                if (got > 0) return primarySocket_->SetWriteWanted(true);
-                file_.CloseFile();
-                SetCurrentOperation(CMD_NOOP);
-                return (void)SendReply(CMD_RETR, 554);
-            }
-        } else if (!file_.TextMode()) {
-            uint64_t offset = operation_.offset;
-            if (offset > file_.GetFileLength()) {
-                file_.CloseFile();
-                SetCurrentOperation(CMD_NOOP);
-                return (void)SendReply(CMD_RETR, 554);
-            }
-            if (!file_.Seek(offset)) {
-                file_.CloseFile();
-                SetCurrentOperation(CMD_NOOP);
-                return (void)SendReply(CMD_RETR, 550);
-            }
-        }
+        if (!PositionAt(CMD_RETR, operation_.offset, file_.TextMode())) return;
         operation_.state = 0;
         if (OpenDataConnection(dataType_)) {
             CountFiles(0, 1);
         } else {
-            file_.CloseFile();
-            SetCurrentOperation(CMD_NOOP);
+            AbandonStart(CMD_RETR, 0);
             primarySocket_->SetWriteWanted(true);
         }
     } catch (const CFileError&) {
-        file_.CloseFile();
-        SetCurrentOperation(CMD_NOOP);
-        SendReply(CMD_RETR, 550);
+        AbandonStart(CMD_RETR, 550);
     }
 }
 
@@ -1112,32 +1122,10 @@ void CFtpServerConnection::StartUpload() {
     CommandId id = LookupCommand(currentLine_);
     try {
         if (id != CMD_STOU) {
-            if (file_.TextMode() && id == CMD_STOR && restartLeft_ > 0) {
-                uint32_t got =
-                    file_.SkipText(static_cast<uint32_t>(std::min<uint64_t>(restartLeft_, 8192)));
-                restartLeft_ -= got;
-                if (restartLeft_ > 0) {
-                    if (got > 0) return primarySocket_->SetWriteWanted(true);
-                    file_.CloseFile();
-                    SetCurrentOperation(CMD_NOOP);
-                    return (void)SendReply(id, 554);
-                }
-            } else {
-                // APPE writes after the last byte; a binary STOR at its offset.
-                uint64_t length = file_.GetFileLength();
-                uint64_t offset = id == CMD_APPE ? length : operation_.offset;
-                if (offset > length) {
-                    file_.CloseFile();
-                    SetCurrentOperation(CMD_NOOP);
-                    return (void)SendReply(id, 554);
-                }
-                if (!file_.Seek(offset)) {
-                    file_.CloseFile();
-                    SetCurrentOperation(CMD_NOOP);
-                    return (void)SendReply(id, 550);
-                }
-                operation_.offset = offset;
-            }
+            // APPE writes after the last byte; STOR at its offset.
+            uint64_t offset = id == CMD_APPE ? file_.GetFileLength() : operation_.offset;
+            if (!PositionAt(id, offset, file_.TextMode() && id == CMD_STOR)) return;
+            operation_.offset = offset;
         }
         operation_.state = 0;
         std::string text = id == CMD_STOU ? "FILE: " + uniqueName_ : "";
@@ -1148,14 +1136,11 @@ void CFtpServerConnection::StartUpload() {
         if (opened) {
             CountFiles(1, 0);
         } else {
-            file_.CloseFile();
-            SetCurrentOperation(CMD_NOOP);
+            AbandonStart(id, 0);
             primarySocket_->SetWriteWanted(true);
         }
     } catch (const CFileError&) {
-        file_.CloseFile();
-        SetCurrentOperation(CMD_NOOP);
-        SendReply(id, 550);
+        AbandonStart(id, 550);
     }
 }
 

@@ -145,6 +145,8 @@ protected:
     void HandleList(int kind, const std::string& argument);
     void StartDownload();
     void StartUpload();
+    void AbandonStart(CommandId id, int code);
+    bool PositionAt(CommandId id, uint64_t offset, bool throughText);
     // The restart offset: the number of a REST on the line just before, else 0.
     uint64_t RestartOffset() const;
     void UpdateFromStream(const CFtpStream& stream);
