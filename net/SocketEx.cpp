@@ -260,6 +260,10 @@ bool CSocketEx::Configure() {
         ::setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &sendBufferSize_, sizeof sendBufferSize_);
     linger off{0, 0};
     ::setsockopt(handle, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+    // Clients send the Telnet Synch (and some the whole ABOR line) as urgent data; out of line
+    // the kernel would cut that byte out of the stream and the line would never end.
+    int on = 1;
+    ::setsockopt(handle, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
     return true;
 }
 

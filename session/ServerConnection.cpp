@@ -434,7 +434,7 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_STRU:
             return HandleStru(argument);
         case CMD_REST:
-            return HandleRest(argument);
+            return HandleRest();
         case CMD_ALLO:
             return HandleAllo(argument);
         case CMD_ABOR:
@@ -640,8 +640,10 @@ void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
         secondarySocket_->Close();
         if (socket->Accept(*secondarySocket_) == 0 || !secondarySocket_->IsOpen() ||
             !CheckDataPeer(secondarySocket_)) {
-            // Refused by the rules, or someone other than our client took the port.
+            // Refused by the rules, or someone other than our client took the port: the
+            // port is burnt, so the transfer waiting for it fails instead of waiting on.
             secondarySocket_->Close();
+            tertiarySocket_->Close();
             SetCurrentOperation(CMD_NOOP);
             SendReply(CMD_NOOP, 425);
             return;
@@ -976,7 +978,8 @@ void CFtpServerConnection::HandleStru(const std::string& argument) {
     SendReply(CMD_STRU, 200, "File structure set to " + structure + ".");
 }
 
-void CFtpServerConnection::HandleRest(const std::string& argument) {
+void CFtpServerConnection::HandleRest() {
+    // The raw argument: "REST 10 " with its trailing blank must not pass as 10.
     std::string raw;
     GetArgument(currentLine_, raw);
     std::optional<uint64_t> offset = ParseDecimal(raw);

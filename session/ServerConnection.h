@@ -137,7 +137,7 @@ protected:
     void HandleType(const std::string& argument);
     void HandleMode(const std::string& argument);
     void HandleStru(const std::string& argument);
-    void HandleRest(const std::string& argument);
+    void HandleRest();
     void HandleAllo(const std::string& argument);
     void HandleAbor();
     void HandleRetr(const std::string& argument);
