@@ -1,5 +1,7 @@
 #include "engine/MsgWnd.h"
 
+#include "net/SocketEngine.h"
+
 CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
     loop_.SetHandler([](const platform::PostedEvent& event) {
         auto* socket = static_cast<CFtpSocket*>(event.second);
@@ -8,6 +10,8 @@ CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
         if (socket && socket->Generation() != event.tag) return;
         Route(event.code, static_cast<CFtpListener*>(event.first), socket);
     });
+    loop_.SetBatchHooks([] { CSocketEngine::Instance().BeginBatch(); },
+                        [] { CSocketEngine::Instance().EndBatch(); });
 }
 
 void CMsgWnd::Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) {

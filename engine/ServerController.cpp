@@ -76,7 +76,7 @@ bool CFtpServerController::StartServer() {
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
         if (!tertiarySocket_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
                                              VERIFY_FROM_CONTEXT) ||
-            !tertiarySocket_->Listen(5)) {
+            !tertiarySocket_->Listen(kControlBacklog)) {
             tertiarySocket_->Close();
             char text[96];
             std::snprintf(text, sizeof text, "Failed to create FTP service listen socket (port %d)",
@@ -368,6 +368,10 @@ void CFtpServerController::DestroyPool() {
 
 // ---- events ----
 
+// With SYN cookies (Linux's default) a connection that finds a short backlog full is not
+// refused: the client's final ACK is dropped and the client believes it is connected while
+// this side never hears of it, so it waits a minute for a greeting. A burst of clients must
+// therefore fit into the backlog; admission (421, the rules) still decides who stays.
 void CFtpServerController::OnAccept(CFtpSocket* socket) {
     CFtpControlConnection::OnAccept(socket);
     if (socket != tertiarySocket_) return;

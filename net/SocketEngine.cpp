@@ -41,6 +41,7 @@ bool CSocketEngine::StartEngine() {
     activeList_.reserve(kMaxSockets);
     for (int i = kMaxSockets - 1; i >= 0; --i) freeList_.push_back(&records_[i]);
     portMap_.fill(0);
+    checkList_.clear();
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0) return false;
     if (!portRandom_) {
@@ -117,24 +118,6 @@ void CSocketEngine::WakeForProgress() {
     }
 }
 
-void CSocketEngine::ArmRead(SocketState* r, bool prompt) {
-    r->readPrompt = prompt || (r->readWanted && r->readPrompt);
-    r->readWanted = true;
-    if (prompt) WakeForProgress();
-}
-
-void CSocketEngine::ArmWrite(SocketState* r, bool prompt) {
-    r->writePrompt = prompt || (r->writeWanted && r->writePrompt);
-    r->writeWanted = true;
-    if (prompt) WakeForProgress();
-}
-
-void CSocketEngine::ArmAccept(SocketState* r, bool prompt) {
-    r->acceptPrompt = prompt || (r->acceptWanted && r->acceptPrompt);
-    r->acceptWanted = true;
-    if (prompt) WakeForProgress();
-}
-
 namespace {
 // The events a record waits for; with full false only those armed by progress.
 short InterestOf(const SocketState* r, bool full) {
@@ -157,6 +140,65 @@ short InterestOf(const SocketState* r, bool full) {
     }
 }
 }  // namespace
+
+namespace {
+// Set only on the loop thread while it runs a batch of handlers.
+thread_local bool inBatch = false;
+}  // namespace
+
+void CSocketEngine::Prompt(SocketState* r) {
+    if (!inBatch) return WakeForProgress();
+    if (!r->checkQueued) {
+        r->checkQueued = true;
+        checkList_.push_back(r);
+    }
+}
+
+void CSocketEngine::ArmRead(SocketState* r, bool prompt) {
+    r->readPrompt = prompt || (r->readWanted && r->readPrompt);
+    r->readWanted = true;
+    if (prompt) Prompt(r);
+}
+
+void CSocketEngine::ArmWrite(SocketState* r, bool prompt) {
+    r->writePrompt = prompt || (r->writeWanted && r->writePrompt);
+    r->writeWanted = true;
+    if (prompt) Prompt(r);
+}
+
+void CSocketEngine::ArmAccept(SocketState* r, bool prompt) {
+    r->acceptPrompt = prompt || (r->acceptWanted && r->acceptPrompt);
+    r->acceptWanted = true;
+    if (prompt) Prompt(r);
+}
+
+void CSocketEngine::BeginBatch() {
+    inBatch = true;
+}
+
+void CSocketEngine::EndBatch() {
+    inBatch = false;
+    SocketLock lock(mutex_);
+    if (checkList_.empty()) return;
+    checkFds_.clear();
+    checkRecords_.clear();
+    for (SocketState* r : checkList_) {
+        r->checkQueued = false;
+        short events = InterestOf(r, false);
+        if (!events) continue;
+        checkFds_.push_back(pollfd{r->handle, events, 0});
+        checkRecords_.push_back(r);
+    }
+    checkList_.clear();
+    if (checkFds_.empty() || !started_) return;
+    if (::poll(checkFds_.data(), checkFds_.size(), 0) > 0) Dispatch(checkFds_, checkRecords_);
+    // What is still armed (not ready yet, only half ready, or armed again by a handler just
+    // now) is the monitor's.
+    for (const SocketState* r : checkRecords_) {
+        if (InterestOf(r, false)) return WakeForProgress();
+    }
+}
+
 
 void CSocketEngine::MonitorThread() {
     std::unique_lock<std::recursive_mutex> lock(mutex_);
@@ -313,7 +355,9 @@ SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
     if (freeList_.empty()) return nullptr;
     SocketState* r = freeList_.back();
     freeList_.pop_back();
+    bool queued = r->checkQueued;  // it may still sit on the batch's check list
     *r = SocketState{};
+    r->checkQueued = queued;
     r->owner = owner;
     r->activeIndex = static_cast<int>(activeList_.size());
     activeList_.push_back(r);

@@ -50,6 +50,7 @@ struct SocketState {
     bool readPrompt = false;
     bool writePrompt = false;
     bool acceptPrompt = false;
+    bool checkQueued = false;  // on the list of the loop's batch-end readiness check
 
     // From SS_CLOSING only to SS_CLOSED, from SS_CLOSED never, otherwise anywhere.
     // Reports whether the record is now in the wanted state.
@@ -117,6 +118,13 @@ public:
     // Makes a sleeping monitor rebuild its wait set (a socket started connecting or closing).
     void WakeForProgress();
 
+    // Loop thread, around one batch of event handlers. Interest that the handlers arm after
+    // progress is checked once, at the end of the batch, with a zero-time-out poll: a socket
+    // that is ready already is dispatched there, and only the others go to the monitor. A
+    // transfer whose socket keeps up therefore needs no hand-off to the monitor per step.
+    void BeginBatch();
+    void EndBatch();
+
 private:
     CSocketEngine() = default;
     void MonitorThread();
@@ -124,6 +132,7 @@ private:
     // then dispatch.
     void Pass(bool full);
     void Dispatch(const std::vector<pollfd>& fds, const std::vector<SocketState*>& records);
+    void Prompt(SocketState* record);
     bool PortTaken(int port) const;
     void SetPortBit(int port, bool taken);
 
@@ -141,6 +150,9 @@ private:
     std::vector<SocketState*> activeList_;
     std::vector<pollfd> pollFds_;
     std::vector<SocketState*> pollRecords_;
+    std::vector<SocketState*> checkList_;  // armed by progress during the current batch
+    std::vector<pollfd> checkFds_;
+    std::vector<SocketState*> checkRecords_;
 
     uint64_t totalSent_ = 0;
     uint64_t totalReceived_ = 0;

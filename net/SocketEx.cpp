@@ -264,6 +264,9 @@ bool CSocketEx::Configure() {
     // the kernel would cut that byte out of the stream and the line would never end.
     int on = 1;
     ::setsockopt(handle, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
+    // Replies go out whole; Nagle would hold a reply back for the peer's delayed ACK of the
+    // one before (40 ms for each "125 ... 226" pair).
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return true;
 }
 

@@ -76,6 +76,12 @@ void EventLoop::DrainWakeFd() {
 }
 
 void EventLoop::RunPending() {
+    if (batchBegin_) batchBegin_();
+    RunBatch();
+    if (batchEnd_) batchEnd_();
+}
+
+void EventLoop::RunBatch() {
     epoll_event ready[16];
     int n = ::epoll_wait(epollFd_, ready, 16, 0);
     std::vector<int> expired;

@@ -32,6 +32,11 @@ public:
 
     // The receiver of posted events (set once, before events flow).
     void SetHandler(Handler handler) { handler_ = std::move(handler); }
+    // Called on the loop thread before and after each RunPending's timers and events.
+    void SetBatchHooks(std::function<void()> begin, std::function<void()> end) {
+        batchBegin_ = std::move(begin);
+        batchEnd_ = std::move(end);
+    }
 
     // Any thread. Appends under a short lock and signals the loop; never waits for the loop.
     void Post(uint32_t code, void* first, void* second, uint32_t tag = 0);
@@ -58,12 +63,14 @@ public:
 
 private:
     void DrainWakeFd();
+    void RunBatch();
 
     int epollFd_ = -1;
     int wakeFd_ = -1;
     mutable std::mutex mutex_;
     std::deque<PostedEvent> queue_;
     Handler handler_;
+    std::function<void()> batchBegin_, batchEnd_;
     std::map<int, TimerCallback> timers_;  // timerfd -> callback
     std::atomic<bool> quit_{false};
 };

@@ -120,7 +120,7 @@ void CFtpServerConnection::ResetSession() {
     if (BoolSetting("SysDeflateState")) deflate_.SetLevel(7);
     currentLine_.clear();
     previousLine_.clear();
-    errorDelay_ = false;
+    errorDelay_ = readDeferred_ = false;
     SetCurrentOperation(CMD_NOOP);
     operation_.Reset();
 }
@@ -236,9 +236,16 @@ void CFtpServerConnection::OnSend(CFtpSocket* socket) {
 }
 
 void CFtpServerConnection::ResumeReading() {
+    if (errorDelay_) return;
     CFtpFifoBuffer& input = control_.Input();
-    if (!errorDelay_ && FindLineEnd(input.Data(), input.Used()) >= 0)
+    if (readDeferred_ || FindLineEnd(input.Data(), input.Used()) >= 0) {
+        readDeferred_ = false;
         Notify(EV_RECEIVE, primarySocket_);
+    }
+}
+
+void CFtpServerConnection::ContinueOnSend() {
+    Notify(EV_SEND, primarySocket_);
 }
 
 void CFtpServerConnection::OnClose(CFtpSocket* socket) {
@@ -332,7 +339,9 @@ void CFtpServerConnection::DispatchCommand() {
             errorDelay_ = false;
         }
         if (control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep) >= 0 || OperationPending()) {
+            // Reading resumes once the reply or the operation's start is through.
             primarySocket_->SetReadWanted(true);
+            readDeferred_ = true;
             lastActivity_ = Clock::Now();
             return;
         }
@@ -691,6 +700,11 @@ bool CFtpServerConnection::OpenDataConnection(int type, const std::string& text)
                       "%s mode data connection already open; transfer starting.", word);
         secondarySocket_->SetReadWanted(true);
         secondarySocket_->SetWriteWanted(true);
+        // A connection that is already there would otherwise wait for the tick to start
+        // moving data: raise its first event now.
+        if (secondarySocket_->State() == SS_CONNECTED)
+            Notify(operation_.commandId & (CMD_STOR | CMD_APPE | CMD_STOU) ? EV_RECEIVE : EV_SEND,
+                   secondarySocket_);
     } else {
         secondarySocket_->Close();
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
@@ -854,7 +868,7 @@ void CFtpServerConnection::HandleSize(const std::string& argument) {
     if (!sizeFile_.Open(real, FILE_READ | FILE_SHARE_DENY_NONE | FILE_TEXT))
         return (void)SendReply(CMD_SIZE, 550);
     SetCurrentOperation(CMD_SIZE);
-    primarySocket_->SetWriteWanted(true);
+    ContinueOnSend();
 }
 
 void CFtpServerConnection::SizeStep() {
@@ -863,7 +877,7 @@ void CFtpServerConnection::SizeStep() {
         uint32_t n = sizeFile_.Read(block, sizeof block);
         operation_.offset += n;
         if (n > 0) {
-            primarySocket_->SetWriteWanted(true);
+            ContinueOnSend();
             return;
         }
         sizeFile_.Close();
@@ -1019,7 +1033,7 @@ void CFtpServerConnection::HandleRetr(const std::string& argument) {
     file_.SetMode(transferMode_);
     SetCurrentOperation(CMD_RETR, real, kStartPending, offset);
     restartLeft_ = offset;
-    primarySocket_->SetWriteWanted(true);
+    ContinueOnSend();
 }
 
 void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argument) {
@@ -1068,7 +1082,7 @@ void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argumen
     file_.SetMode(transferMode_);
     SetCurrentOperation(CMD_STOR, real, kStartPending, offset);
     restartLeft_ = offset;
-    primarySocket_->SetWriteWanted(true);
+    ContinueOnSend();
 }
 
 // A transfer that cannot start: the file goes, the session is idle again, and the refusal
@@ -1090,7 +1104,7 @@ bool CFtpServerConnection::PositionAt(CommandId id, uint64_t offset, bool throug
         restartLeft_ -= got;
         if (restartLeft_ == 0) return true;
         if (got > 0)
-            primarySocket_->SetWriteWanted(true);
+            ContinueOnSend();
         else
             AbandonStart(id, 554);  // the file ends before the offset
         return false;
@@ -1114,7 +1128,7 @@ void CFtpServerConnection::StartDownload() {
             CountFiles(0, 1);
         } else {
             AbandonStart(CMD_RETR, 0);
-            primarySocket_->SetWriteWanted(true);
+            ContinueOnSend();
         }
     } catch (const CFileError&) {
         AbandonStart(CMD_RETR, 550);
@@ -1140,7 +1154,7 @@ void CFtpServerConnection::StartUpload() {
             CountFiles(1, 0);
         } else {
             AbandonStart(id, 0);
-            primarySocket_->SetWriteWanted(true);
+            ContinueOnSend();
         }
     } catch (const CFileError&) {
         AbandonStart(id, 550);

@@ -166,6 +166,9 @@ protected:
     int AtLeastOne(const char* name) const;
     // Raises a receive event for the control socket when a whole line waits unread.
     void ResumeReading();
+    // The next step of a multi-step operation (a start, a count, a restart position) runs on
+    // the control socket's next send event; it is raised at once instead of on the tick.
+    void ContinueOnSend();
 
     CFtpMsgStream control_;
     CFtpListStream list_;
@@ -178,6 +181,7 @@ protected:
     std::string currentLine_, previousLine_;
     int failedLogins_ = 0;
     bool errorDelay_ = false;
+    bool readDeferred_ = false;  // a line waits unread for a reply or a start to finish
     platform::Time32 lastErrorTime_ = 0;
     platform::Time32 lastActivity_ = 0;
     platform::Time32 startTime_ = 0;

@@ -96,6 +96,23 @@ class RealClients(unittest.TestCase):
         ftp.quit()
 
 
+class Bursts(unittest.TestCase):
+    def test_a_burst_of_clients_is_greeted_without_waiting(self):
+        # Clients that connect all at once must not fall out of a short listen backlog: with
+        # SYN cookies they would believe they were connected and wait a minute for nothing.
+        with Server({"NetMaxConnection": "64", "NetLoginsPerIp": "64"}) as server:
+            clients = []
+            for _ in range(60):  # started together, without waiting for each handshake
+                client = socket.socket()
+                client.setblocking(False)
+                client.connect_ex(("127.0.0.1", server.port))
+                clients.append(client)
+            for client in clients:
+                client.settimeout(5)
+                self.assertTrue(client.recv(100).startswith(b"220 "))
+                client.close()
+
+
 class Abort(unittest.TestCase):
     def test_abort_during_a_download_and_with_only_a_data_connection(self):
         with Server() as server:

@@ -324,3 +324,34 @@ TEST_F(SocketEngineTest, ClosingASocketEndsTheConnectionAtOnce) {
     ASSERT_TRUE(PumpUntil([&] { return client.Count(EV_CLOSE, connected) == 1; }, 1000))
         << "the peer must see the end without waiting for other traffic";
 }
+
+TEST_F(SocketEngineTest, ProgressInsideABatchIsDispatchedAtItsEndWhenTheSocketIsReady) {
+    ConnectPair();
+    // Spend the server's read interest (one-shot, not re-armed without a read), so that only
+    // the events under test can be queued.
+    connected->Send("a", 1);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 1; }));
+    PumpFor(100);
+    server.Clear();
+    client.Clear();
+    // What a handler does: send (progress arms write interest), then the batch ends.
+    engine.BeginBatch();
+    EXPECT_EQ(connected->Send("x", 1), 1);
+    EXPECT_EQ(loop.PendingCount(), 0u) << "nothing is dispatched inside the batch";
+    engine.EndBatch();
+    // The socket was writable at once: its event is queued without a round through the monitor.
+    EXPECT_EQ(loop.PendingCount(), 1u);
+    loop.RunPending();
+    EXPECT_EQ(client.Count(EV_SEND, connected), 1);
+
+    // Read interest that is not ready yet at the end of a batch goes to the monitor, which
+    // reports the data as soon as it arrives (not at the next tick).
+    char buffer[8];
+    EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 2);
+    engine.BeginBatch();
+    EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 0);  // would block: armed by progress
+    engine.EndBatch();
+    server.Clear();
+    connected->Send("y", 1);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 1; }, 60));
+}

@@ -1,0 +1,252 @@
+#!/usr/bin/env python3
+"""Measures this server and vsftpd side by side on loopback with curl.
+
+Both servers share the same kind of folder (one large file, many small files) and are driven
+by the same curl command lines, one server after the other, so the figures compare like with
+like. Prints one table: each line's figure for both servers and the ratio ours / vsftpd.
+Started by bench/compare.sh, which builds the program and installs vsftpd first.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BINARY = os.path.join(HERE, "..", "build", "quenlowftp")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, process, timeout=10):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if process.poll() is not None:
+            raise RuntimeError("server ended at start: " + process.stderr.read().decode())
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError(f"nothing listens on port {port}")
+
+
+def make_certificate(folder):
+    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    return key, cert
+
+
+class Ours:
+    name = "quenlowftp"
+
+    def __init__(self, work, root, tls):
+        self.port = free_port()
+        self.config = os.path.join(work, "ours-config")
+        os.makedirs(self.config)
+        settings = {"NetTcpPort": self.port, "SysRootFolder": root + "/", "SysCmdTimeout": 0,
+                    "SysWelcomeMsgState": "false", "NetMaxConnection": 64,
+                    "NetLoginsPerIp": 64, "SysDeflateState": "true",
+                    "AnonOverwrite": "true", "AnonWrite": "true"}
+        if tls:
+            key, cert = tls
+            settings.update({"SSLState": "true", "SSLCertFile": cert, "SSLKeyFile": key})
+        args = [BINARY, "--headless", "--config-dir", self.config]
+        for name, value in settings.items():
+            args += ["--set", f"{name}={value}"]
+        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        wait_for_port(self.port, self.process)
+        self.base = f"ftp://127.0.0.1:{self.port}/pub/"
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        self.process.wait(timeout=20)
+
+
+class Vsftpd:
+    name = "vsftpd"
+
+    def __init__(self, work, root, tls):
+        self.port = free_port()
+        empty = os.path.join(work, "vsftpd-empty")
+        os.makedirs(empty)
+        lines = [
+            "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1",
+            f"listen_port={self.port}", "background=NO", "run_as_launching_user=YES",
+            "anonymous_enable=YES", "no_anon_password=YES", f"anon_root={os.path.dirname(root)}",
+            "local_enable=NO", "write_enable=YES", "anon_upload_enable=YES",
+            "anon_other_write_enable=YES", "anon_umask=022", "seccomp_sandbox=NO",
+            "pasv_enable=YES", "port_enable=YES", "xferlog_enable=NO", "max_per_ip=0",
+            "max_clients=0", f"secure_chroot_dir={empty}", "use_localtime=NO",
+        ]
+        if tls:
+            key, cert = tls
+            lines += ["ssl_enable=YES", f"rsa_cert_file={cert}", f"rsa_private_key_file={key}",
+                      "allow_anon_ssl=YES", "force_anon_data_ssl=NO", "force_anon_logins_ssl=NO",
+                      "require_ssl_reuse=NO", "ssl_ciphers=HIGH"]
+        path = os.path.join(work, "vsftpd.conf")
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        self.process = subprocess.Popen(["vsftpd", path], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE)
+        wait_for_port(self.port, self.process)
+        self.base = f"ftp://127.0.0.1:{self.port}/pub/"
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+CURL = ["curl", "-s", "-S", "--no-progress-meter", "--user", "anonymous:bench@example.org", "--max-time", "600"]
+
+
+def timed(args):
+    start = time.perf_counter()
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def download(server, name, size, tls=False, extra=()):
+    args = CURL + (["--ssl-reqd", "-k"] if tls else []) + list(extra)
+    return size / timed(args + ["-o", "/dev/null", server.base + name]) / 1e6
+
+
+def upload(server, source, size):
+    name = f"upload-{server.name}.bin"
+    rate = size / timed(CURL + ["-T", source, server.base + name]) / 1e6
+    target = os.path.join(os.path.dirname(source), "pub", name)
+    if os.path.getsize(target) != size:
+        raise RuntimeError(f"{server.name}: upload arrived incomplete")
+    os.remove(target)
+    return rate
+
+
+def small_files(server, count, parallel):
+    """count files fetched by one curl with up to `parallel` transfers (and connections) at once."""
+    config = os.path.join(tempfile.gettempdir(), f"qftp-bench-{os.getpid()}.curl")
+    with open(config, "w") as f:
+        for n in range(count):
+            f.write(f'url = "{server.base}small/f{n:04}.bin"\noutput = "/dev/null"\n')
+    try:
+        elapsed = timed(CURL + ["-Z", "--parallel-max", str(parallel), "-K", config])
+    finally:
+        os.remove(config)
+    return count / elapsed
+
+
+def mode_z_download(server, name, size):
+    """MODE Z through a raw session: the compressed bytes are inflated here with zlib."""
+    import ftplib
+    import zlib
+    ftp = ftplib.FTP()
+    ftp.connect("127.0.0.1", server.port, timeout=60)
+    ftp.login("anonymous", "bench@example.org")
+    ftp.voidcmd("TYPE I")
+    ftp.voidcmd("MODE Z")
+    inflater = zlib.decompressobj()
+    counts = [0, 0]
+
+    def take(block):
+        counts[0] += len(block)
+        counts[1] += len(inflater.decompress(block))
+
+    start = time.perf_counter()
+    ftp.retrbinary("RETR /pub/" + name, take, blocksize=262144)
+    elapsed = time.perf_counter() - start
+    ftp.quit()
+    if counts[1] != size:
+        raise RuntimeError("MODE Z download inflated to the wrong size")
+    return size / elapsed / 1e6, size / counts[0]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--mib", type=int, default=1024, help="size of the large file")
+    parser.add_argument("--small", type=int, default=1000, help="number of small files")
+    parser.add_argument("--small-bytes", type=int, default=4096, help="size of a small file")
+    parser.add_argument("--parallel", type=int, default=16, help="parallel small-file clients")
+    parser.add_argument("--runs", type=int, default=3, help="runs per line (best is kept)")
+    parser.add_argument("--deflate-mib", type=int, default=256,
+                        help="size of the compressible file for MODE Z")
+    parser.add_argument("--no-tls", action="store_true", help="leave out the TLS line")
+    options = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix="qftp-bench-")
+    try:
+        root = os.path.join(work, "pub")
+        os.makedirs(os.path.join(root, "small"))
+        os.chmod(root, 0o777)
+        size = options.mib * 1024 * 1024
+        big = os.path.join(work, "big.bin")
+        block = os.urandom(1024 * 1024)
+        with open(big, "wb") as f:
+            for _ in range(options.mib):
+                f.write(block)
+        os.link(big, os.path.join(root, "big.bin"))
+        for n in range(options.small):
+            with open(os.path.join(root, "small", f"f{n:04}.bin"), "wb") as f:
+                f.write(os.urandom(options.small_bytes))
+        text_size = options.deflate_mib * 1024 * 1024
+        with open(os.path.join(root, "text.txt"), "wb") as f:
+            line = b"%08d the quick brown fox jumps over the lazy dog, again and again\n"
+            written, n = 0, 0
+            while written < text_size:
+                chunk = b"".join(line % (n + i) for i in range(4096))[:text_size - written]
+                f.write(chunk)
+                written += len(chunk)
+                n += 4096
+        tls = None if options.no_tls else make_certificate(work)
+
+        results = {}
+        for kind in (Ours, Vsftpd):
+            server = kind(work, root, tls)
+            try:
+                figures = results.setdefault(kind.name, {})
+
+                def best(label, measure, unit):
+                    figures[label] = (max(measure() for _ in range(options.runs)), unit)
+
+                best(f"download {options.mib} MiB", lambda: download(server, "big.bin", size),
+                     "MB/s")
+                best(f"upload {options.mib} MiB", lambda: upload(server, big, size), "MB/s")
+                best(f"{options.small} files x {options.small_bytes} B, "
+                     f"{options.parallel} parallel",
+                     lambda: small_files(server, options.small, options.parallel), "files/s")
+                if tls:
+                    best(f"download {options.mib} MiB, TLS (PROT P)",
+                         lambda: download(server, "big.bin", size, tls=True), "MB/s")
+                if kind is Ours:
+                    rate, ratio = mode_z_download(server, "text.txt", text_size)
+                    figures[f"MODE Z download {options.deflate_mib} MiB text"] = (rate, "MB/s")
+                    figures["MODE Z compression ratio"] = (ratio, ":1")
+            finally:
+                server.stop()
+
+        ours, theirs = results["quenlowftp"], results["vsftpd"]
+        print(f"{'line':48} {'quenlowftp':>14} {'vsftpd':>14} {'ratio':>7}")
+        for label, (value, unit) in ours.items():
+            other = theirs.get(label)
+            right = f"{other[0]:9.1f} {unit:4}" if other else f"{'-':>14}"
+            ratio = f"{value / other[0]:7.2f}" if other else f"{'':>7}"
+            print(f"{label:48} {value:9.1f} {unit:4} {right} {ratio}")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
