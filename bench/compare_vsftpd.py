@@ -98,7 +98,7 @@ class Vsftpd:
         path = os.path.join(work, "vsftpd.conf")
         with open(path, "w") as f:
             f.write("\n".join(lines) + "\n")
-        self.process = subprocess.Popen(["vsftpd", path], stdout=subprocess.DEVNULL,
+        self.process = subprocess.Popen([shutil.which("vsftpd") or "/usr/sbin/vsftpd", path], stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE)
         wait_for_port(self.port, self.process)
         self.base = f"ftp://127.0.0.1:{self.port}/pub/"
@@ -183,7 +183,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3, help="runs per line (best is kept)")
     parser.add_argument("--deflate-mib", type=int, default=256,
                         help="size of the compressible file for MODE Z")
-    parser.add_argument("--no-tls", action="store_true", help="leave out the TLS line")
+    parser.add_argument("--tls", action="store_true", help="add the TLS (PROT P) download line")
     options = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="qftp-bench-")
@@ -210,7 +210,7 @@ def main():
                 f.write(chunk)
                 written += len(chunk)
                 n += 4096
-        tls = None if options.no_tls else make_certificate(work)
+        tls = make_certificate(work) if options.tls else None
 
         results = {}
         for kind in (Ours, Vsftpd):

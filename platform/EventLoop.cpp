@@ -28,6 +28,11 @@ EventLoop::~EventLoop() {
     if (epollFd_ >= 0) ::close(epollFd_);
 }
 
+namespace {
+// The loop whose handlers run on this thread right now.
+thread_local EventLoop* runningLoop = nullptr;
+}  // namespace
+
 void EventLoop::Post(uint32_t code, void* first, void* second, uint32_t tag) {
     bool wasEmpty;
     {
@@ -35,11 +40,19 @@ void EventLoop::Post(uint32_t code, void* first, void* second, uint32_t tag) {
         wasEmpty = queue_.empty();
         queue_.push_back(PostedEvent{code, first, second, tag});
     }
-    // One signal per batch is enough: RunPending takes the whole queue.
-    if (wasEmpty) {
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    if (!wasEmpty) return;  // one signal per batch is enough: a batch takes the whole queue
+    if (runningLoop == this) {
+        // Posted by a handler of this loop: the loop looks at its queue before it waits, so
+        // the signal (two system calls per event) is only needed by an outside driver.
+        selfPosted_ = true;
+        return;
     }
+    Signal();
+}
+
+void EventLoop::Signal() {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
 }
 
 int EventLoop::AddTimer(unsigned periodMs, TimerCallback callback) {
@@ -70,22 +83,36 @@ void EventLoop::RemoveTimer(int id) {
 }
 
 void EventLoop::DrainWakeFd() {
-    uint64_t count;
-    while (::read(wakeFd_, &count, sizeof count) > 0) {
-    }
+    uint64_t count;  // one read resets the counter
+    [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
 }
 
 void EventLoop::RunPending() {
-    if (batchBegin_) batchBegin_();
-    RunBatch();
-    if (batchEnd_) batchEnd_();
+    epoll_event ready[kMaxReady];
+    int n = ::epoll_wait(epollFd_, ready, kMaxReady, 0);
+    RunReady(ready, n);
+    // An outside driver waits for the descriptor: make it readable for what handlers posted.
+    if (selfPosted_) {
+        selfPosted_ = false;
+        if (PendingCount() > 0) Signal();
+    }
 }
 
-void EventLoop::RunBatch() {
-    epoll_event ready[16];
-    int n = ::epoll_wait(epollFd_, ready, 16, 0);
+void EventLoop::RunOnce(int timeoutMs) {
+    if (PendingCount() > 0) timeoutMs = 0;
+    selfPosted_ = false;
+    epoll_event ready[kMaxReady];
+    int n = ::epoll_wait(epollFd_, ready, kMaxReady, timeoutMs);
+    if (n < 0 && errno != EINTR) return;
+    RunReady(ready, n);
+}
+
+void EventLoop::RunReady(const epoll_event* ready, int count) {
+    EventLoop* outer = runningLoop;
+    runningLoop = this;
+    if (batchBegin_) batchBegin_();
     std::vector<int> expired;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < count; ++i) {
         int fd = ready[i].data.fd;
         if (fd == wakeFd_) {
             DrainWakeFd();
@@ -108,13 +135,8 @@ void EventLoop::RunBatch() {
     }
     for (const PostedEvent& ev : batch)
         if (handler_) handler_(ev);
-}
-
-void EventLoop::RunOnce(int timeoutMs) {
-    epoll_event ev;
-    int n = ::epoll_wait(epollFd_, &ev, 1, timeoutMs);
-    if (n < 0 && errno != EINTR) return;
-    RunPending();
+    if (batchEnd_) batchEnd_();
+    runningLoop = outer;
 }
 
 void EventLoop::Run() {

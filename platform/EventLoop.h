@@ -11,6 +11,8 @@
 #include <map>
 #include <mutex>
 
+struct epoll_event;
+
 namespace platform {
 
 struct PostedEvent {
@@ -62,8 +64,10 @@ public:
     size_t PendingCount() const;
 
 private:
+    static constexpr int kMaxReady = 16;
+    void Signal();
     void DrainWakeFd();
-    void RunBatch();
+    void RunReady(const ::epoll_event* ready, int count);
 
     int epollFd_ = -1;
     int wakeFd_ = -1;
@@ -73,6 +77,7 @@ private:
     std::function<void()> batchBegin_, batchEnd_;
     std::map<int, TimerCallback> timers_;  // timerfd -> callback
     std::atomic<bool> quit_{false};
+    bool selfPosted_ = false;  // a handler posted without signalling (loop thread only)
 };
 
 }  // namespace platform
