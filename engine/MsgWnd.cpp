@@ -11,7 +11,10 @@ CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
         Route(event.code, static_cast<CFtpListener*>(event.first), socket);
     });
     loop_.SetBatchHooks([] { CSocketEngine::Instance().BeginBatch(); },
-                        [] { CSocketEngine::Instance().EndBatch(); });
+                        [this] {
+                            CSocketEngine::Instance().EndBatch(
+                                [this] { return loop_.PendingCount() > 0; });
+                        });
 }
 
 void CMsgWnd::Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) {

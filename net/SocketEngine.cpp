@@ -176,7 +176,7 @@ void CSocketEngine::BeginBatch() {
     inBatch = true;
 }
 
-void CSocketEngine::EndBatch() {
+void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
     inBatch = false;
     SocketLock lock(mutex_);
     if (checkList_.empty()) return;
@@ -193,12 +193,25 @@ void CSocketEngine::EndBatch() {
     if (checkFds_.empty() || !started_) return;
     if (::poll(checkFds_.data(), checkFds_.size(), 0) > 0) Dispatch(checkFds_, checkRecords_);
     // What is still armed (not ready yet, only half ready, or armed again by a handler just
-    // now) is the monitor's.
-    for (const SocketState* r : checkRecords_) {
-        if (InterestOf(r, false)) return WakeForProgress();
+    // now) is checked again after the next batch while the loop has more to do, and handed to
+    // the monitor once the loop is about to wait: a busy loop then rarely needs the monitor.
+    bool more = loopHasMore && loopHasMore();
+    bool handOver = false;
+    for (SocketState* r : checkRecords_) {
+        short events = InterestOf(r, false);
+        if (!events) continue;
+        if (sleeping_ && (r->polledEvents & events) == events) continue;  // watched already
+        if (!more) {
+            handOver = true;
+            break;
+        }
+        if (!r->checkQueued) {
+            r->checkQueued = true;
+            checkList_.push_back(r);
+        }
     }
+    if (handOver) WakeForProgress();
 }
-
 
 void CSocketEngine::MonitorThread() {
     std::unique_lock<std::recursive_mutex> lock(mutex_);
@@ -214,12 +227,17 @@ void CSocketEngine::MonitorThread() {
             if (!events) continue;
             waitSet.push_back(pollfd{r->handle, events, 0});
             waitRecords.push_back(r);
+            r->polledEvents = events;
         }
         sleeping_ = true;
         lock.unlock();
         int ready = ::poll(waitSet.data(), waitSet.size(), -1);
         lock.lock();
         sleeping_ = false;
+        for (size_t k = 1; k < waitRecords.size(); ++k) {
+            // A record given back and reused meanwhile was reset already.
+            if (waitRecords[k]->handle == waitSet[k].fd) waitRecords[k]->polledEvents = 0;
+        }
         if (waitSet[0].revents) {
             uint64_t count;
             while (::read(wakeFd_, &count, sizeof count) > 0) {
@@ -370,7 +388,8 @@ void CSocketEngine::ReturnRecord(SocketState* r) {
         r->handle = -1;
         // While the monitor's poll() holds the socket, closing the descriptor does not end
         // the connection; the peer would wait for our FIN until the poll returns.
-        if (started_) WakeForProgress();
+        if (started_ && r->polledEvents) WakeForProgress();
+        r->polledEvents = 0;
     }
     if (r->boundPort >= 0) SetPortBit(r->boundPort, false);
     int index = r->activeIndex;

@@ -51,6 +51,7 @@ struct SocketState {
     bool writePrompt = false;
     bool acceptPrompt = false;
     bool checkQueued = false;  // on the list of the loop's batch-end readiness check
+    short polledEvents = 0;    // what the sleeping monitor's poll() waits for on it
 
     // From SS_CLOSING only to SS_CLOSED, from SS_CLOSED never, otherwise anywhere.
     // Reports whether the record is now in the wanted state.
@@ -123,7 +124,9 @@ public:
     // that is ready already is dispatched there, and only the others go to the monitor. A
     // transfer whose socket keeps up therefore needs no hand-off to the monitor per step.
     void BeginBatch();
-    void EndBatch();
+    // loopHasMore: whether the loop will run another batch at once (then what is not ready
+    // yet stays with the loop for one more check instead of waking the monitor).
+    void EndBatch(const std::function<bool()>& loopHasMore = nullptr);
 
 private:
     CSocketEngine() = default;

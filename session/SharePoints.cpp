@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -100,7 +101,7 @@ std::string Canonical(const std::string& path) {
 }
 
 // The path stays inside folder once links are resolved: resolve the deepest part that exists.
-bool StaysInside(const std::string& real, const std::string& folder) {
+bool ResolvesInside(const std::string& real, const std::string& folder) {
     std::string root = Canonical(folder);
     if (root.empty()) return false;
     std::string probe = real;
@@ -113,6 +114,31 @@ bool StaysInside(const std::string& real, const std::string& folder) {
         existing = Canonical(probe);
     }
     return existing == root || existing.compare(0, root.size() + 1, root + "/") == 0;
+}
+
+// The same answer, cheaply for the usual case: when no part below the folder is a link (and
+// none is "." or ".."), the path cannot leave it. Anything else takes the full resolution.
+bool StaysInside(const std::string& real, const std::string& folder) {
+    if (real.compare(0, folder.size(), folder) != 0) return ResolvesInside(real, folder);
+    std::string probe = folder;
+    size_t at = folder.size();
+    while (at < real.size()) {
+        size_t slash = real.find('/', at);
+        std::string part = real.substr(at, slash == std::string::npos ? std::string::npos
+                                                                        : slash - at);
+        at = slash == std::string::npos ? real.size() : slash + 1;
+        if (part.empty()) continue;
+        if (part == "." || part == "..") return ResolvesInside(real, folder);
+        if (probe.back() != '/') probe += '/';
+        probe += part;
+        struct stat st {};
+        if (::lstat(probe.c_str(), &st) != 0) {
+            if (errno == ENOENT) return true;  // nothing below exists, so nothing links away
+            return ResolvesInside(real, folder);
+        }
+        if (S_ISLNK(st.st_mode)) return ResolvesInside(real, folder);
+    }
+    return true;
 }
 }  // namespace
 
