@@ -182,16 +182,30 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
     if (checkList_.empty()) return;
     checkFds_.clear();
     checkRecords_.clear();
+    checkAssumed_.clear();
+    bool ask = false;
     for (SocketState* r : checkList_) {
         r->checkQueued = false;
         short events = InterestOf(r, false);
+        short assumed = 0;
+        if (r->state == SS_CONNECTED) {
+            if ((events & POLLIN) && r->likelyReadable) assumed |= POLLIN;
+            if ((events & POLLOUT) && r->likelyWritable) assumed |= POLLOUT;
+        }
+        r->likelyReadable = r->likelyWritable = false;
         if (!events) continue;
+        // Interest beyond a likely readiness stays armed and is looked at next time.
+        ask = ask || assumed == 0;
         checkFds_.push_back(pollfd{r->handle, events, 0});
         checkRecords_.push_back(r);
+        checkAssumed_.push_back(assumed);
     }
     checkList_.clear();
     if (checkFds_.empty() || !started_) return;
-    if (::poll(checkFds_.data(), checkFds_.size(), 0) > 0) Dispatch(checkFds_, checkRecords_);
+    // A wrong guess costs one empty receive or send, which arms the interest again.
+    if (ask && ::poll(checkFds_.data(), checkFds_.size(), 0) < 0) return WakeForProgress();
+    for (size_t k = 0; k < checkFds_.size(); ++k) checkFds_[k].revents |= checkAssumed_[k];
+    Dispatch(checkFds_, checkRecords_);
     // What is still armed (not ready yet, only half ready, or armed again by a handler just
     // now) is checked again after the next batch while the loop has more to do, and handed to
     // the monitor once the loop is about to wait: a busy loop then rarely needs the monitor.

@@ -52,6 +52,10 @@ struct SocketState {
     bool acceptPrompt = false;
     bool checkQueued = false;  // on the list of the loop's batch-end readiness check
     short polledEvents = 0;    // what the sleeping monitor's poll() waits for on it
+    // The last receive filled its whole buffer / the last send was taken whole: the socket is
+    // very likely ready again, and the batch-end check takes that without asking the kernel.
+    bool likelyReadable = false;
+    bool likelyWritable = false;
 
     // From SS_CLOSING only to SS_CLOSED, from SS_CLOSED never, otherwise anywhere.
     // Reports whether the record is now in the wanted state.
@@ -156,6 +160,7 @@ private:
     std::vector<SocketState*> checkList_;  // armed by progress during the current batch
     std::vector<pollfd> checkFds_;
     std::vector<SocketState*> checkRecords_;
+    std::vector<short> checkAssumed_;
 
     uint64_t totalSent_ = 0;
     uint64_t totalReceived_ = 0;

@@ -344,6 +344,7 @@ int CSocketEx::DoReceive(void* buffer, int length, int flags) {
     }
     bytesReceived_ += static_cast<uint64_t>(n);
     Engine().AddBytesReceived(static_cast<uint64_t>(n));
+    record_->likelyReadable = n == length;
     Engine().ArmRead(record_, true);
     return static_cast<int>(n);
 }
@@ -360,6 +361,7 @@ int CSocketEx::DoSend(const void* buffer, int length, int /*flags*/) {
     }
     bytesSent_ += static_cast<uint64_t>(n);
     Engine().AddBytesSent(static_cast<uint64_t>(n));
+    record_->likelyWritable = n == length;
     Engine().ArmWrite(record_, true);
     return static_cast<int>(n);
 }

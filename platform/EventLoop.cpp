@@ -99,11 +99,18 @@ void EventLoop::RunPending() {
 }
 
 void EventLoop::RunOnce(int timeoutMs) {
-    if (PendingCount() > 0) timeoutMs = 0;
     selfPosted_ = false;
+    auto now = std::chrono::steady_clock::now();
+    if (PendingCount() > 0) {
+        // Events are waiting: timers and outside posts are looked at once a millisecond
+        // rather than with a system call per batch.
+        if (now - lastLook_ < std::chrono::milliseconds(1)) return RunReady(nullptr, 0);
+        timeoutMs = 0;
+    }
     epoll_event ready[kMaxReady];
     int n = ::epoll_wait(epollFd_, ready, kMaxReady, timeoutMs);
     if (n < 0 && errno != EINTR) return;
+    lastLook_ = timeoutMs == 0 ? now : std::chrono::steady_clock::now();
     RunReady(ready, n);
 }
 

@@ -5,6 +5,7 @@
 // notifier - waits on it and then calls RunPending.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -77,7 +78,8 @@ private:
     std::function<void()> batchBegin_, batchEnd_;
     std::map<int, TimerCallback> timers_;  // timerfd -> callback
     std::atomic<bool> quit_{false};
-    bool selfPosted_ = false;  // a handler posted without signalling (loop thread only)
+    bool selfPosted_ = false;
+    std::chrono::steady_clock::time_point lastLook_{};  // last epoll look (RunOnce)  // a handler posted without signalling (loop thread only)
 };
 
 }  // namespace platform

@@ -355,3 +355,23 @@ TEST_F(SocketEngineTest, ProgressInsideABatchIsDispatchedAtItsEndWhenTheSocketIs
     connected->Send("y", 1);
     ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 1; }, 60));
 }
+
+TEST_F(SocketEngineTest, AWrongGuessOfReadinessKeepsTheInterest) {
+    ConnectPair();
+    connected->Send("12345678", 8);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 1; }));
+    PumpFor(50);
+    // A receive that fills its buffer exactly looks as if more were waiting.
+    char buffer[8];
+    engine.BeginBatch();
+    EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 8);
+    engine.EndBatch();
+    server.Clear();
+    loop.RunPending();
+    EXPECT_EQ(server.Count(EV_RECEIVE, accepted), 1) << "dispatched on the guess";
+    // Nothing was there: the empty receive arms the interest again, and data still arrives.
+    EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 0);
+    connected->Send("z", 1);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 2; }));
+    EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 1);
+}

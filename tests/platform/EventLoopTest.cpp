@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -88,4 +91,46 @@ TEST(EventLoopTest, QuitFromAnotherThreadEndsRun) {
     loop.Run();  // returns once the quit is seen
     stopper.join();
     EXPECT_TRUE(loop.QuitRequested());
+}
+
+TEST(EventLoopTest, ABusyLoopStillRunsTimersAndOutsidePosts) {
+    EventLoop loop;
+    int rounds = 0, fired = 0, outside = 0;
+    loop.SetHandler([&](const PostedEvent& e) {
+        if (e.code == 1) {
+            ++rounds;
+            loop.Post(1, nullptr, nullptr);  // a transfer that always has its next step
+        } else {
+            ++outside;
+        }
+    });
+    loop.AddTimer(20, [&] { ++fired; });
+    loop.Post(1, nullptr, nullptr);
+    std::thread poster([&] { loop.Post(2, nullptr, nullptr); });
+    poster.join();
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(200))
+        loop.RunOnce(-1);  // never blocks: the queue is never empty
+    EXPECT_GT(rounds, 100);
+    EXPECT_GE(fired, 3);
+    EXPECT_EQ(outside, 1);
+}
+
+TEST(EventLoopTest, AnOutsideDriverSeesWhatHandlersPosted) {
+    // A driver that waits for the descriptor (a GUI's socket notifier) and then runs
+    // RunPending must be woken for events that handlers posted for a later round.
+    EventLoop loop;
+    int seen = 0;
+    loop.SetHandler([&](const PostedEvent& e) {
+        ++seen;
+        if (e.code == 1) loop.Post(2, nullptr, nullptr);
+    });
+    loop.Post(1, nullptr, nullptr);
+    pollfd fd{loop.Fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&fd, 1, 1000), 1);
+    loop.RunPending();
+    EXPECT_EQ(seen, 1);
+    ASSERT_EQ(::poll(&fd, 1, 1000), 1) << "the handler's post left the descriptor readable";
+    loop.RunPending();
+    EXPECT_EQ(seen, 2);
 }
