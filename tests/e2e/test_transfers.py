@@ -63,6 +63,11 @@ class Transfers(unittest.TestCase):
 
     def test_restart_append_and_unique_names(self):
         self.assertEqual(self.download("big.bin", rest=1000), self.big[1000:])
+        self.ftp.sendcmd("REST 1000")
+        self.ftp.voidcmd("NOOP")  # a restart holds only for the line right after it
+        self.assertEqual(self.download("big.bin"), self.big)
+        with self.assertRaisesRegex(ftplib.error_perm, "^550"):
+            self.download("/")
         self.assertEqual(self.download("big.bin", rest=len(self.big)), b"")
         with self.assertRaisesRegex(ftplib.error_perm, "^554"):
             self.download("big.bin", rest=len(self.big) + 1)
