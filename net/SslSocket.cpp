@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <vector>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -34,6 +35,11 @@ bool CSslSocket::IsSecure() {
     SocketLock lock(Engine().Mutex());
     if (tlsRole_ == TLS_NONE || !created_) return false;
     return ssl_ != nullptr || record_->state == SS_LISTENING;
+}
+
+bool CSslSocket::TlsEstablished() {
+    SocketLock lock(Engine().Mutex());
+    return created_ && ssl_ && !SSL_in_init(ssl_) && !CloseNotifySent();
 }
 
 bool CSslSocket::InHandshake() const {
@@ -161,7 +167,9 @@ void CSslSocket::DispatchReceive(int error) {
         // socket holds and try once more.
         int result = SSL_shutdown(ssl_);
         if (result == 0 || (result < 0 && !FatalError(ssl_, result))) {
-            if (PullFromSocket() == -1) return;
+            int pulled = PullShutdownRecord();
+            if (pulled == kPlainFollows) return TlsEnded();
+            if (pulled == -1) return;
             result = SSL_shutdown(ssl_);
         }
         if (result < 0 && FatalError(ssl_, result)) return TlsFailed();
@@ -311,6 +319,8 @@ void CSslSocket::TlsEnded() {
     FreeSsl();
     handshakeState_ = 0;
     tlsRole_ = TLS_NONE;
+    // Plain text may follow at once (or be there already): the owner hears of it.
+    if (created_ && record_->open) Engine().ArmRead(record_, true);
 }
 
 void CSslSocket::TlsFailed() {
@@ -341,6 +351,38 @@ int CSslSocket::PullFromSocket() {
     int received =
         CSecureSocket::DoReceive(space, static_cast<int>(std::min<ossl_ssize_t>(room, INT_MAX)), 0);
     if (!ssl_) return -1;  // the close event freed the library's state
+    if (received <= 0) return 0;
+    BIO_nwrite(networkBio_, &space, received);
+    return received;
+}
+
+int CSslSocket::PullShutdownRecord() {
+    if (!ssl_) return -1;
+    // After our close notification the connection goes back to plain text. Take the peer's
+    // records one whole record at a time, so that plain text following its close
+    // notification stays in the socket; a peer that goes plain without one (some clients
+    // never answer a close notification) shows it by a first byte that starts no record.
+    unsigned char header[5];
+    ssize_t peeked = ::recv(record_->handle, header, sizeof header, MSG_PEEK);
+    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        Engine().ArmRead(record_, true);
+        return 0;
+    }
+    if (peeked <= 0) return 0;  // the close is reported by the monitor
+    if (header[0] < kFirstRecordType || header[0] > kLastRecordType) return kPlainFollows;
+    char* space = nullptr;
+    ossl_ssize_t room = BIO_nwrite0(networkBio_, &space);
+    size_t length = peeked < 5 ? 0 : 5 + ((size_t(header[3]) << 8) | header[4]);
+    std::vector<char> probe(std::max<size_t>(length, 1));
+    if (length == 0 || room < static_cast<ossl_ssize_t>(length) ||
+        ::recv(record_->handle, probe.data(), length, MSG_PEEK) < static_cast<ssize_t>(length)) {
+        // The rest of the record is on its way; looked at each tick, so that a peer sending a
+        // piece and nothing more cannot keep the monitor spinning.
+        Engine().ArmRead(record_, false);
+        return 0;
+    }
+    int received = CSecureSocket::DoReceive(space, static_cast<int>(length), 0);
+    if (!ssl_) return -1;
     if (received <= 0) return 0;
     BIO_nwrite(networkBio_, &space, received);
     return received;
@@ -409,8 +451,11 @@ int CSslSocket::DoReceive(void* buffer, int length, int flags) {
         if (next == 0) break;
     }
     // Reading can make the library answer (key updates); and if the caller stopped early, the
-    // rest waits inside the library where poll() cannot see it.
+    // rest waits inside the library where poll() cannot see it. What is still to come from
+    // the socket needs read interest even when this read never had to pull (the pair was
+    // full): the owner wants more.
     if (Flush() && total > 0 && InputPending()) Engine().ArmWrite(record_, true);
+    if (ssl_) Engine().ArmRead(record_, true);
     return total;
 }
 

@@ -18,6 +18,8 @@ public:
     void SetReadWanted(bool wanted) override;
     void SetWriteWanted(bool wanted) override;
     bool IsSecure() override;
+    // TLS runs, its handshake is over and it is not ending.
+    bool TlsEstablished();
 
     void DispatchAccept(int error) override;
     void DispatchConnect(int error) override;
@@ -41,6 +43,11 @@ protected:
     virtual void TlsEnded();
     virtual void TlsFailed();
     virtual int PullFromSocket();
+    // During the closing exchange: one whole record of the peer, or kPlainFollows.
+    int PullShutdownRecord();
+    static constexpr int kPlainFollows = -2;
+    static constexpr unsigned char kFirstRecordType = 20;  // change_cipher_spec
+    static constexpr unsigned char kLastRecordType = 23;   // application_data
     virtual int PushToSocket();
     virtual void AddEntropy() {}
     virtual bool CreateSsl(bool clientRole);

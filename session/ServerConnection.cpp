@@ -102,9 +102,6 @@ bool CFtpServerConnection::Authenticate(UserRecord&) {
 }
 void CFtpServerConnection::OnReply(CommandId, int, int, const std::string&) {}
 void CFtpServerConnection::OnError(int, uint32_t) {}
-bool CFtpServerConnection::EndControlTls() {
-    return true;
-}
 
 void CFtpServerConnection::ResetSession() {
     loggedIn_ = false;
@@ -221,6 +218,20 @@ void CFtpServerConnection::OnSend(CFtpSocket* socket) {
         if (operation_.state & kStartPending) {
             if (operation_.commandId == CMD_RETR) return StartDownload();
             if (operation_.commandId == CMD_STOR) return StartUpload();
+            if (operation_.commandId == CMD_SITE) return DigestStep();
+        }
+        if (operation_.commandId == CMD_AUTH) {
+            SetCurrentOperation(CMD_NOOP);
+            if (!primarySocket_->SetTlsRole(TLS_SERVER)) {
+                closeReason_ = CLOSE_ERROR;
+                return CloseSession();
+            }
+        } else if (operation_.commandId == CMD_CCC) {
+            SetCurrentOperation(CMD_NOOP);
+            if (!EndControlTls()) {
+                closeReason_ = CLOSE_ERROR;
+                return CloseSession();
+            }
         }
         if (operation_.commandId == CMD_QUIT) {
             // Everything said: end our side and let the client close.
@@ -261,14 +272,24 @@ void CFtpServerConnection::OnClose(CFtpSocket* socket) {
 
 void CFtpServerConnection::OnTlsEnd(CFtpSocket* socket) {
     CFtpConnection::OnTlsEnd(socket);
+    if (socket == primarySocket_) OnError(2, EV_TLS_END);
 }
 
 void CFtpServerConnection::OnTlsFailed(CFtpSocket* socket) {
     CFtpConnection::OnTlsFailed(socket);
-    if (socket == primarySocket_) {  // a failed control handshake must end, not hang
+    if (socket == primarySocket_ || socket == tertiarySocket_) {
+        // A failed control handshake must end the session, not leave it hanging.
+        OnError(2, EV_TLS_FAILED);
         closeReason_ = CLOSE_ERROR;
-        CloseSession();
+        return CloseSession();
     }
+    if (socket != secondarySocket_) return;
+    // A protected data connection that failed cannot carry the transfer.
+    CommandId id = operation_.commandId;
+    if ((id == CMD_LIST || id == CMD_RETR || id == CMD_STOR) &&
+        !(operation_.state & kStartPending))
+        return FinishTransfer(426);
+    secondarySocket_->Close();
 }
 
 void CFtpServerConnection::OnTick() {
@@ -338,7 +359,8 @@ void CFtpServerConnection::DispatchCommand() {
             }
             errorDelay_ = false;
         }
-        if (control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep) >= 0 || OperationPending()) {
+        if (control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep) >= 0 || OperationPending() ||
+            ControlSwitchPending()) {
             // Reading resumes once the reply or the operation's start is through.
             primarySocket_->SetReadWanted(true);
             readDeferred_ = true;
@@ -458,6 +480,27 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
             return HandleList(LookupCommand(currentLine_) == CMD_NLST ? 1 : 0, argument);
         case CMD_NLST:
             return HandleList(1, argument);
+        case CMD_STAT:
+            return HandleStat(argument);
+        case CMD_HELP:
+            return HandleHelp(argument);
+        case CMD_FEAT:
+            return HandleFeat(argument);
+        case CMD_OPTS:
+            return HandleOpts(argument);
+        case CMD_SYST:
+            SendReply(id, 215, "Windows_CE.");
+            return;
+        case CMD_SITE:
+            return HandleSite(argument);
+        case CMD_AUTH:
+            return HandleAuth(argument);
+        case CMD_PBSZ:
+            return HandlePbsz(argument);
+        case CMD_PROT:
+            return HandleProt(argument);
+        case CMD_CCC:
+            return HandleCcc(argument);
         default:
             SendReply(id, 502);
             return;  // not available in this server
@@ -702,9 +745,9 @@ bool CFtpServerConnection::OpenDataConnection(int type, const std::string& text)
         secondarySocket_->SetWriteWanted(true);
         // A connection that is already there would otherwise wait for the tick to start
         // moving data: raise its first event now.
+        bool upload = operation_.commandId & (CMD_STOR | CMD_APPE | CMD_STOU);
         if (secondarySocket_->State() == SS_CONNECTED)
-            Notify(operation_.commandId & (CMD_STOR | CMD_APPE | CMD_STOU) ? EV_RECEIVE : EV_SEND,
-                   secondarySocket_);
+            Notify(upload && dataProtection_ == 0 ? EV_RECEIVE : EV_SEND, secondarySocket_);
     } else {
         secondarySocket_->Close();
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
@@ -765,11 +808,6 @@ void CFtpServerConnection::HandlePwd(CommandId id) {
 }
 
 namespace {
-std::string WithoutTrailingSeparator(std::string path) {
-    if (!path.empty() && path.back() == '\\') path.pop_back();
-    return path;
-}
-
 std::string Filled(int code, const std::string& argument) {
     std::string text = DefaultReplyText(code);
     size_t at = text.find("%s");
@@ -949,16 +987,9 @@ uint64_t CFtpServerConnection::RestartOffset() const {
     return ParseDecimal(argument).value_or(0);
 }
 
-namespace {
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-}  // namespace
-
 void CFtpServerConnection::HandleType(const std::string& argument) {
     if (argument.empty()) return (void)SendReply(CMD_TYPE, 501);
-    std::string type = Upper(argument);
+    std::string type = platform::AsciiUpper(argument);
     if (type == "I" || type == "L 8")
         dataType_ = 1;
     else if (type == "A" || type == "AN" || type == "N" || type == "AT" || type == "T")
@@ -970,7 +1001,7 @@ void CFtpServerConnection::HandleType(const std::string& argument) {
 
 void CFtpServerConnection::HandleMode(const std::string& argument) {
     if (argument.empty()) return (void)SendReply(CMD_MODE, 501);
-    std::string mode = Upper(argument);
+    std::string mode = platform::AsciiUpper(argument);
     if (mode == "S") {
         transferMode_ = MODE_STREAM;
         SendReply(CMD_MODE, 200, "Mode set to S.");
@@ -986,7 +1017,7 @@ void CFtpServerConnection::HandleMode(const std::string& argument) {
 
 void CFtpServerConnection::HandleStru(const std::string& argument) {
     if (argument.empty()) return (void)SendReply(CMD_STRU, 501);
-    std::string structure = Upper(argument);
+    std::string structure = platform::AsciiUpper(argument);
     if (structure != "F" && structure != "R") return (void)SendReply(CMD_STRU, 504);
     fileStructure_ = structure == "R" ? 1 : 0;
     SendReply(CMD_STRU, 200, "File structure set to " + structure + ".");
@@ -1196,6 +1227,7 @@ void CFtpServerConnection::UpdateFromStream(const CFtpStream& stream) {
 
 void CFtpServerConnection::OnDataSend() {
     if (OperationPending()) return secondarySocket_->SetWriteWanted(true);
+    if (!VerifyDataConnection()) return;
     try {
         if (operation_.commandId == CMD_LIST) {
             try {
@@ -1223,7 +1255,8 @@ void CFtpServerConnection::OnDataSend() {
 }
 
 void CFtpServerConnection::OnDataReceive() {
-    if (OperationPending()) return secondarySocket_->SetReadWanted(true);
+    if (OperationPending() || (dataProtection_ != 0 && !dataVerified_))
+        return secondarySocket_->SetReadWanted(true);  // the check comes with a send event
     if (operation_.commandId != CMD_STOR) return;
     try {
         if (file_.Usable() && !file_.ReceiveToFile()) file_.ShutDown();

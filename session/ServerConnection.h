@@ -154,6 +154,25 @@ protected:
     void OnDataReceive();
     void OnDataClose();
     void DrainUpload();
+    // Status and feature commands.
+    void HandleStat(const std::string& argument);
+    void HandleHelp(const std::string& argument);
+    void HandleFeat(const std::string& argument);
+    void HandleOpts(const std::string& argument);
+    void HandleSite(const std::string& argument);
+    void DigestStep();
+    // Security commands.
+    void HandleAuth(const std::string& argument);
+    void HandlePbsz(const std::string& argument);
+    void HandleProt(const std::string& argument);
+    void HandleCcc(const std::string& argument);
+    // The application's say whether TLS may be started (the base: never).
+    virtual bool PrepareTls();
+    // The once-per-transfer check of a protected data connection against the control
+    // connection; false when the transfer was ended with 435.
+    bool VerifyDataConnection();
+    // AUTH and CCC switch the control connection after their reply: no line is read before.
+    bool ControlSwitchPending() const;
     // ".message" of the current folder when folder messages are on.
     virtual bool FindFolderMessage(std::string& path);
     std::string Home() const { return user_ ? user_->home : ""; }

@@ -157,6 +157,11 @@ bool MapToReal(const std::string& virtualPath, const std::string& home, std::str
     return StaysInside(real, folder);
 }
 
+std::string WithoutTrailingSeparator(std::string path) {
+    if (!path.empty() && path.back() == '\\') path.pop_back();
+    return path;
+}
+
 bool IsSharePointRoot(const std::string& virtualPath) {
     std::vector<std::string> parts = SplitVirtual(virtualPath);
     return parts.size() == 1 && CSharePointTable::Instance().Find(parts[0]);

@@ -39,6 +39,8 @@ std::vector<std::string> SplitVirtual(const std::string& path);
 // a home share has no home, or when the real path would leave the share point's folder
 // (symbolic links resolved).
 bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real);
+// A file's virtual path as the commands take it: without a trailing "\".
+std::string WithoutTrailingSeparator(std::string path);
 bool IsSharePointRoot(const std::string& virtualPath);
 bool FolderExists(const std::string& virtualPath, const std::string& home);
 bool FileExists(const std::string& virtualPath, const std::string& home);

@@ -14,6 +14,7 @@ public:
         : CFtpServerConnection(controller, sink), settings_(settings), users_(users) {}
 
     bool Authenticate(UserRecord& user) override;
+    bool PrepareTls() override { return settings_.GetBoolSetting("SSLState"); }
 
 private:
     const CAppSettings& settings_;

@@ -30,6 +30,15 @@ def password_file(path, accounts):
         f.write(data)
 
 
+def make_certificate(folder):
+    """A self-signed certificate and key for 127.0.0.1; returns the two paths."""
+    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
+    return cert, key
+
+
 class Server:
     def __init__(self, settings=None, accounts=None, files=None):
         self.dir = tempfile.mkdtemp(prefix="qftp-e2e-")

@@ -141,6 +141,16 @@ class Transfers(unittest.TestCase):
         self.ftp.voidresp()
         with open(os.path.join(self.root, "z.bin"), "rb") as f:
             self.assertEqual(f.read(), compressible)
+        # Listings are deflated too.
+        conn, _ = self.ftp.ntransfercmd("NLST")
+        packed = b""
+        while chunk := conn.recv(4096):
+            packed += chunk
+        conn.close()
+        self.ftp.voidresp()
+        names = zlib.decompress(packed).decode().split("\r\n")
+        self.assertEqual(sorted(n for n in names if n),
+                         ["big.bin", "text.bin", "unix.txt", "z.bin"])
 
     def test_curl_downloads_and_uploads(self):
         url = f"ftp://127.0.0.1:{self.server.port}/pub/"

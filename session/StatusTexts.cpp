@@ -1,0 +1,115 @@
+#include "session/StatusTexts.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "session/Commands.h"
+
+const char* AuthWord(int mechanism) {
+    return mechanism == 1 ? "SSL" : mechanism == 3 ? "TLS" : "NONE";
+}
+const char* TypeWord(int type) {
+    return type == 0 ? "ASCII" : type == 1 ? "BINARY" : "UNKNOWN";
+}
+const char* ModeWord(int mode) {
+    return mode == 0 ? "STREAM" : mode == 3 ? "DEFLATE" : "UNKNOWN";
+}
+const char* StruWord(int structure) {
+    return structure == 0 ? "FILE" : structure == 1 ? "RECORD" : structure == 2 ? "PAGE" : "UNKNOWN";
+}
+
+std::string StatusBlock(const SessionStatus& s) {
+    auto number = [](uint64_t n) { return std::to_string(n); };
+    std::string block = "211-Begin status:\r\n Quenlow FTP Pro 1.70";
+    if (!s.localAddress.empty()) block += "\r\n Connected to " + s.localAddress;
+    if (!s.contact.empty()) block += "\r\n Contact is " + s.contact;
+    block += "\r\n Logged in as " + s.user;
+    block += std::string("\r\n AUTH: ") + AuthWord(s.auth);
+    block += std::string("\r\n TYPE: ") + TypeWord(s.type);
+    block += std::string("\r\n MODE: ") + ModeWord(s.mode);
+    block += std::string("\r\n STRU: ") + StruWord(s.structure);
+    block += "\r\n FORM: NON-PRINT";
+    block += "\r\n " + number(s.bytesSent) + " bytes sent in " + number(s.downloads) +
+             " download(s)";
+    block += "\r\n " + number(s.bytesReceived) + " bytes received in " + number(s.uploads) +
+             " upload(s)";
+    block += "\r\n " + number(s.bytesSent + s.bytesReceived) + " bytes total in " +
+             number(s.downloads + s.uploads) + " file(s)";
+    return block;
+}
+
+std::string HelpBlock() {
+    std::string block = "214-The following commands are recognized:";
+    const CommandEntry* table = CommandTable();
+    for (int i = 0; i < kCommandCount; ++i) {
+        block += i % 7 == 0 ? "\r\n " : "\t";
+        block += table[i].name;
+    }
+    return block;
+}
+
+std::string SyntaxOf(uint64_t commandId) {
+    const CommandEntry* table = CommandTable();
+    for (int i = 0; i < kCommandCount; ++i)
+        if (table[i].id == commandId) return table[i].syntax;
+    return "";
+}
+
+std::string FeatureBlock(bool deflate) {
+    std::string block = "211-Extensions supported:\r\n UTF8";
+    if (deflate) block += "\r\n MODE Z";
+    const CommandEntry* table = CommandTable();
+    for (int i = 0; i < kCommandCount; ++i) {
+        if (!table[i].inFeat) continue;
+        block += std::string("\r\n ") + table[i].name + " " + table[i].featText;
+    }
+    return block + "\r\n TVFS";
+}
+
+int ApplyUtf8Option(const std::string& argument, bool& utf8, bool& utf8Nlist) {
+    std::string lower = argument;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (size_t at; (at = lower.find("utf-8")) != std::string::npos;) lower.erase(at + 3, 1);
+    if (lower.find("utf8") == std::string::npos) return 501;
+    std::string value;
+    size_t gap = lower.find_first_of(" \t");
+    if (gap != std::string::npos) {
+        size_t start = lower.find_first_not_of(" \t", gap);
+        if (start != std::string::npos) value = lower.substr(start);
+    }
+    bool on = utf8, nlist = utf8Nlist;
+    if (value == "on") {
+        utf8 = true;
+    } else if (value == "off") {
+        utf8 = utf8Nlist = false;
+    } else if (value.empty()) {
+        utf8 = !on;
+        if (!utf8) utf8Nlist = false;
+    } else if (value == "nlist") {
+        if (!on) return 451;
+        utf8Nlist = !nlist;
+    } else {
+        return 501;
+    }
+    return 200;
+}
+
+std::optional<int> ParseDeflateOptions(const std::string& rest) {
+    auto skipSeparators = [](const std::string& text, size_t from) {
+        size_t at = text.find_first_not_of(" \t;", from);
+        return at == std::string::npos ? text.size() : at;
+    };
+    int level = 7;
+    size_t at = skipSeparators(rest, 0);
+    while (at < rest.size()) {
+        size_t end = rest.find(';', at);
+        std::string part = rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? rest.size() : skipSeparators(rest, end);
+        size_t blank = part.find(' ');
+        if (blank == std::string::npos || part.substr(0, blank) != "LEVEL") return std::nullopt;
+        std::optional<uint64_t> value = ParseDecimal(part.substr(blank + 1));
+        if (!value || *value > 9) return std::nullopt;
+        level = static_cast<int>(*value);
+    }
+    return level;
+}
