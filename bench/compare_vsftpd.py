@@ -185,7 +185,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3, help="runs per line (best is kept)")
     parser.add_argument("--deflate-mib", type=int, default=256,
                         help="size of the compressible file for MODE Z")
-    parser.add_argument("--tls", action="store_true", help="add the TLS (PROT P) download line")
+    parser.add_argument("--no-tls", action="store_true", help="leave out the TLS (PROT P) line")
     options = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="qftp-bench-")
@@ -212,7 +212,7 @@ def main():
                 f.write(chunk)
                 written += len(chunk)
                 n += 4096
-        tls = make_certificate(work) if options.tls else None
+        tls = None if options.no_tls else make_certificate(work)
 
         results = {}
         for kind in (Ours, Vsftpd):
