@@ -79,6 +79,18 @@ class SecurityCommands(unittest.TestCase):
             while not raw.line().startswith("211 "):
                 pass
 
+    def test_rein_ends_tls_after_its_reply(self):
+        with Server(tls_settings()) as server:
+            ftp = ftplib.FTP_TLS(context=client_context())
+            ftp.connect("127.0.0.1", server.port, timeout=20)
+            ftp.auth()
+            ftp.login("anonymous", "t@e")
+            self.assertEqual(ftp.sendcmd("REIN")[:4], "220 ")  # still protected
+            ftp.sock = ftp.sock.unwrap()
+            ftp.file = ftp.sock.makefile("r", encoding=ftp.encoding)
+            self.assertEqual(ftp.sendcmd("USER anonymous"), "331 User name okay, need password.")
+            ftp.quit()
+
     def test_auth_refused_when_tls_is_off(self):
         with Server() as server:
             raw = SecureRaw(server.port)
