@@ -128,6 +128,7 @@ def download(server, name, size, tls=False, extra=()):
 
 def upload(server, source, size):
     name = f"upload-{server.name}.bin"
+    os.sync()  # no writeback of earlier files competes with this one
     rate = size / timed(CURL + ["-T", source, server.base + name]) / 1e6
     target = os.path.join(os.path.dirname(source), "pub", name)
     if os.path.getsize(target) != size:
@@ -213,6 +214,7 @@ def main():
                 written += len(chunk)
                 n += 4096
         tls = None if options.no_tls else make_certificate(work)
+        os.sync()
 
         results = {}
         for kind in (Ours, Vsftpd):
