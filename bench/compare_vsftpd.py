@@ -8,6 +8,7 @@ Started by bench/compare.sh, which builds the program and installs vsftpd first.
 """
 
 import argparse
+import ftplib
 import os
 import shutil
 import signal
@@ -16,15 +17,12 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BINARY = os.path.join(HERE, "..", "build", "quenlowftp")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from server import free_port, make_certificate  # noqa: E402
 
 
 def wait_for_port(port, process, timeout=10):
@@ -40,14 +38,6 @@ def wait_for_port(port, process, timeout=10):
     raise RuntimeError(f"nothing listens on port {port}")
 
 
-def make_certificate(folder):
-    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
-                   check=True, capture_output=True)
-    return key, cert
-
-
 class Ours:
     name = "quenlowftp"
 
@@ -60,7 +50,7 @@ class Ours:
                     "NetLoginsPerIp": 64, "SysDeflateState": "true",
                     "AnonOverwrite": "true", "AnonWrite": "true"}
         if tls:
-            key, cert = tls
+            cert, key = tls
             settings.update({"SSLState": "true", "SSLCertFile": cert, "SSLKeyFile": key})
         args = [BINARY, "--headless", "--config-dir", self.config]
         for name, value in settings.items():
@@ -91,7 +81,7 @@ class Vsftpd:
             "max_clients=0", f"secure_chroot_dir={empty}", "use_localtime=NO",
         ]
         if tls:
-            key, cert = tls
+            cert, key = tls
             lines += ["ssl_enable=YES", f"rsa_cert_file={cert}", f"rsa_private_key_file={key}",
                       "allow_anon_ssl=YES", "force_anon_data_ssl=NO", "force_anon_logins_ssl=NO",
                       "require_ssl_reuse=NO", "ssl_ciphers=HIGH"]
@@ -154,8 +144,6 @@ def small_files(server, count, parallel):
 
 def mode_z_download(server, name, size):
     """MODE Z through a raw session: the compressed bytes are inflated here with zlib."""
-    import ftplib
-    import zlib
     ftp = ftplib.FTP()
     ftp.connect("127.0.0.1", server.port, timeout=60)
     ftp.login("anonymous", "bench@example.org")

@@ -87,6 +87,15 @@ class Server:
         self.stop()
 
 
+def anonymous_ftp(server):
+    """An ftplib client logged in as anonymous."""
+    import ftplib
+    ftp = ftplib.FTP()
+    ftp.connect("127.0.0.1", server.port, timeout=20)
+    ftp.login("anonymous", "t@e")
+    return ftp
+
+
 class Raw:
     """A control connection on a plain socket: lines in, lines out."""
 

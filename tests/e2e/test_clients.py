@@ -10,7 +10,7 @@ import subprocess
 import unittest
 import warnings
 
-from server import Raw, Server
+from server import Raw, Server, anonymous_ftp
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -85,9 +85,7 @@ class RealClients(unittest.TestCase):
         names = {f"file-{i:03}.txt" for i in range(300)}
         for name in names:
             open(os.path.join(self.root, name), "wb").close()
-        ftp = ftplib.FTP()
-        ftp.connect("127.0.0.1", self.server.port, timeout=20)
-        ftp.login("anonymous", "t@e")
+        ftp = anonymous_ftp(self.server)
         ftp.cwd("/pub")
         self.assertEqual(set(ftp.nlst()), names | {"data.bin"})
         lines = []
@@ -118,9 +116,7 @@ class Abort(unittest.TestCase):
         with Server() as server:
             with open(os.path.join(server.root, "big.bin"), "wb") as f:
                 f.write(os.urandom(64 * 1024 * 1024))
-            ftp = ftplib.FTP()
-            ftp.connect("127.0.0.1", server.port, timeout=20)
-            ftp.login("anonymous", "t@e")
+            ftp = anonymous_ftp(server)
             ftp.voidcmd("TYPE I")
             conn = ftp.transfercmd("RETR /pub/big.bin")
             conn.recv(65536)
@@ -149,9 +145,7 @@ class Refusals(unittest.TestCase):
             os.makedirs(os.path.join(server.root, "folder"))
             with open(os.path.join(server.root, "keep.txt"), "wb") as f:
                 f.write(b"keep")
-            ftp = ftplib.FTP()
-            ftp.connect("127.0.0.1", server.port, timeout=20)
-            ftp.login("anonymous", "t@e")
+            ftp = anonymous_ftp(server)
             ftp.cwd("/pub")
             for command in ("STOR new.txt", "APPE keep.txt", "STOU"):
                 with self.assertRaisesRegex(ftplib.error_perm, "^553 Permission denied.$"):
@@ -173,9 +167,7 @@ class Refusals(unittest.TestCase):
         with Server({"AnonOverwrite": "false"}) as server:
             with open(os.path.join(server.root, "keep.txt"), "wb") as f:
                 f.write(b"keep")
-            ftp = ftplib.FTP()
-            ftp.connect("127.0.0.1", server.port, timeout=20)
-            ftp.login("anonymous", "t@e")
+            ftp = anonymous_ftp(server)
             ftp.cwd("/pub")
             for command in ("STOR keep.txt", "APPE keep.txt"):
                 with self.assertRaisesRegex(ftplib.error_perm, "^553"):

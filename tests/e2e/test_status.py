@@ -4,7 +4,7 @@ import os
 import unittest
 import warnings
 
-from server import Raw, Server
+from server import Raw, Server, anonymous_ftp
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -129,9 +129,7 @@ class StatusAndFeatures(unittest.TestCase):
                 " 0 bytes sent in 0 download(s)", " 0 bytes received in 0 upload(s)",
                 " 0 bytes total in 0 file(s)", "211 End status."])
 
-            ftp = ftplib.FTP()
-            ftp.connect("127.0.0.1", server.port, timeout=20)
-            ftp.login("anonymous", "t@e")
+            ftp = anonymous_ftp(server)
             conn = ftp.transfercmd("RETR /pub/big.bin")
             conn.recv(1000)  # the rest waits in the buffers: the transfer is running
             ftp.putcmd("STAT")
