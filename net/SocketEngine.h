@@ -8,6 +8,11 @@
 // run at the speed of the network. Interest armed without progress (a handler asking for the
 // next send event, a spent budget, a refused accept) is served by the next tick's full pass,
 // which keeps an idle server at rest.
+//
+// Interest armed by a handler on the loop thread is first checked by the loop itself at the
+// end of its batch (BeginBatch/EndBatch): what is ready then is dispatched there, so a
+// transfer that keeps up needs no hand-off between the threads per step; only what has to be
+// waited for goes to the monitor.
 
 #include <array>
 #include <cstdint>
