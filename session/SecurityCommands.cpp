@@ -55,21 +55,17 @@ void CFtpServerConnection::HandleProt(const std::string& argument) {
     }
     if (argument.size() != 1) return (void)SendReply(CMD_PROT, 501);
     int protection;
-    switch (argument[0]) {
+    switch (platform::AsciiUpper(argument)[0]) {
         case 'C':
-        case 'c':
             protection = 0;
             break;
         case 'E':
-        case 'e':
             protection = 2;
             break;
         case 'P':
-        case 'p':
             protection = 3;
             break;
         case 'S':
-        case 's':
             return (void)SendReply(CMD_PROT, 536);
         default:
             return (void)SendReply(CMD_PROT, 504);

@@ -106,7 +106,7 @@ void CFtpServerConnection::HandleSite(const std::string& argument) {
 void CFtpServerConnection::DigestStep() {
     try {
         CFtpFifoBuffer& buffer = file_.Buffer();
-        buffer.Consume(buffer.Used());
+        buffer.Clear();  // only the digest of what was read matters
         if (file_.ReadFile(buffer, kDigestStep) > 0) return ContinueOnSend();
         file_.CloseFile();  // finishes the digest (a read that found the end closed it already)
         std::string digest = file_.DigestHex();
