@@ -1052,16 +1052,21 @@ void CFtpServerConnection::HandleAbor() {
     SetCurrentOperation(CMD_NOOP);
 }
 
+bool CFtpServerConnection::OpenForReading(const std::string& path, bool digest,
+                                          std::string& real) {
+    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path));
+    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real)) return false;
+    uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
+    if (!file_.OpenFile(real, flags, digest)) return false;
+    file_.SetMode(transferMode_);
+    return true;
+}
+
 void CFtpServerConnection::HandleRetr(const std::string& argument) {
     uint64_t offset = RestartOffset();
     if (argument.empty()) return (void)SendReply(CMD_RETR, 501);
-    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
     std::string real;
-    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real))
-        return (void)SendReply(CMD_RETR, 550);
-    uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
-    if (!file_.OpenFile(real, flags, false)) return (void)SendReply(CMD_RETR, 550);
-    file_.SetMode(transferMode_);
+    if (!OpenForReading(argument, false, real)) return (void)SendReply(CMD_RETR, 550);
     SetCurrentOperation(CMD_RETR, real, kStartPending, offset);
     restartLeft_ = offset;
     ContinueOnSend();
@@ -1238,14 +1243,7 @@ void CFtpServerConnection::OnDataSend() {
             }
             UpdateFromStream(list_);
         } else if (operation_.commandId == CMD_RETR) {
-            try {
-                if (file_.Usable() && !file_.SendFromFile()) file_.ShutDown();
-            } catch (const std::exception&) {
-                OnError(3, EV_RECEIVE);
-                file_.AddState(STREAM_FAILED);
-                file_.ShutDown();
-            }
-            UpdateFromStream(file_);
+            FileStep(true);
             CountBytes(0, operation_.bytesSent - operation_.previousSent);
         }
         lastActivity_ = Clock::Now();
@@ -1254,18 +1252,23 @@ void CFtpServerConnection::OnDataSend() {
     }
 }
 
-void CFtpServerConnection::OnDataReceive() {
-    if (OperationPending() || (dataProtection_ != 0 && !dataVerified_))
-        return secondarySocket_->SetReadWanted(true);  // the check comes with a send event
-    if (operation_.commandId != CMD_STOR) return;
+void CFtpServerConnection::FileStep(bool sending) {
     try {
-        if (file_.Usable() && !file_.ReceiveToFile()) file_.ShutDown();
+        if (file_.Usable() && !(sending ? file_.SendFromFile() : file_.ReceiveToFile()))
+            file_.ShutDown();
     } catch (const std::exception&) {
-        OnError(3, EV_RECEIVE);
+        OnError(3, sending ? EV_SEND : EV_RECEIVE);
         file_.AddState(STREAM_FAILED);
         file_.ShutDown();
     }
     UpdateFromStream(file_);
+}
+
+void CFtpServerConnection::OnDataReceive() {
+    if (OperationPending() || (dataProtection_ != 0 && !dataVerified_))
+        return secondarySocket_->SetReadWanted(true);  // the check comes with a send event
+    if (operation_.commandId != CMD_STOR) return;
+    FileStep(false);
     CountBytes(operation_.bytesReceived - operation_.previousReceived, 0);
     lastActivity_ = Clock::Now();
 }

@@ -150,6 +150,11 @@ protected:
     // The restart offset: the number of a REST on the line just before, else 0.
     uint64_t RestartOffset() const;
     void UpdateFromStream(const CFtpStream& stream);
+    // Resolves a client's path to an existing file and opens the file stream on it for
+    // reading in the session's type (RETR, SITE MD5); false when either fails.
+    bool OpenForReading(const std::string& path, bool digest, std::string& real);
+    // One step of the file stream in either direction; a failure fails the stream and ends it.
+    void FileStep(bool sending);
     void OnDataSend();
     void OnDataReceive();
     void OnDataClose();

@@ -4,7 +4,6 @@
 #include "platform/Text.h"
 #include "session/Replies.h"
 #include "session/ServerConnection.h"
-#include "session/SharePoints.h"
 #include "session/StatusTexts.h"
 
 namespace {
@@ -91,14 +90,9 @@ void CFtpServerConnection::HandleSite(const std::string& argument) {
     if (pathStart == std::string::npos) return (void)SendReply(CMD_SITE, 501);
     if (!platform::EqualsIgnoreCase(argument.substr(0, gap), "md5"))
         return (void)SendReply(CMD_SITE, 500);
-    std::string path = argument.substr(pathStart);
-    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path));
     std::string real;
-    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real))
+    if (!OpenForReading(argument.substr(pathStart), true, real))
         return (void)SendReply(CMD_SITE, 550);
-    uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
-    if (!file_.OpenFile(real, flags, true)) return (void)SendReply(CMD_SITE, 550);
-    file_.SetMode(transferMode_);
     SetCurrentOperation(CMD_SITE, real, kStartPending);
     ContinueOnSend();
 }
