@@ -35,6 +35,8 @@ public:
     void SetIntSetting(const std::string& name, long value);
     void SetBoolSetting(const std::string& name, bool value);
     bool SaveSettings();
+    // What SaveSettings writes: the store, less the values that are still this run's only.
+    CSettingsMap ValuesToSave() const;
 
     CSettingsMap& Store() { return store_; }
     const CSettingsMap& Store() const { return store_; }

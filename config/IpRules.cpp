@@ -104,9 +104,11 @@ void LoadIpRules(const CAppSettings& settings) {
 }
 
 bool SaveIpRules(CAppSettings& settings, const CSettingsMap& rules, int count) {
-    DeleteSettingsSubKey("NetRules");
-    if (!SaveSettingsKey(kNetRulesKey, rules)) return false;
+    // The old rules, the new ones and their count change in one write: a failure leaves the
+    // stored rules and "NetRuleCount" as they were.
+    std::string oldCount = settings.GetSetting("NetRuleCount");
     settings.SetIntSetting("NetRuleCount", count);
-    settings.SaveSettings();
-    return true;
+    if (ReplaceSubKeyAndSave("NetRules", rules, settings.ValuesToSave())) return true;
+    settings.SetSetting("NetRuleCount", oldCount);
+    return false;
 }

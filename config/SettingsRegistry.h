@@ -19,3 +19,7 @@ bool LoadSettingsKey(const std::string& subKey, CSettingsMap& map);
 bool SaveSettingsKey(const std::string& subKey, const CSettingsMap& map);
 // Deletes the sub-key of that name below the settings key, with everything below it.
 void DeleteSettingsSubKey(const std::string& name);
+// In one write: the sub-key of that name below the settings key is replaced by the given
+// values (everything below it goes), and the settings are saved. Nothing changes on failure.
+bool ReplaceSubKeyAndSave(const std::string& name, const CSettingsMap& subKeyValues,
+                          const CSettingsMap& settings);

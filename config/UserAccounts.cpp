@@ -1,5 +1,7 @@
 #include "config/UserAccounts.h"
 
+#include <utility>
+
 #include "config/AppSettings.h"
 #include "platform/AtomicFile.h"
 #include "platform/Text.h"
@@ -37,6 +39,31 @@ uint32_t GetU32(const uint8_t* at) {
     return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
 }
 }  // namespace
+
+namespace {
+constexpr std::pair<char, uint32_t> kRightLetters[] = {
+    {'W', RightsWrite}, {'O', RightsOverwrite}, {'D', RightsDelete}, {'R', RightsRename}};
+}  // namespace
+
+std::string RightsLetters(uint32_t rights) {
+    std::string letters;
+    for (auto [letter, bit] : kRightLetters) letters += rights & bit ? letter : '-';
+    return letters;
+}
+
+bool RightsFromLetters(const std::string& letters, uint32_t& rights) {
+    uint32_t result = 0;
+    for (char c : letters) {
+        if (c == '-') continue;
+        char upper = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        bool known = false;
+        for (auto [letter, bit] : kRightLetters)
+            if (upper == letter) result |= bit, known = true;
+        if (!known) return false;
+    }
+    rights = result;
+    return true;
+}
 
 std::string CutToUnits(const std::string& text, size_t units) {
     std::u16string wide = platform::Utf8ToUtf16(text);
@@ -96,15 +123,20 @@ bool CUserList::SaveUsers(const std::string& path) const {
     return platform::WriteFileAtomically(path, EncodePasswordFile(users_), 0600);
 }
 
+uint32_t AnonymousRights(const CAppSettings& settings) {
+    uint32_t rights = 0;
+    if (settings.GetBoolSetting("AnonDelete")) rights |= RightsDelete;
+    if (settings.GetBoolSetting("AnonOverwrite")) rights |= RightsOverwrite;
+    if (settings.GetBoolSetting("AnonRename")) rights |= RightsRename;
+    if (settings.GetBoolSetting("AnonWrite")) rights |= RightsWrite;
+    return rights;
+}
+
 bool Authenticate(const std::vector<UserAccount>& users, const CAppSettings& settings,
                   const std::string& name, const std::string& password, uint32_t& rights) {
     if (name == "anonymous") {
         if (password.find('@') == std::string::npos) return false;
-        rights = 0;
-        if (settings.GetBoolSetting("AnonDelete")) rights |= RightsDelete;
-        if (settings.GetBoolSetting("AnonOverwrite")) rights |= RightsOverwrite;
-        if (settings.GetBoolSetting("AnonRename")) rights |= RightsRename;
-        if (settings.GetBoolSetting("AnonWrite")) rights |= RightsWrite;
+        rights = AnonymousRights(settings);
         return true;
     }
     for (const UserAccount& account : users) {

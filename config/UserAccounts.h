@@ -17,6 +17,12 @@ enum UserRights : uint32_t {
     RightsWrite = 8,      // MKD, STOR, STOU, APPE, setting a file time
 };
 
+// Rights as the letters of the pages: W(rite), O(verwrite), D(elete), R(ename), in that
+// order, "-" for one not granted ("W-D-").
+std::string RightsLetters(uint32_t rights);
+// Letters in any order and case; "" and "-" grant nothing. False on any other character.
+bool RightsFromLetters(const std::string& letters, uint32_t& rights);
+
 struct UserAccount {
     std::string name;      // at most 32 UTF-16 units are stored
     std::string password;  // at most 8 UTF-16 units are stored
@@ -54,6 +60,9 @@ public:
 private:
     std::vector<UserAccount> users_;
 };
+
+// The rights of anonymous logins: each bit whose setting ("AnonWrite", ...) is exactly "true".
+uint32_t AnonymousRights(const CAppSettings& settings);
 
 // The login check: "anonymous" needs an "@" in its password and gets its rights from the
 // settings; anyone else must match the first record of that exact name and its password.

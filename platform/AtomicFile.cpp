@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace platform {
 
@@ -23,10 +24,10 @@ bool Fail(int* error, int code) {
 
 bool WriteFileAtomically(const std::string& path, const std::string& data, unsigned mode,
                          int* error) {
-    // A fixed name beside the target: one writer at a time (the loop thread), and a temporary
-    // left by a crash is simply overwritten next time.
-    std::string temp = path + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A name of its own beside the target: the server and an administration command may
+    // write the same file at the same moment, and neither may rename the other's half.
+    std::string temp = path + ".tmp.XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return Fail(error, errno);
     ::fchmod(fd, mode);
     size_t done = 0;

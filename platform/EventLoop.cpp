@@ -82,6 +82,19 @@ void EventLoop::RemoveTimer(int id) {
     timers_.erase(it);
 }
 
+bool EventLoop::AddReader(int fd, std::function<void()> callback) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = fd;
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+    readers_[fd] = std::move(callback);
+    return true;
+}
+
+void EventLoop::RemoveReader(int fd) {
+    if (readers_.erase(fd) != 0) ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+}
+
 void EventLoop::DrainWakeFd() {
     uint64_t count;  // one read resets the counter
     [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
@@ -118,11 +131,13 @@ void EventLoop::RunReady(const epoll_event* ready, int count) {
     EventLoop* outer = runningLoop;
     runningLoop = this;
     if (batchBegin_) batchBegin_();
-    std::vector<int> expired;
+    std::vector<int> expired, readable;
     for (int i = 0; i < count; ++i) {
         int fd = ready[i].data.fd;
         if (fd == wakeFd_) {
             DrainWakeFd();
+        } else if (readers_.count(fd) != 0) {
+            readable.push_back(fd);
         } else {
             uint64_t expirations;
             if (::read(fd, &expirations, sizeof expirations) > 0) expired.push_back(fd);
@@ -132,6 +147,13 @@ void EventLoop::RunReady(const epoll_event* ready, int count) {
         auto it = timers_.find(fd);  // a callback may have removed a later timer
         if (it != timers_.end()) {
             TimerCallback cb = it->second;
+            cb();
+        }
+    }
+    for (int fd : readable) {
+        auto it = readers_.find(fd);
+        if (it != readers_.end()) {
+            std::function<void()> cb = it->second;
             cb();
         }
     }

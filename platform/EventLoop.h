@@ -48,6 +48,11 @@ public:
     int AddTimer(unsigned periodMs, TimerCallback callback);
     void RemoveTimer(int id);
 
+    // Loop thread. Calls back whenever fd is readable (the callback must read it); the
+    // descriptor stays the caller's.
+    bool AddReader(int fd, std::function<void()> callback);
+    void RemoveReader(int fd);
+
     // Readable whenever RunPending has something to do.
     int Fd() const { return epollFd_; }
 
@@ -77,9 +82,10 @@ private:
     Handler handler_;
     std::function<void()> batchBegin_, batchEnd_;
     std::map<int, TimerCallback> timers_;  // timerfd -> callback
+    std::map<int, std::function<void()>> readers_;
     std::atomic<bool> quit_{false};
-    bool selfPosted_ = false;
-    std::chrono::steady_clock::time_point lastLook_{};  // last epoll look (RunOnce)  // a handler posted without signalling (loop thread only)
+    bool selfPosted_ = false;  // a handler posted without signalling (loop thread only)
+    std::chrono::steady_clock::time_point lastLook_{};  // last epoll look (RunOnce)
 };
 
 }  // namespace platform

@@ -329,14 +329,20 @@ bool Registry::WriteStrings(const std::string& keyPath, const Values& values) {
 }
 
 bool Registry::WriteKeys(const std::vector<std::pair<std::string, Values>>& keys) {
+    return Update([&](RegistryFile& file) {
+        for (const auto& [keyPath, values] : keys) {
+            RegistryFile::Key& key = file.OpenOrCreateKey(keyPath);
+            for (const auto& [name, text] : values) RegistryFile::SetString(key, name, text);
+        }
+    });
+}
+
+bool Registry::Update(const std::function<void(RegistryFile&)>& change) {
     std::lock_guard<std::mutex> lock(g_mutex);
     RegistryFile file;
     bool exists = false;
     if (!Load(file, exists)) return false;  // never replace a file we could not read
-    for (const auto& [keyPath, values] : keys) {
-        RegistryFile::Key& key = file.OpenOrCreateKey(keyPath);
-        for (const auto& [name, text] : values) RegistryFile::SetString(key, name, text);
-    }
+    change(file);
     return Store(file);
 }
 

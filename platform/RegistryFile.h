@@ -12,6 +12,7 @@
 // compare without regard to ASCII case, as the registry's do. A line that cannot be read is
 // reported and kept, in its place, through every later save.
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,6 +68,9 @@ public:
     // Deletes a key with everything below it; false if it was not there or the file could not
     // be written.
     static bool DeleteKeyTree(const std::string& keyPath);
+    // Any change to the file as it is now, written in one atomic rewrite: either all of it
+    // reaches the file or none of it. False if the file cannot be read or written.
+    static bool Update(const std::function<void(RegistryFile&)>& change);
 
     // Encodes a text between the quotes of a value line, and decodes it back.
     static std::string Escape(const std::string& text);

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libssl-dev openssl zlib1g-dev
-  libgtest-dev
+  libgtest-dev libcli11-dev
   python3 curl lftp
 )
 

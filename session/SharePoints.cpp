@@ -35,63 +35,12 @@ bool AddSharePoint(const std::string& name, const std::string& folder, bool home
     return CSharePointTable::Instance().Add(name, folder, home);
 }
 
-std::vector<std::string> SplitVirtual(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!part.empty()) parts.push_back(part);
-            part.clear();
-        } else {
-            part.push_back(c);
-        }
-    }
-    if (!part.empty()) parts.push_back(part);
-    return parts;
-}
-
-std::string NormalizePath(const std::string& path, char separator) {
-    std::vector<std::string> kept;
-    std::string part;
-    auto take = [&] {
-        if (part == "..") {
-            if (!kept.empty()) kept.pop_back();
-        } else if (!part.empty() && part != ".") {
-            kept.push_back(part);
-        }
-        part.clear();
-    };
-    for (char c : path) {
-        if (c == separator)
-            take();
-        else
-            part.push_back(c);
-    }
-    take();
-    std::string result(1, separator);
-    for (const std::string& k : kept) result += k + separator;
-    return result;
-}
-
 std::string ResolveAgainst(const std::string& currentFolder, const std::string& path) {
     std::string p = path;
     for (char& c : p)
         if (c == '/') c = '\\';
     if (p.empty() || p[0] != '\\') p = currentFolder + p;
     return NormalizePath(p);
-}
-
-bool IsValidName(const std::string& path) {
-    std::string p = path;
-    for (char& c : p)
-        if (c == '/') c = '\\';
-    for (const std::string& part : SplitVirtual(NormalizePath(p))) {
-        if (platform::Utf8ToUtf16(part).size() > 255) return false;
-        for (const char* reserved : {"aux", "con", "lpt1", "prn"})
-            if (platform::EqualsIgnoreCase(part, reserved)) return false;
-        if (part.find_first_of("\"*/<>?\\|") != std::string::npos) return false;
-    }
-    return true;
 }
 
 namespace {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "config/FolderPath.h"
+
 struct SharePoint {
     std::string name;
     std::string folder;  // real, ends in "/"
@@ -27,13 +29,8 @@ private:
 void ClearSharePoints();
 bool AddSharePoint(const std::string& name, const std::string& folder, bool home);
 
-// Empty components and "." dropped, ".." removes the one before; "\a\b\" form, root "\".
-std::string NormalizePath(const std::string& path, char separator = '\\');
 // The path against the current folder (itself "\...\"), normalised.
 std::string ResolveAgainst(const std::string& currentFolder, const std::string& path);
-// No component longer than 255, none named aux/con/lpt1/prn, none holding "*/<>?\|.
-bool IsValidName(const std::string& path);
-std::vector<std::string> SplitVirtual(const std::string& path);
 
 // The real path of a virtual one; false when its first component names no share point, when
 // a home share has no home, or when the real path would leave the share point's folder

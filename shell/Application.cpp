@@ -2,14 +2,18 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 
 #include "config/IpRules.h"
 #include "engine/ThrottleStore.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
+#include "platform/AtomicFile.h"
 #include "platform/Folders.h"
+#include "platform/RegistryFile.h"
 #include "session/SharePoints.h"
 
 CQuenlowApp::CQuenlowApp() = default;
@@ -21,25 +25,15 @@ CQuenlowApp::~CQuenlowApp() {
 
 bool CQuenlowApp::Start(const ProgramOptions& options) {
     if (!runtime_.Init()) {
-        error_ = "Windows sockets initialization failed.";
+        error_ = "Network initialization failed.";
         return false;
     }
     runtimeStarted_ = true;
+    options_ = options;
     if (!options.configDir.empty()) platform::SetConfigDir(options.configDir);
-    if (!settings_.LoadSettings()) {
-        error_ = "cannot create the configuration folder " + platform::ConfigDir();
-        return false;
-    }
-    settings_.ApplyOverrides(options.sets);
+    if (!LoadApplicationSettings()) return false;
     RestoreThrottleSchedule();
-
-    // The shared folder must exist for a fresh installation to serve anything.
-    std::string root = settings_.GetSetting("SysRootFolder");
-    if (!root.empty())
-        platform::MakeFolders(root.back() == '/' ? root.substr(0, root.size() - 1) : root);
-
-    ClearSharePoints();
-    AddSharePoint("pub", root, false);
+    BuildSharePoint();
 
     CSocketEngine& engine = CSocketEngine::Instance();
     engine.SetPortRange(1500, 2000);
@@ -66,6 +60,45 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     loop_.AddTimer(75, [this] { runtime_.Tick(667); });
     loop_.AddTimer(500, [this] { controller_->OnTick(); });
     return true;
+}
+
+bool CQuenlowApp::LoadApplicationSettings() {
+    if (!settings_.LoadSettings()) {
+        error_ = "cannot create the configuration folder " + platform::ConfigDir();
+        return false;
+    }
+    settings_.ApplyOverrides(options_.sets);
+    return true;
+}
+
+void CQuenlowApp::BuildSharePoint() {
+    // The shared folder must exist for a fresh installation to serve anything.
+    std::string root = settings_.GetSetting("SysRootFolder");
+    if (!root.empty())
+        platform::MakeFolders(root.back() == '/' ? root.substr(0, root.size() - 1) : root);
+    ClearSharePoints();
+    AddSharePoint("pub", root, false);
+}
+
+void CQuenlowApp::Reload() {
+    // A registry that is there but cannot be read would turn every setting to its default.
+    std::string content;
+    if (!platform::ReadWholeFile(platform::Registry::File(), content) && errno != ENOENT) {
+        std::fprintf(stderr, "Reload failed: cannot read %s (%s); nothing was changed\n",
+                     platform::Registry::File().c_str(), std::strerror(errno));
+        return;
+    }
+    if (!LoadApplicationSettings()) {
+        std::fprintf(stderr, "Reload failed: %s\n", error_.c_str());
+        return;
+    }
+    BuildSharePoint();
+    LoadIpRules(settings_);
+    users_.LoadUsers(settings_.GetSetting("PasswordFile"));
+    std::fprintf(stderr,
+                 "Reloaded: %zu named users, %zu IP rules, sharing \"pub\" = %s\n",
+                 users_.Users().size(), CIpRuleTable::Engine().Rules().size(),
+                 settings_.GetSetting("SysRootFolder").c_str());
 }
 
 bool CQuenlowApp::StartServer() {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/AppSettings.h"
-#include "config/ProgramOptions.h"
+#include "cli/CommandLine.h"
 #include "config/UserAccounts.h"
 #include "engine/MsgWnd.h"
 #include "net/NetRuntime.h"
@@ -23,6 +23,10 @@ public:
     // Runs the loop until Quit, then stops the server and lets the sessions say goodbye.
     void Run();
     void Quit() { loop_.Quit(); }
+    // What accepting the settings sheet does, for a running server: the settings are read
+    // again, then the shared folder, the IP rules and the user list are rebuilt from them.
+    // Sessions and transfers go on; engine settings wait for the next start.
+    void Reload();
 
     const std::string& Error() const { return error_; }
     std::string ListeningText();
@@ -31,7 +35,10 @@ public:
 
 private:
     bool StartServer();
+    bool LoadApplicationSettings();
+    void BuildSharePoint();
 
+    ProgramOptions options_;
     CAppSettings settings_;
     CUserList users_;
     CThrottleRuntime runtime_;

@@ -1,45 +1,47 @@
-// quenlowftp: the FTP server. Runs headless (the windowed front end comes later).
+// quenlowftp: the FTP server, and the commands that administer it.
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <vector>
 
-#include "config/ProgramOptions.h"
+#include "cli/AdminSession.h"
+#include "cli/CommandLine.h"
+#include "platform/Signals.h"
 #include "shell/Application.h"
 
 namespace {
-CQuenlowApp* g_app = nullptr;
-
-void OnSignal(int) {
-    if (g_app) g_app->Quit();
+int RunServer(const ProgramOptions& options) {
+    // Before any thread starts, so that every thread leaves these signals to the loop.
+    platform::SignalWatch signals;
+    CQuenlowApp app;
+    if (!app.Start(options)) {
+        std::fprintf(stderr, "quenlowftp: %s\n", app.Error().c_str());
+        return kExitFailed;
+    }
+    if (signals.Ok())
+        app.Loop().AddReader(signals.Fd(), [&] {
+            while (int signal = signals.Take()) {
+                if (signal == SIGHUP)
+                    app.Reload();
+                else
+                    app.Quit();
+            }
+        });
+    std::printf("%s\n", app.ListeningText().c_str());
+    std::fflush(stdout);
+    app.Run();
+    app.Loop().RemoveReader(signals.Fd());
+    return kExitOk;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    ProgramOptions options = ParseProgramOptions(arguments);
-    if (options.help) {
-        std::fputs(ProgramUsage(), stdout);
-        return 0;
-    }
-    if (!options.error.empty()) {
-        std::fprintf(stderr, "quenlowftp: %s\n%s", options.error.c_str(), ProgramUsage());
-        return 2;
-    }
     std::signal(SIGPIPE, SIG_IGN);
-    CQuenlowApp app;
-    if (!app.Start(options)) {
-        std::fprintf(stderr, "quenlowftp: %s\n", app.Error().c_str());
-        return 1;
-    }
-    g_app = &app;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    std::printf("%s\n", app.ListeningText().c_str());
-    std::fflush(stdout);
-    app.Run();
-    g_app = nullptr;
-    return 0;
+    CTerminal terminal;
+    CAdminSession session(std::cout, std::cerr, terminal);
+    CCommandLine commandLine(session);
+    if (std::optional<int> done = commandLine.Parse({argv + 1, argv + argc})) return *done;
+    if (commandLine.HasCommand()) return commandLine.RunCommand();
+    return RunServer(commandLine.Options());
 }

@@ -14,6 +14,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/RegistryFile.h"
 #include "platform/Folders.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestTls.h"
 
 TEST(IpRulesTest, AddressesParseStrictlyAndPartsWrap) {
@@ -122,14 +123,23 @@ TEST_F(StoredRulesTest, CountBeyondTheStoredRulesGivesMatchAllRules) {
 
 TEST_F(StoredRulesTest, FailedRuleSaveKeepsTheOldCount) {
     app.SetIntSetting("NetRuleCount", 5);
-    std::string registry = home + "/conf/registry.reg";
-    ASSERT_EQ(::mkdir((registry + ".tmp").c_str(), 0700), 0);
+    CSettingsMap old;
+    old.SetString(RuleAddressName(0), "192.168.0.0");
+    old.SetString(RuleMaskName(0), "255.255.0.0");
+    ASSERT_TRUE(SaveIpRules(app, old, 1));
+    std::string registry = home + "/conf/registry.reg", before;
+    ASSERT_TRUE(platform::ReadWholeFile(registry, before));
     CSettingsMap rules;
     rules.SetString(RuleAddressName(0), "10.0.0.0");
     rules.SetString(RuleMaskName(0), "255.0.0.0");
-    EXPECT_FALSE(SaveIpRules(app, rules, 1));
-    EXPECT_EQ(app.GetIntSetting("NetRuleCount"), 5);
-    ::rmdir((registry + ".tmp").c_str());
+    {
+        FileSizeLimit full(64);
+        EXPECT_FALSE(SaveIpRules(app, rules, 1));
+    }
+    EXPECT_EQ(app.GetIntSetting("NetRuleCount"), 1);
+    std::string after;
+    ASSERT_TRUE(platform::ReadWholeFile(registry, after));
+    EXPECT_EQ(after, before) << "the old rules are still stored";
 }
 
 TEST(AccountsTest, RecordsAreEightyEightBytesOfUtf16) {
@@ -211,19 +221,10 @@ TEST_F(PasswordFileTest, FailedSaveKeepsTheOldFile) {
 
     // The new file cannot grow past 200 bytes: the write fails part-way.
     for (int i = 0; i < 50; ++i) list.Users().push_back({"u" + std::to_string(i), "p", 0});
-    struct sigaction ignore {
-    }, old{};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGXFSZ, &ignore, &old);
-    rlimit limit{}, saved{};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    limit = saved;
-    limit.rlim_cur = 200;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    bool ok = list.SaveUsers(path);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &old, nullptr);
-    EXPECT_FALSE(ok);
+    {
+        FileSizeLimit full(200);
+        EXPECT_FALSE(list.SaveUsers(path));
+    }
 
     std::string after;
     ASSERT_TRUE(platform::ReadWholeFile(path, after));

@@ -1,0 +1,165 @@
+#include "cli/ConfigCommands.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include <iomanip>
+#include <memory>
+
+#include "cli/AdminSession.h"
+#include "config/SettingsCatalog.h"
+#include "platform/Folders.h"
+
+namespace {
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+std::string Shown(const SettingInfo* info, const std::string& value) {
+    if (info && info->kind == SettingKind::Secret && !value.empty())
+        return "(hidden: \"config get " + std::string(info->name) + "\" shows it)";
+    return Quoted(value);
+}
+
+std::string DefaultOf(const SettingInfo& info) {
+    return EffectiveDefault(info, platform::DocumentsFolder(), platform::ConfigDir())
+        .value_or(std::string());
+}
+
+int Unknown(CAdminSession& session, const std::string& name) {
+    std::string text = "there is no setting named " + Quoted(name);
+    std::vector<std::string> close = ClosestSettingNames(name);
+    for (size_t i = 0; i < close.size(); ++i)
+        text += (i == 0 ? "; did you mean " : i + 1 == close.size() ? " or " : ", ") + close[i];
+    if (!close.empty()) text += "?";
+    return session.Fail(text + " (\"quenlowftp config list\" shows them all)");
+}
+
+int Managed(CAdminSession& session, const SettingInfo& info) {
+    std::string name = info.name;
+    if (name == "NetRuleCount")
+        return session.Fail("NetRuleCount counts the IP rules; change them with \"quenlowftp rule\"");
+    return session.Fail(name + " is set by the server itself at every start");
+}
+
+int Save(CAdminSession& session, const SettingInfo& info, const std::string& text,
+         const std::string& note) {
+    session.Settings().SetSetting(info.name, text);
+    if (!session.Settings().SaveSettings())
+        return session.Fail("cannot write the settings to " + platform::ConfigDir() +
+                            "/registry.reg; they are as they were");
+    session.Out() << info.name << " = " << Shown(&info, text)
+                  << (note.empty() ? "" : " (" + note + ")") << "\n"
+                  << EffectText(info.effect) << "\n";
+    return kExitOk;
+}
+
+// Paths that the server reads and that do not exist yet are worth a word.
+void NoteMissingPath(CAdminSession& session, const SettingInfo& info, const std::string& path) {
+    if (path.empty() || (info.kind != SettingKind::Folder && info.kind != SettingKind::File))
+        return;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return;
+    if (info.kind == SettingKind::Folder)
+        session.Note(path + " does not exist yet; the server makes it when it starts");
+    else if (info.effect != SettingEffect::Unread)
+        session.Note(path + " does not exist");
+}
+
+int List(CAdminSession& session, bool changedOnly) {
+    if (!session.OpenSettings()) return kExitFailed;
+    CAppSettings& settings = session.Settings();
+    size_t width = 0;
+    for (const SettingInfo& info : KnownSettings())
+        width = std::max(width, std::string(info.name).size());
+    std::ostream& out = session.Out();
+    for (const SettingInfo& info : KnownSettings()) {
+        std::string value = settings.GetSetting(info.name), standard = DefaultOf(info);
+        bool changed = value != standard;
+        if (changedOnly && !changed) continue;
+        out << std::left << std::setw(static_cast<int>(width) + 2) << info.name
+            << Shown(&info, value);
+        if (changed) out << "  (default " << Shown(&info, standard) << ")";
+        out << "\n";
+    }
+    for (const auto& [name, value] : settings.Store().Entries())
+        if (!FindSetting(name))
+            out << std::left << std::setw(static_cast<int>(width) + 2) << name << Quoted(value)
+                << "  (not a setting of this program; kept as it is)\n";
+    return kExitOk;
+}
+
+int Get(CAdminSession& session, const std::string& name) {
+    if (!session.OpenSettings()) return kExitFailed;
+    std::string value;
+    if (!session.Settings().Store().GetString(name, value)) return Unknown(session, name);
+    session.Out() << value << "\n";
+    return kExitOk;
+}
+
+int Set(CAdminSession& session, const std::string& name, const std::string& typed) {
+    const SettingInfo* info = FindSetting(name);
+    if (!info) return Unknown(session, name);
+    if (info->effect == SettingEffect::Managed) return Managed(session, *info);
+    char cwd[4096];
+    SettingValue value =
+        CheckSettingValue(*info, typed, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+    if (!value.accepted) return session.Fail(name + ": " + value.text + "; nothing was changed");
+    if (!session.OpenSettings()) return kExitFailed;
+    NoteMissingPath(session, *info, value.text);
+    return Save(session, *info, value.text, value.note);
+}
+
+int Reset(CAdminSession& session, const std::string& name) {
+    const SettingInfo* info = FindSetting(name);
+    if (!info) return Unknown(session, name);
+    if (info->effect == SettingEffect::Managed) return Managed(session, *info);
+    if (!session.OpenSettings()) return kExitFailed;
+    return Save(session, *info, DefaultOf(*info), "the default");
+}
+}  // namespace
+
+void AddConfigCommands(CLI::App& program, CAdminSession& session) {
+    CLI::App* config = program.add_subcommand(
+        "config", "Settings, stored in <config dir>/registry.reg");
+    config->require_subcommand(1);
+    config->footer(
+        "When a change reaches a running server depends on the setting; \"config set\" says "
+        "which:\n"
+        "  SysRootFolder, PasswordFile, NetPolicy, AnonWrite, AnonOverwrite, AnonDelete,\n"
+        "  AnonRename, PowerSaveOpt: when the server reloads (SIGHUP) or restarts;\n"
+        "  the SSL settings and every other setting the server reads: when it restarts.");
+
+    auto changed = std::make_shared<bool>(false);
+    CLI::App* list = config->add_subcommand(
+        "list", "Every setting with its value, and its default where the value differs");
+    list->add_flag("--changed", *changed, "Only the settings that differ from their defaults");
+    list->callback([&session, changed] {
+        session.SetAction([&session, changed] { return List(session, *changed); });
+    });
+
+    auto name = std::make_shared<std::string>();
+    auto value = std::make_shared<std::string>();
+    CLI::App* get = config->add_subcommand("get", "Print a setting's value alone on one line");
+    get->add_option("NAME", *name, "The setting's name (case counts)")->required();
+    get->callback([&session, name] {
+        session.SetAction([&session, name] { return Get(session, *name); });
+    });
+
+    CLI::App* set = config->add_subcommand(
+        "set", "Store a setting, through the checks of the settings pages: a number out of "
+               "range is stored clamped and said so");
+    set->add_option("NAME", *name, "The setting's name (case counts)")->required();
+    set->add_option("VALUE", *value, "The new value")->required();
+    set->callback([&session, name, value] {
+        session.SetAction([&session, name, value] { return Set(session, *name, *value); });
+    });
+
+    CLI::App* reset = config->add_subcommand("reset", "Store a setting's default");
+    reset->add_option("NAME", *name, "The setting's name (case counts)")->required();
+    reset->callback([&session, name] {
+        session.SetAction([&session, name] { return Reset(session, *name); });
+    });
+}

@@ -1,0 +1,272 @@
+#include "config/SettingsCatalog.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "config/FolderPath.h"
+#include "config/IpRules.h"
+#include "config/PageChecks.h"
+#include "config/ShellTexts.h"
+#include "platform/Text.h"
+
+namespace {
+using K = SettingKind;
+using E = SettingEffect;
+using C = SettingCheck;
+
+const std::vector<SettingInfo> kSettings = {
+    {"LogState", K::Bool, "true", nullptr, E::Unread},
+    {"LogInfoMsg", K::Bool, "false", nullptr, E::Unread},
+    {"LogWarnMsg", K::Bool, "true", nullptr, E::Unread},
+    {"LogErrorMsg", K::Bool, "true", nullptr, E::Unread},
+    {"LogMask", K::Int64, "8791798054911", nullptr, E::Unread},  // 0x7FEFFFFFFFF
+    {"SysName", K::Text, "", nullptr, E::NextStart},
+    {"SysAdminEmail", K::Text, "ftpadmin@localhost", "ftpadmin@localhost", E::NextStart},
+    {"SysIdleTimeout", K::Int, "300", "300", E::NextStart, C::DigitsAtLeastOne},
+    {"SysLoginAttempts", K::Int, "3", "3", E::NextStart, C::DigitsAtLeastOne},
+    {"SysCmdTimeout", K::Int, "5", nullptr, E::NextStart, C::Range, 0, INT_MAX},
+    {"SysVersion", K::Text, "", nullptr, E::Unread},
+    {"SysWelcomeMsgState", K::Bool, "false", "true", E::NextStart},
+    {"SysWelcomeMsg", K::File, "", "{documents}/Welcome.txt", E::NextStart},
+    {"SysCwdMsgState", K::Bool, "true", nullptr, E::NextStart},
+    {"SysDbName", K::Text, ".", nullptr, E::Unread},
+    {"SysAnonState", K::Bool, "false", "true", E::NextStart},
+    {"SysAnonUser", K::Text, "", nullptr, E::Unread},
+    {"SysAnonPasswd", K::Text, "", nullptr, E::Unread},
+    {"SysAnonPerm", K::Int, "0", nullptr, E::Unread},
+    {"SysConsoleState", K::Bool, "false", nullptr, E::NextStart},
+    {"SysConsolePort", K::Int, "1205", nullptr, E::NextStart, C::Range, 1, 65535},
+    {"SysConsolePass", K::Secret, "", nullptr, E::NextStart},
+    {"SysConsoleAuthPeer", K::Bool, "false", nullptr, E::NextStart},
+    {"SysDeflateState", K::Bool, "true", "false", E::NextStart},
+    {"SysDeflComprLevel", K::Int, "7", "7", E::NextStart, C::Range, kCompressLevelMin,
+     kCompressLevelMax},
+    {"SysDeflMemLevel", K::Int, "8", "2", E::NextStart, C::Range, kMemoryLevelMin,
+     kMemoryLevelMax},
+    {"SysDeflWindowSize", K::Int, "15", "15", E::NextStart, C::Range, kWindowBitsMin,
+     kWindowBitsMax},
+    {"SysReqSSLLogin", K::Bool, "false", nullptr, E::NextStart},
+    {"SysFsMapHome", K::Bool, "false", nullptr, E::Unread},
+    {"SysFsCount", K::Int, "0", nullptr, E::Unread},
+    {"SysRootFolder", K::Folder, nullptr, "{documents}/", E::Reload, C::RootFolder},
+    {"PowerSaveOpt", K::Int, nullptr, "0", E::Reload, C::Range, 0,
+     static_cast<long long>(kPowerSchemes.size()) - 1},
+    {"PasswordFile", K::File, nullptr, "{system}/QuenlowFTP.dat", E::Reload},
+    {"AnonWrite", K::Bool, nullptr, "true", E::Reload},
+    {"AnonOverwrite", K::Bool, nullptr, "true", E::Reload},
+    {"AnonDelete", K::Bool, nullptr, "true", E::Reload},
+    {"AnonRename", K::Bool, nullptr, "true", E::Reload},
+    {"SSLState", K::Bool, "false", "false", E::Tls},
+    {"SSLCaFile", K::File, "", "", E::Unread},
+    {"SSLCaPath", K::Text, "", "", E::Unread},
+    {"SSLCertFile", K::File, "", "", E::Tls},
+    {"SSLKeyFile", K::File, "", "", E::Tls},
+    {"SSLAuthClient", K::Bool, "false", "false", E::Tls},
+    {"SSLPassPhrase", K::Secret, "", "", E::Tls},
+    {"SSLCASerialNum", K::Int, "1", nullptr, E::Unread},
+    {"SSLVerifyCert", K::Bool, "false", nullptr, E::NextStart},
+    {"NetTcpPortState", K::Bool, "true", nullptr, E::NextStart},
+    {"NetTcpPort", K::Int, "21", "21", E::NextStart, C::TcpPort},
+    {"NetSslPortState", K::Bool, "true", nullptr, E::Unread},
+    {"NetSslPort", K::Int, "990", nullptr, E::Unread, C::Range, 0, 65535},
+    {"NetIp", K::Address, "0.0.0.0", nullptr, E::Unread},
+    {"NetAdapter", K::Text, "", nullptr, E::Unread},
+    {"NetMaxConnection", K::Int, "64", "16", E::NextStart, C::MaxConnections},
+    {"NetLoginsPerIp", K::Int, "4", nullptr, E::NextStart, C::Range, 1, INT_MAX},
+    {"NetForceIp", K::Bool, "true", nullptr, E::Unread},
+    {"NetPortState", K::Bool, "false", "true", E::Managed},  // and forced "true" after loading
+    {"NetPolicy", K::Bool, "true", "true", E::Reload},
+    {"NetRuleCount", K::Int, "0", "0", E::Managed},
+    {"NetPortLow", K::Int, "5000", nullptr, E::Unread, C::Range, 0, 65535},
+    {"NetPortHigh", K::Int, "6000", nullptr, E::Unread, C::Range, 0, 65535},
+    {"NetFixIPState", K::Bool, "false", "false", E::NextStart},
+    {"NetFixIPAddress", K::Address, "0.0.0.0", "0.0.0.0", E::NextStart},
+};
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A whole signed decimal number, nothing before or after it.
+bool ParseWhole(const std::string& text, long long& value) {
+    if (text.empty() || text.size() > 20) return false;
+    size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    if (i == text.size()) return false;
+    for (size_t j = i; j < text.size(); ++j)
+        if (text[j] < '0' || text[j] > '9') return false;
+    errno = 0;
+    value = std::strtoll(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
+SettingValue Refuse(std::string why) {
+    return SettingValue{false, std::move(why), {}};
+}
+
+SettingValue Take(std::string text, std::string note = {}) {
+    return SettingValue{true, std::move(text), std::move(note)};
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+SettingValue CheckNumber(const SettingInfo& info, const std::string& typed) {
+    long long value = 0;
+    if (info.check == C::DigitsAtLeastOne) {
+        std::optional<int> read = ReadDigitsAtLeastOne(typed);
+        if (!read) return Refuse(Quoted(typed) + " is not a number of digits only");
+        std::string text = std::to_string(*read);
+        return Take(text, text == typed ? "" : "read as " + text + " (the lowest is 1)");
+    }
+    if (!ParseWhole(typed, value)) return Refuse(Quoted(typed) + " is not a whole number");
+    long long low = info.kind == K::Int64 ? LLONG_MIN : INT_MIN;
+    long long high = info.kind == K::Int64 ? LLONG_MAX : INT_MAX;
+    int clamped = 0;
+    switch (info.check) {
+        case C::MaxConnections:
+            clamped = ClampMaxConnections(typed);
+            low = 1, high = 64;
+            break;
+        case C::TcpPort:
+            clamped = ClampPort(typed);
+            low = 0, high = 65534;
+            break;
+        case C::Range:
+            if (value < info.low || value > info.high)
+                return Refuse(Quoted(typed) + " is out of range: it must be from " +
+                              std::to_string(info.low) + " to " + std::to_string(info.high));
+            return Take(std::to_string(value));
+        default:
+            if (value < low || value > high) return Refuse(Quoted(typed) + " is out of range");
+            return Take(std::to_string(value));
+    }
+    std::string text = std::to_string(clamped);
+    if (value >= low && value <= high) return Take(text);
+    return Take(text, "clamped from " + typed + ": the " +
+                          (value < low ? "lowest is " + std::to_string(low)
+                                       : "highest is " + std::to_string(high)));
+}
+
+SettingValue CheckBool(const std::string& typed) {
+    std::string word = Lower(typed);
+    for (const char* yes : {"true", "yes", "on", "1"})
+        if (word == yes) return Take("true");
+    for (const char* no : {"false", "no", "off", "0"})
+        if (word == no) return Take("false");
+    return Refuse(Quoted(typed) + " is not a boolean: use true or false");
+}
+
+SettingValue CheckFolder(const std::string& typed, const std::string& base) {
+    if (typed.empty()) return Refuse("the folder cannot be empty");
+    std::string path = typed[0] == '/' ? typed : base + "/" + typed;
+    std::optional<std::string> folder = CheckRootFolder(path);
+    if (!folder)
+        return Refuse(Quoted(typed) +
+                      " is not a valid folder: no part may be longer than 255 characters, be "
+                      "aux, con, lpt1 or prn, or contain any of \" * < > ? \\ |");
+    return Take(*folder, *folder == typed ? "" : "stored as " + *folder);
+}
+}  // namespace
+
+const std::vector<SettingInfo>& KnownSettings() {
+    return kSettings;
+}
+
+const SettingInfo* FindSetting(const std::string& name) {
+    for (const SettingInfo& info : kSettings)
+        if (name == info.name) return &info;
+    return nullptr;
+}
+
+std::vector<std::string> ClosestSettingNames(const std::string& name) {
+    std::string wanted = Lower(name);
+    std::vector<std::pair<size_t, std::string>> scored;
+    for (const SettingInfo& info : kSettings) {
+        std::string known = Lower(info.name);
+        size_t score = EditDistance(wanted, known);
+        // A part of a name ("port") finds the names that hold it.
+        if (wanted.size() >= 3 && known.find(wanted) != std::string::npos)
+            score = std::min<size_t>(score, 1 + known.size() - wanted.size() > 3 ? 3 : 1);
+        if (score <= std::max<size_t>(3, wanted.size() / 3)) scored.emplace_back(score, info.name);
+    }
+    std::stable_sort(scored.begin(), scored.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> names;
+    for (size_t i = 0; i < scored.size() && i < 3; ++i) names.push_back(scored[i].second);
+    return names;
+}
+
+std::optional<std::string> EffectiveDefault(const SettingInfo& info, const std::string& documents,
+                                            const std::string& system) {
+    const char* text = info.applicationDefault ? info.applicationDefault : info.engineDefault;
+    if (!text) return std::nullopt;
+    std::string value = text;
+    for (auto [mark, folder] : {std::pair<std::string, const std::string&>{"{documents}", documents},
+                                {"{system}", system}}) {
+        size_t at = value.find(mark);
+        if (at != std::string::npos) value.replace(at, mark.size(), folder);
+    }
+    return value;
+}
+
+SettingValue CheckSettingValue(const SettingInfo& info, const std::string& typed,
+                               const std::string& base) {
+    if (info.check == C::RootFolder) return CheckFolder(typed, base);
+    switch (info.kind) {
+        case K::Bool:
+            return CheckBool(typed);
+        case K::Int:
+        case K::Int64:
+            return CheckNumber(info, typed);
+        case K::Address: {
+            uint32_t address = 0;
+            if (!typed.empty() && !ParseAddress(typed, address))
+                return Refuse(Quoted(typed) + " is not an IPv4 address such as 192.0.2.7");
+            return Take(typed);
+        }
+        case K::Folder:
+        case K::File:
+        case K::Text:
+        case K::Secret:
+            break;
+    }
+    if (typed.find_first_of("\r\n") != std::string::npos)
+        return Refuse("a setting cannot hold a line break");
+    return Take(typed);
+}
+
+const char* EffectText(SettingEffect effect) {
+    switch (effect) {
+        case E::NextStart:
+            return "The running server keeps its old value until it is restarted.";
+        case E::Reload:
+            return "A running server takes the change when it reloads (SIGHUP) or restarts.";
+        case E::Tls:
+            return texts::kRestartForChanges;
+        case E::Unread:
+            return "Nothing in the server reads this setting; it is only stored.";
+        case E::Managed:
+            break;
+    }
+    return "The program keeps this setting itself.";
+}
