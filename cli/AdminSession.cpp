@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstring>
 #include <ostream>
@@ -45,6 +47,11 @@ int CAdminSession::Fail(const std::string& text, int status) {
     return status;
 }
 
+int CAdminSession::FailedToSaveSettings() {
+    return Fail("cannot write the settings to " + platform::ConfigDir() +
+                "/registry.reg; they are as they were");
+}
+
 void CAdminSession::Note(const std::string& text) {
     err_ << "note: " << text << std::endl;
 }
@@ -79,4 +86,8 @@ bool ObtainSecret(CAdminSession& session, const std::string& what, const std::st
         return false;
     }
     return true;
+}
+
+void RunsAs(CLI::App* command, CAdminSession& session, std::function<int()> run) {
+    command->callback([&session, run] { session.SetAction(run); });
 }

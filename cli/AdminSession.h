@@ -43,6 +43,8 @@ public:
 
     // One line on stderr, "quenlowftp: " and the text; returns status.
     int Fail(const std::string& text, int status = kExitFailed);
+    // The settings could not be stored: the failure, said once for every command.
+    int FailedToSaveSettings();
     // A remark beside a result (a clamped value, a rule that never matches).
     void Note(const std::string& text);
 
@@ -56,6 +58,12 @@ private:
     CUserList users_;
     bool settingsOpen_ = false;
 };
+
+namespace CLI {
+class App;
+}
+// Makes run the action of command, once the command line has chosen it.
+void RunsAs(CLI::App* command, CAdminSession& session, std::function<int()> run);
 
 // A secret from, in this order: the value given on the command line (given), the first line of
 // file, or two prompts that must agree when stdin is a terminal. False after saying why.

@@ -35,8 +35,7 @@ bool StaysInConfigDir(const std::string& name) {
 
 // A required text that was not given: asked for on a terminal until it passes, else refused.
 bool AskFor(CAdminSession& session, const std::string& label, std::string& text,
-            const std::function<bool(const std::string&)>& passes,
-            const std::string& message) {
+            const std::function<bool(const std::string&)>& passes, const std::string& message) {
     if (passes(text)) return true;
     if (!text.empty() || !session.Terminal().Interactive()) {
         session.Fail(message);
@@ -56,8 +55,9 @@ int Create(CAdminSession& session, CertOptions o) {
     const std::string nameMessage =
         "the base name of the files must be a valid file name: none of the characters "
         "\" * < > ? |, and no part aux, con, lpt1 or prn";
-    if (!AskFor(session, "Name :", o.name,
-                [](const std::string& n) { return !n.empty() && IsValidName(n); }, nameMessage))
+    if (!AskFor(
+            session, "Name :", o.name,
+            [](const std::string& n) { return !n.empty() && IsValidName(n); }, nameMessage))
         return kExitFailed;
     if (!StaysInConfigDir(o.name))
         return session.Fail("the base name names a place inside " + platform::ConfigDir() +
@@ -65,9 +65,10 @@ int Create(CAdminSession& session, CertOptions o) {
     for (CertField field : kCertFields) {
         const CertFieldInfo& info = FieldInfo(field);
         std::string& text = o.request[field];
-        if (!AskFor(session, info.label, text,
-                    [field](const std::string& t) { return CertFieldPasses(field, t); },
-                    CertFieldMessage(field)))
+        if (!AskFor(
+                session, info.label, text,
+                [field](const std::string& t) { return CertFieldPasses(field, t); },
+                CertFieldMessage(field)))
             return kExitFailed;
     }
     std::string passPhrase;
@@ -152,6 +153,5 @@ void AddCertCommands(CLI::App& program, CAdminSession& session) {
         "Each field may hold at most 64 characters (the country code 2), not only spaces and "
         "periods, and none of /\\[];:|=,+*?<>{}.\nThe server reads the new files when it is "
         "restarted.");
-    create->callback(
-        [&session, o] { session.SetAction([&session, o] { return Create(session, *o); }); });
+    RunsAs(create, session, [&session, o] { return Create(session, *o); });
 }

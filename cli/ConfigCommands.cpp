@@ -40,16 +40,15 @@ int Unknown(CAdminSession& session, const std::string& name) {
 int Managed(CAdminSession& session, const SettingInfo& info) {
     std::string name = info.name;
     if (name == "NetRuleCount")
-        return session.Fail("NetRuleCount counts the IP rules; change them with \"quenlowftp rule\"");
+        return session.Fail(
+            "NetRuleCount counts the IP rules; change them with \"quenlowftp rule\"");
     return session.Fail(name + " is set by the server itself at every start");
 }
 
 int Save(CAdminSession& session, const SettingInfo& info, const std::string& text,
          const std::string& note) {
     session.Settings().SetSetting(info.name, text);
-    if (!session.Settings().SaveSettings())
-        return session.Fail("cannot write the settings to " + platform::ConfigDir() +
-                            "/registry.reg; they are as they were");
+    if (!session.Settings().SaveSettings()) return session.FailedToSaveSettings();
     session.Out() << info.name << " = " << Shown(&info, text)
                   << (note.empty() ? "" : " (" + note + ")") << "\n"
                   << EffectText(info.effect) << "\n";
@@ -104,8 +103,7 @@ int Set(CAdminSession& session, const std::string& name, const std::string& type
     if (!info) return Unknown(session, name);
     if (info->effect == SettingEffect::Managed) return Managed(session, *info);
     char cwd[4096];
-    SettingValue value =
-        CheckSettingValue(*info, typed, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+    SettingValue value = CheckSettingValue(*info, typed, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
     if (!value.accepted) return session.Fail(name + ": " + value.text + "; nothing was changed");
     if (!session.OpenSettings()) return kExitFailed;
     NoteMissingPath(session, *info, value.text);
@@ -122,8 +120,8 @@ int Reset(CAdminSession& session, const std::string& name) {
 }  // namespace
 
 void AddConfigCommands(CLI::App& program, CAdminSession& session) {
-    CLI::App* config = program.add_subcommand(
-        "config", "Settings, stored in <config dir>/registry.reg");
+    CLI::App* config =
+        program.add_subcommand("config", "Settings, stored in <config dir>/registry.reg");
     config->require_subcommand(1);
     config->footer(
         "When a change reaches a running server depends on the setting; \"config set\" says "
@@ -136,30 +134,23 @@ void AddConfigCommands(CLI::App& program, CAdminSession& session) {
     CLI::App* list = config->add_subcommand(
         "list", "Every setting with its value, and its default where the value differs");
     list->add_flag("--changed", *changed, "Only the settings that differ from their defaults");
-    list->callback([&session, changed] {
-        session.SetAction([&session, changed] { return List(session, *changed); });
-    });
+    RunsAs(list, session, [&session, changed] { return List(session, *changed); });
 
     auto name = std::make_shared<std::string>();
     auto value = std::make_shared<std::string>();
     CLI::App* get = config->add_subcommand("get", "Print a setting's value alone on one line");
     get->add_option("NAME", *name, "The setting's name (case counts)")->required();
-    get->callback([&session, name] {
-        session.SetAction([&session, name] { return Get(session, *name); });
-    });
+    RunsAs(get, session, [&session, name] { return Get(session, *name); });
 
     CLI::App* set = config->add_subcommand(
-        "set", "Store a setting, through the checks of the settings pages: a number out of "
-               "range is stored clamped and said so");
+        "set",
+        "Store a setting, through the checks of the settings pages: a number out of "
+        "range is stored clamped and said so");
     set->add_option("NAME", *name, "The setting's name (case counts)")->required();
     set->add_option("VALUE", *value, "The new value")->required();
-    set->callback([&session, name, value] {
-        session.SetAction([&session, name, value] { return Set(session, *name, *value); });
-    });
+    RunsAs(set, session, [&session, name, value] { return Set(session, *name, *value); });
 
     CLI::App* reset = config->add_subcommand("reset", "Store a setting's default");
     reset->add_option("NAME", *name, "The setting's name (case counts)")->required();
-    reset->callback([&session, name] {
-        session.SetAction([&session, name] { return Reset(session, *name); });
-    });
+    RunsAs(reset, session, [&session, name] { return Reset(session, *name); });
 }

@@ -82,7 +82,8 @@ int List(CAdminSession& session) {
         return kExitOk;
     }
     out << "Addresses a rule names are " << RuleEffect(accept) << ":\n";
-    out << std::left << std::setw(5) << "N" << std::setw(18) << "IP ADDRESS" << "SUBNET MASK\n";
+    out << std::left << std::setw(5) << "N" << std::setw(18) << "IP ADDRESS"
+        << "SUBNET MASK\n";
     for (size_t i = 0; i < rules.size(); ++i) {
         uint32_t a = 0, m = 0;
         bool used = ParseAddress(rules[i].address, a) && ParseAddress(rules[i].mask, m);
@@ -93,8 +94,8 @@ int List(CAdminSession& session) {
 }
 
 int Add(CAdminSession& session, const std::string& address, const std::string& mask) {
-    for (auto [what, text] : {std::pair<const char*, const std::string&>{"address", address},
-                              {"subnet mask", mask}}) {
+    for (auto [what, text] :
+         {std::pair<const char*, const std::string&>{"address", address}, {"subnet mask", mask}}) {
         if (!IsAddressText(text))
             return session.Fail(std::string("the ") + what + " \"" + text +
                                 "\" is not four numbers separated by dots, such as 192.168.1.0");
@@ -120,23 +121,22 @@ int Delete(CAdminSession& session, int number) {
     if (!session.OpenSettings()) return kExitFailed;
     std::vector<StoredRule> rules = ReadRules(session.Settings());
     if (number < 1 || static_cast<size_t>(number) > rules.size())
-        return session.Fail("there is no rule " + std::to_string(number) + " (there " +
-                            (rules.size() == 1 ? "is 1 rule" : "are " + std::to_string(rules.size()) + " rules") +
-                            "; see \"quenlowftp rule list\")");
+        return session.Fail(
+            "there is no rule " + std::to_string(number) + " (there " +
+            (rules.size() == 1 ? "is 1 rule" : "are " + std::to_string(rules.size()) + " rules") +
+            "; see \"quenlowftp rule list\")");
     StoredRule gone = rules[static_cast<size_t>(number - 1)];
     rules.erase(rules.begin() + (number - 1));
-    return Store(session, rules,
-                 "Deleted rule " + std::to_string(number) + ": " + gone.address + " " + gone.mask +
-                     ".");
+    return Store(
+        session, rules,
+        "Deleted rule " + std::to_string(number) + ": " + gone.address + " " + gone.mask + ".");
 }
 
 int Policy(CAdminSession& session, const std::string& policy) {
     if (!session.OpenSettings()) return kExitFailed;
     bool accept = policy == "accept";
     session.Settings().SetBoolSetting("NetPolicy", accept);
-    if (!session.Settings().SaveSettings())
-        return session.Fail("cannot write the settings to " + platform::ConfigDir() +
-                            "/registry.reg; they are as they were");
+    if (!session.Settings().SaveSettings()) return session.FailedToSaveSettings();
     session.Out() << "Policy: " << PolicyText(accept) << " (addresses no rule names are "
                   << (accept ? "admitted" : "refused") << "; those a rule names are "
                   << RuleEffect(accept) << ").\n"
@@ -158,46 +158,39 @@ int Check(CAdminSession& session, const std::string& address) {
 
 void AddRuleCommands(CLI::App& program, CAdminSession& session) {
     CLI::App* rule = program.add_subcommand(
-        "rule", "IP access rules: a default policy and up to 128 exceptions, each an address "
-                "with a subnet mask (a running server takes changes when it reloads)");
+        "rule",
+        "IP access rules: a default policy and up to 128 exceptions, each an address "
+        "with a subnet mask (a running server takes changes when it reloads)");
     rule->require_subcommand(1);
 
-    rule->add_subcommand("list", "Show the policy and the rules, numbered")->callback([&session] {
-        session.SetAction([&session] { return List(session); });
-    });
+    RunsAs(rule->add_subcommand("list", "Show the policy and the rules, numbered"), session,
+           [&session] { return List(session); });
 
     auto address = std::make_shared<std::string>();
     auto mask = std::make_shared<std::string>();
     CLI::App* add = rule->add_subcommand(
-        "add", "Add a rule: under the accept policy its addresses are refused, under deny "
-               "they are admitted");
+        "add",
+        "Add a rule: under the accept policy its addresses are refused, under deny "
+        "they are admitted");
     add->add_option("ADDRESS", *address, "An IPv4 address, such as 192.168.1.0")->required();
     add->add_option("MASK", *mask, "Its subnet mask, such as 255.255.255.0")->required();
-    add->callback([&session, address, mask] {
-        session.SetAction([&session, address, mask] { return Add(session, *address, *mask); });
-    });
+    RunsAs(add, session, [&session, address, mask] { return Add(session, *address, *mask); });
 
     auto number = std::make_shared<int>(0);
     CLI::App* del = rule->add_subcommand("del", "Delete rule N (as \"rule list\" numbers it)");
     del->alias("delete");
     del->add_option("N", *number, "The rule's number")->required();
-    del->callback([&session, number] {
-        session.SetAction([&session, number] { return Delete(session, *number); });
-    });
+    RunsAs(del, session, [&session, number] { return Delete(session, *number); });
 
     auto policy = std::make_shared<std::string>();
     CLI::App* pol = rule->add_subcommand("policy", "Set what happens to addresses no rule names");
     pol->add_option("POLICY", *policy, "accept or deny")
         ->required()
         ->check(CLI::IsMember({"accept", "deny"}));
-    pol->callback([&session, policy] {
-        session.SetAction([&session, policy] { return Policy(session, *policy); });
-    });
+    RunsAs(pol, session, [&session, policy] { return Policy(session, *policy); });
 
     CLI::App* check = rule->add_subcommand(
         "check", "Say whether the stored rules admit ADDRESS (exit status 0) or refuse it (1)");
     check->add_option("ADDRESS", *address, "An IPv4 address")->required();
-    check->callback([&session, address] {
-        session.SetAction([&session, address] { return Check(session, *address); });
-    });
+    RunsAs(check, session, [&session, address] { return Check(session, *address); });
 }

@@ -29,8 +29,8 @@ struct UserOptions {
 std::string NameProblem(const std::string& name) {
     if (name.empty()) return "a user name cannot be empty";
     if (TextUnits(name) > kProfileNameMax)
-        return "the user name \"" + name + "\" is longer than " +
-               std::to_string(kProfileNameMax) + " characters, which the password file holds";
+        return "the user name \"" + name + "\" is longer than " + std::to_string(kProfileNameMax) +
+               " characters, which the password file holds";
     for (unsigned char c : name)
         if (c < 0x20 || c == 0x7F) return "a user name cannot hold control characters";
     if (name == "anonymous")
@@ -73,8 +73,11 @@ int List(CAdminSession& session) {
     size_t width = 8;
     for (const UserAccount& a : users) width = std::max(width, a.name.size() + 2);
     std::ostream& out = session.Out();
-    if (users.empty()) out << "No named users in " << session.PasswordFile() << ".\n";
-    else out << std::left << std::setw(static_cast<int>(width)) << "USER" << "RIGHTS\n";
+    if (users.empty())
+        out << "No named users in " << session.PasswordFile() << ".\n";
+    else
+        out << std::left << std::setw(static_cast<int>(width)) << "USER"
+            << "RIGHTS\n";
     std::vector<std::string> seen;
     for (const UserAccount& a : users) {
         out << std::left << std::setw(static_cast<int>(width)) << a.name << RightsLetters(a.rights);
@@ -134,8 +137,8 @@ int Edit(CAdminSession& session, const UserOptions& o) {
         return session.Fail("a user named \"" + *o.rename + "\" exists already");
     UserAccount changed = *account;
     if (o.password || !o.passwordFile.empty() || askPassword) {
-        if (!ObtainSecret(session, "password", o.password ? &*o.password : nullptr,
-                          o.passwordFile, changed.password))
+        if (!ObtainSecret(session, "password", o.password ? &*o.password : nullptr, o.passwordFile,
+                          changed.password))
             return kExitFailed;
         std::string problem = PasswordProblem(changed.password);
         if (!problem.empty()) return session.Fail(problem);
@@ -143,8 +146,8 @@ int Edit(CAdminSession& session, const UserOptions& o) {
     if (o.rights) changed.rights = rights;
     if (o.rename) changed.name = *o.rename;
     *account = changed;
-    return Save(session, "Changed user " + changed.name + ": rights " +
-                             RightsLetters(changed.rights) + ".");
+    return Save(session,
+                "Changed user " + changed.name + ": rights " + RightsLetters(changed.rights) + ".");
 }
 
 int Delete(CAdminSession& session, const std::string& name) {
@@ -170,14 +173,14 @@ void PasswordOptions(CLI::App* command, UserOptions& o) {
 
 void AddUserCommands(CLI::App& program, CAdminSession& session) {
     CLI::App* user = program.add_subcommand(
-        "user", "Named accounts of the password file (saved at once; a running server takes "
-                "them when it reloads)");
+        "user",
+        "Named accounts of the password file (saved at once; a running server takes "
+        "them when it reloads)");
     user->require_subcommand(1);
     user->footer(kRightsHelp);
 
-    user->add_subcommand("list", "List the accounts and their rights")->callback([&session] {
-        session.SetAction([&session] { return List(session); });
-    });
+    RunsAs(user->add_subcommand("list", "List the accounts and their rights"), session,
+           [&session] { return List(session); });
 
     auto o = std::make_shared<UserOptions>();
     CLI::App* add = user->add_subcommand(
@@ -185,21 +188,20 @@ void AddUserCommands(CLI::App& program, CAdminSession& session) {
     add->add_option("NAME", o->name, "The user name (at most 32 characters)")->required();
     PasswordOptions(add, *o);
     add->add_option("--rights", o->rights, "Rights letters (default: none)");
-    add->callback([&session, o] { session.SetAction([&session, o] { return Add(session, *o); }); });
+    RunsAs(add, session, [&session, o] { return Add(session, *o); });
 
     CLI::App* edit = user->add_subcommand(
-        "edit", "Change an account's password, rights or name; with no option on a terminal, "
-                "the password is asked for");
+        "edit",
+        "Change an account's password, rights or name; with no option on a terminal, "
+        "the password is asked for");
     edit->add_option("NAME", o->name, "The account to change")->required();
     PasswordOptions(edit, *o);
     edit->add_option("--rights", o->rights, "New rights letters");
     edit->add_option("--rename", o->rename, "A new user name");
-    edit->callback(
-        [&session, o] { session.SetAction([&session, o] { return Edit(session, *o); }); });
+    RunsAs(edit, session, [&session, o] { return Edit(session, *o); });
 
     CLI::App* del = user->add_subcommand("del", "Delete an account");
     del->alias("delete");
     del->add_option("NAME", o->name, "The account to delete")->required();
-    del->callback(
-        [&session, o] { session.SetAction([&session, o] { return Delete(session, o->name); }); });
+    RunsAs(del, session, [&session, o] { return Delete(session, o->name); });
 }

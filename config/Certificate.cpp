@@ -88,8 +88,8 @@ bool BuildSubject(X509* certificate, const CertificateRequest& request) {
     X509_NAME* name = X509_get_subject_name(certificate);
     auto add = [&](const char* attribute, const std::string& text) {
         return X509_NAME_add_entry_by_txt(name, attribute, MBSTRING_UTF8,
-                                          reinterpret_cast<const unsigned char*>(text.c_str()),
-                                          -1, -1, 0) == 1;
+                                          reinterpret_cast<const unsigned char*>(text.c_str()), -1,
+                                          -1, 0) == 1;
     };
     if (!add("C", request.country) || !add("CN", request.commonName)) return false;
     for (CertField field : {CertField::State, CertField::City, CertField::Organization,
@@ -115,8 +115,8 @@ CertificatePaths CertificateFiles(const std::string& folder, const std::string& 
 }
 
 bool GenerateCertificate(const CertificatePaths& paths, const std::string& passPhrase,
-                         const CertificateRequest& request,
-                         const CertificateParameters& parameters, std::string* detail) {
+                         const CertificateRequest& request, const CertificateParameters& parameters,
+                         std::string* detail) {
     ERR_clear_error();
     if (!RequestPasses(request)) return Fail(detail, "the request breaks the field rules");
     KeyPtr key(EVP_RSA_gen(static_cast<unsigned>(parameters.keyBits)));

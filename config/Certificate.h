@@ -22,5 +22,5 @@ CertificatePaths CertificateFiles(const std::string& folder, const std::string& 
 // failure - a request that breaks the field rules, a library failure, a file that cannot be
 // written - with a short reason in detail when one is known. An existing pair is overwritten.
 bool GenerateCertificate(const CertificatePaths& paths, const std::string& passPhrase,
-                         const CertificateRequest& request,
-                         const CertificateParameters& parameters, std::string* detail = nullptr);
+                         const CertificateRequest& request, const CertificateParameters& parameters,
+                         std::string* detail = nullptr);

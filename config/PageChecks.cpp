@@ -78,13 +78,20 @@ const CertFieldInfo& FieldInfo(CertField field) {
 
 std::string& CertificateRequest::operator[](CertField field) {
     switch (field) {
-        case CertField::CommonName: return commonName;
-        case CertField::City: return city;
-        case CertField::State: return state;
-        case CertField::Country: return country;
-        case CertField::Email: return email;
-        case CertField::Organization: return organization;
-        case CertField::Unit: break;
+        case CertField::CommonName:
+            return commonName;
+        case CertField::City:
+            return city;
+        case CertField::State:
+            return state;
+        case CertField::Country:
+            return country;
+        case CertField::Email:
+            return email;
+        case CertField::Organization:
+            return organization;
+        case CertField::Unit:
+            break;
     }
     return unit;
 }

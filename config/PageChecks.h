@@ -41,7 +41,9 @@ size_t TextUnits(const std::string& text);
 inline constexpr int kMaxIpRules = 128;
 inline constexpr size_t kRuleTextMax = 63;  // characters kept of each rule text
 // False when a rule may not be added to a list of count rules.
-inline bool CanAddIpRule(int count) { return count < kMaxIpRules; }
+inline bool CanAddIpRule(int count) {
+    return count < kMaxIpRules;
+}
 
 // ---- Certificate request ----
 enum class CertField { CommonName, City, State, Country, Email, Organization, Unit };
@@ -50,8 +52,8 @@ inline constexpr std::array<CertField, 7> kCertFields = {
     CertField::Email,      CertField::Organization, CertField::Unit};
 
 struct CertFieldInfo {
-    const char* attribute;    // subject attribute: "CN", "L", ...
-    size_t maximum;           // characters
+    const char* attribute;  // subject attribute: "CN", "L", ...
+    size_t maximum;         // characters
     bool required;
     const char* label;        // the wizard's label
     const char* messageName;  // the field's name in messages

@@ -43,8 +43,7 @@ const std::vector<SettingInfo> kSettings = {
     {"SysDeflateState", K::Bool, "true", "false", E::NextStart},
     {"SysDeflComprLevel", K::Int, "7", "7", E::NextStart, C::Range, kCompressLevelMin,
      kCompressLevelMax},
-    {"SysDeflMemLevel", K::Int, "8", "2", E::NextStart, C::Range, kMemoryLevelMin,
-     kMemoryLevelMax},
+    {"SysDeflMemLevel", K::Int, "8", "2", E::NextStart, C::Range, kMemoryLevelMin, kMemoryLevelMax},
     {"SysDeflWindowSize", K::Int, "15", "15", E::NextStart, C::Range, kWindowBitsMin,
      kWindowBitsMax},
     {"SysReqSSLLogin", K::Bool, "false", nullptr, E::NextStart},
@@ -221,8 +220,9 @@ std::optional<std::string> EffectiveDefault(const SettingInfo& info, const std::
     const char* text = info.applicationDefault ? info.applicationDefault : info.engineDefault;
     if (!text) return std::nullopt;
     std::string value = text;
-    for (auto [mark, folder] : {std::pair<std::string, const std::string&>{"{documents}", documents},
-                                {"{system}", system}}) {
+    for (auto [mark, folder] :
+         {std::pair<std::string, const std::string&>{"{documents}", documents},
+          {"{system}", system}}) {
         size_t at = value.find(mark);
         if (at != std::string::npos) value.replace(at, mark.size(), folder);
     }
@@ -244,8 +244,13 @@ SettingValue CheckSettingValue(const SettingInfo& info, const std::string& typed
                 return Refuse(Quoted(typed) + " is not an IPv4 address such as 192.0.2.7");
             return Take(typed);
         }
-        case K::Folder:
         case K::File:
+            // The server does not run in the folder the command was typed in.
+            if (!typed.empty() && typed[0] != '/' &&
+                typed.find_first_of("\r\n") == std::string::npos)
+                return Take(base + "/" + typed, "stored as " + base + "/" + typed);
+            break;
+        case K::Folder:
         case K::Text:
         case K::Secret:
             break;

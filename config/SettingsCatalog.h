@@ -8,9 +8,9 @@
 #include <vector>
 
 enum class SettingKind {
-    Bool,     // "true" or "false"
-    Int,      // a decimal number
-    Int64,    // a 64-bit decimal number
+    Bool,   // "true" or "false"
+    Int,    // a decimal number
+    Int64,  // a 64-bit decimal number
     Text,
     Secret,   // a text that listings do not show
     Folder,   // a host folder, normalised, ending in "/"

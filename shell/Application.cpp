@@ -4,10 +4,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "config/IpRules.h"
+#include "config/SettingsCatalog.h"
 #include "engine/ThrottleStore.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
@@ -88,15 +89,22 @@ void CQuenlowApp::Reload() {
                      platform::Registry::File().c_str(), std::strerror(errno));
         return;
     }
-    if (!LoadApplicationSettings()) {
-        std::fprintf(stderr, "Reload failed: %s\n", error_.c_str());
+    CAppSettings fresh;
+    if (!fresh.LoadSettings()) {
+        std::fprintf(stderr, "Reload failed: cannot create the configuration folder %s\n",
+                     platform::ConfigDir().c_str());
         return;
     }
+    fresh.ApplyOverrides(options_.sets);
+    // The TLS context was built at start-up from these; they change only with a restart.
+    for (const SettingInfo& info : KnownSettings())
+        if (info.effect == SettingEffect::Tls)
+            fresh.SetSetting(info.name, settings_.GetSetting(info.name));
+    settings_ = fresh;
     BuildSharePoint();
     LoadIpRules(settings_);
     users_.LoadUsers(settings_.GetSetting("PasswordFile"));
-    std::fprintf(stderr,
-                 "Reloaded: %zu named users, %zu IP rules, sharing \"pub\" = %s\n",
+    std::fprintf(stderr, "Reloaded: %zu named users, %zu IP rules, sharing \"pub\" = %s\n",
                  users_.Users().size(), CIpRuleTable::Engine().Rules().size(),
                  settings_.GetSetting("SysRootFolder").c_str());
 }

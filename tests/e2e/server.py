@@ -56,17 +56,25 @@ class Server:
             with open(os.path.join(self.dir, name), "wb") as f:
                 f.write(content)
         values.update({k: v.replace("{dir}", self.dir) for k, v in (settings or {}).items()})
-        args = [BINARY, "--headless", "--config-dir", self.config]
+        self.args = [BINARY, "--headless", "--config-dir", self.config]
         for name, value in values.items():
-            args += ["--set", f"{name}={value}"]
-        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        text=True)
+            self.args += ["--set", f"{name}={value}"]
+        self.start()
+
+    def start(self):
+        self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         if "listening" not in line:
             self.stop()
             raise RuntimeError("server did not start: " + line + self.process.stderr.read())
 
-    def stop(self):
+    def restart(self):
+        """Stops the program and starts it again on the same folders and port."""
+        self.stop(keep=True)
+        self.start()
+
+    def stop(self, keep=False):
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGTERM)
             try:
@@ -77,7 +85,8 @@ class Server:
         code = self.process.returncode
         self.process.stdout.close()
         self.process.stderr.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        if not keep:
+            shutil.rmtree(self.dir, ignore_errors=True)
         return code
 
     def __enter__(self):

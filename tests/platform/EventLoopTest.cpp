@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <chrono>
@@ -9,6 +12,7 @@
 
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
+#include "platform/Signals.h"
 
 using platform::EventLoop;
 using platform::PostedEvent;
@@ -133,4 +137,38 @@ TEST(EventLoopTest, AnOutsideDriverSeesWhatHandlersPosted) {
     ASSERT_EQ(::poll(&fd, 1, 1000), 1) << "the handler's post left the descriptor readable";
     loop.RunPending();
     EXPECT_EQ(seen, 2);
+}
+
+TEST(EventLoopTest, ReadersAreCalledWhenTheirDescriptorIsReadable) {
+    platform::EventLoop loop;
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    int calls = 0;
+    ASSERT_TRUE(loop.AddReader(pipeFds[0], [&] {
+        char c;
+        ASSERT_EQ(::read(pipeFds[0], &c, 1), 1);
+        ++calls;
+    }));
+    loop.RunOnce(0);
+    EXPECT_EQ(calls, 0);
+    ASSERT_EQ(::write(pipeFds[1], "x", 1), 1);
+    loop.RunOnce(1000);
+    EXPECT_EQ(calls, 1);
+    loop.RemoveReader(pipeFds[0]);
+    ASSERT_EQ(::write(pipeFds[1], "y", 1), 1);
+    loop.RunOnce(0);
+    EXPECT_EQ(calls, 1);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+}
+
+TEST(SignalWatchTest, SignalsArriveAsReadableEventsInsteadOfEndingTheProcess) {
+    platform::SignalWatch watch;
+    ASSERT_TRUE(watch.Ok());
+    EXPECT_EQ(watch.Take(), 0);
+    ::raise(SIGHUP);
+    ::raise(SIGTERM);
+    EXPECT_EQ(watch.Take(), SIGHUP);
+    EXPECT_EQ(watch.Take(), SIGTERM);
+    EXPECT_EQ(watch.Take(), 0);
 }
