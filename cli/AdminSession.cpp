@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ostream>

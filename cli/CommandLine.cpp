@@ -56,11 +56,9 @@ std::optional<int> CCommandLine::Parse(const std::vector<std::string>& arguments
     std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
     try {
         app_->parse(reversed);
-    } catch (const CLI::CallForHelp& e) {
-        return app_->exit(e, std::cout, std::cerr);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app_->exit(e, std::cout, std::cerr);
     } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))  // --help
+            return app_->exit(e, std::cout, std::cerr);
         std::cerr << "quenlowftp: " << e.what() << "\n"
                   << "Run \"quenlowftp --help\" for the commands and their options.\n";
         return kExitUsage;

@@ -17,9 +17,9 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-std::string Shown(const SettingInfo* info, const std::string& value) {
-    if (info && info->kind == SettingKind::Secret && !value.empty())
-        return "(hidden: \"config get " + std::string(info->name) + "\" shows it)";
+std::string Shown(const SettingInfo& info, const std::string& value) {
+    if (info.kind == SettingKind::Secret && !value.empty())
+        return "(hidden: \"config get " + std::string(info.name) + "\" shows it)";
     return Quoted(value);
 }
 
@@ -49,7 +49,7 @@ int Save(CAdminSession& session, const SettingInfo& info, const std::string& tex
          const std::string& note) {
     session.Settings().SetSetting(info.name, text);
     if (!session.Settings().SaveSettings()) return session.FailedToSaveSettings();
-    session.Out() << info.name << " = " << Shown(&info, text)
+    session.Out() << info.name << " = " << Shown(info, text)
                   << (note.empty() ? "" : " (" + note + ")") << "\n"
                   << EffectText(info.effect) << "\n";
     return kExitOk;
@@ -79,8 +79,8 @@ int List(CAdminSession& session, bool changedOnly) {
         bool changed = value != standard;
         if (changedOnly && !changed) continue;
         out << std::left << std::setw(static_cast<int>(width) + 2) << info.name
-            << Shown(&info, value);
-        if (changed) out << "  (default " << Shown(&info, standard) << ")";
+            << Shown(info, value);
+        if (changed) out << "  (default " << Shown(info, standard) << ")";
         out << "\n";
     }
     for (const auto& [name, value] : settings.Store().Entries())

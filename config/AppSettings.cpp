@@ -2,8 +2,8 @@
 
 #include "config/SettingsCatalog.h"
 #include "config/SettingsRegistry.h"
-#include "platform/RegistryFile.h"
 #include "platform/Folders.h"
+#include "platform/RegistryFile.h"
 
 void SetDefaultSettings(CSettingsMap& map) {
     for (const SettingInfo& info : KnownSettings())
@@ -16,8 +16,6 @@ bool CAppSettings::LoadSettings() {
     beneath_.Assign(CSettingsMap());
     SetDefaultSettings(store_);
     std::string documents = platform::DocumentsFolder();
-    store_.SetString("SysRootFolder", documents + "/");
-    store_.SetString("SysWelcomeMsg", documents + "/Welcome.txt");
     std::string configDir = platform::ConfigDir();
     for (const SettingInfo& info : KnownSettings())
         if (info.applicationDefault)

@@ -7,10 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "config/SettingsCatalog.h"
 #include "config/SettingsMap.h"
-
-// The placeholder contact address of a fresh installation.
-inline constexpr const char* kDefaultAdminEmail = "ftpadmin@localhost";
 
 // Stores the engine default of every setting that has one, in table order.
 void SetDefaultSettings(CSettingsMap& map);

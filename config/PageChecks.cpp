@@ -9,23 +9,16 @@
 #include "platform/Text.h"
 
 namespace {
-// The leading decimal number of a text, as a page reads a number field; 0 when there is none.
-// Numbers beyond the range of an int saturate, so that they clamp the way a person expects.
-long long LeadingNumber(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    return negative ? -value : value;
+// A number field as a page reads it: its leading number, 0 when there is none; numbers beyond
+// an int saturate, so that they clamp the way a person expects.
+int LeadingNumber(const std::string& text) {
+    int value = 0;
+    ParseLeadingInt(text, value);
+    return value;
 }
 
-int Clamp(long long value, int low, int high) {
-    return static_cast<int>(value < low ? low : value > high ? high : value);
+int Clamp(int value, int low, int high) {
+    return value < low ? low : value > high ? high : value;
 }
 
 constexpr CertFieldInfo kFieldInfo[] = {
@@ -40,12 +33,12 @@ constexpr CertFieldInfo kFieldInfo[] = {
 }  // namespace
 
 int ClampMaxConnections(const std::string& text) {
-    long long n = LeadingNumber(text);
+    int n = LeadingNumber(text);
     return n > 63 ? 64 : Clamp(n, 1, 64);
 }
 
 int ClampPort(const std::string& text) {
-    long long n = LeadingNumber(text);
+    int n = LeadingNumber(text);
     return n > 65533 ? 65534 : Clamp(n, 0, 65534);
 }
 

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdlib>
 
-#include "config/FolderPath.h"
 #include "config/IpRules.h"
 #include "config/PageChecks.h"
 #include "config/ShellTexts.h"
@@ -23,7 +22,7 @@ const std::vector<SettingInfo> kSettings = {
     {"LogErrorMsg", K::Bool, "true", nullptr, E::Unread},
     {"LogMask", K::Int64, "8791798054911", nullptr, E::Unread},  // 0x7FEFFFFFFFF
     {"SysName", K::Text, "", nullptr, E::NextStart},
-    {"SysAdminEmail", K::Text, "ftpadmin@localhost", "ftpadmin@localhost", E::NextStart},
+    {"SysAdminEmail", K::Text, kDefaultAdminEmail, kDefaultAdminEmail, E::NextStart},
     {"SysIdleTimeout", K::Int, "300", "300", E::NextStart, C::DigitsAtLeastOne},
     {"SysLoginAttempts", K::Int, "3", "3", E::NextStart, C::DigitsAtLeastOne},
     {"SysCmdTimeout", K::Int, "5", nullptr, E::NextStart, C::Range, 0, INT_MAX},
@@ -99,12 +98,6 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // A whole signed decimal number, nothing before or after it.
 bool ParseWhole(const std::string& text, long long& value) {
     if (text.empty() || text.size() > 20) return false;
@@ -138,40 +131,29 @@ SettingValue CheckNumber(const SettingInfo& info, const std::string& typed) {
         return Take(text, text == typed ? "" : "read as " + text + " (the lowest is 1)");
     }
     if (!ParseWhole(typed, value)) return Refuse(Quoted(typed) + " is not a whole number");
-    long long low = info.kind == K::Int64 ? LLONG_MIN : INT_MIN;
-    long long high = info.kind == K::Int64 ? LLONG_MAX : INT_MAX;
-    int clamped = 0;
-    switch (info.check) {
-        case C::MaxConnections:
-            clamped = ClampMaxConnections(typed);
-            low = 1, high = 64;
-            break;
-        case C::TcpPort:
-            clamped = ClampPort(typed);
-            low = 0, high = 65534;
-            break;
-        case C::Range:
-            if (value < info.low || value > info.high)
-                return Refuse(Quoted(typed) + " is out of range: it must be from " +
-                              std::to_string(info.low) + " to " + std::to_string(info.high));
-            return Take(std::to_string(value));
-        default:
-            if (value < low || value > high) return Refuse(Quoted(typed) + " is out of range");
-            return Take(std::to_string(value));
+    if (info.check == C::MaxConnections || info.check == C::TcpPort) {
+        int clamped =
+            info.check == C::MaxConnections ? ClampMaxConnections(typed) : ClampPort(typed);
+        std::string text = std::to_string(clamped);
+        if (clamped == value) return Take(text);
+        return Take(text, "clamped from " + typed + ": the " +
+                              (value < clamped ? "lowest" : "highest") + " is " + text);
     }
-    std::string text = std::to_string(clamped);
-    if (value >= low && value <= high) return Take(text);
-    return Take(text, "clamped from " + typed + ": the " +
-                          (value < low ? "lowest is " + std::to_string(low)
-                                       : "highest is " + std::to_string(high)));
+    if (info.check == C::Range) {
+        if (value >= info.low && value <= info.high) return Take(std::to_string(value));
+        return Refuse(Quoted(typed) + " is out of range: it must be from " +
+                      std::to_string(info.low) + " to " + std::to_string(info.high));
+    }
+    bool fits = info.kind == K::Int64 || (value >= INT_MIN && value <= INT_MAX);
+    if (!fits) return Refuse(Quoted(typed) + " is out of range");
+    return Take(std::to_string(value));
 }
 
 SettingValue CheckBool(const std::string& typed) {
-    std::string word = Lower(typed);
     for (const char* yes : {"true", "yes", "on", "1"})
-        if (word == yes) return Take("true");
+        if (platform::EqualsIgnoreCase(typed, yes)) return Take("true");
     for (const char* no : {"false", "no", "off", "0"})
-        if (word == no) return Take("false");
+        if (platform::EqualsIgnoreCase(typed, no)) return Take("false");
     return Refuse(Quoted(typed) + " is not a boolean: use true or false");
 }
 
@@ -198,10 +180,10 @@ const SettingInfo* FindSetting(const std::string& name) {
 }
 
 std::vector<std::string> ClosestSettingNames(const std::string& name) {
-    std::string wanted = Lower(name);
+    std::string wanted = platform::AsciiUpper(name);
     std::vector<std::pair<size_t, std::string>> scored;
     for (const SettingInfo& info : kSettings) {
-        std::string known = Lower(info.name);
+        std::string known = platform::AsciiUpper(info.name);
         size_t score = EditDistance(wanted, known);
         // A part of a name ("port") finds the names that hold it.
         if (wanted.size() >= 3 && known.find(wanted) != std::string::npos)

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// The placeholder contact address of a fresh installation.
+inline constexpr const char* kDefaultAdminEmail = "ftpadmin@localhost";
+
 enum class SettingKind {
     Bool,   // "true" or "false"
     Int,    // a decimal number

@@ -32,7 +32,7 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     runtimeStarted_ = true;
     options_ = options;
     if (!options.configDir.empty()) platform::SetConfigDir(options.configDir);
-    if (!LoadApplicationSettings()) return false;
+    if (!LoadApplicationSettings(settings_)) return false;
     RestoreThrottleSchedule();
     BuildSharePoint();
 
@@ -63,12 +63,12 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     return true;
 }
 
-bool CQuenlowApp::LoadApplicationSettings() {
-    if (!settings_.LoadSettings()) {
+bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings) {
+    if (!settings.LoadSettings()) {
         error_ = "cannot create the configuration folder " + platform::ConfigDir();
         return false;
     }
-    settings_.ApplyOverrides(options_.sets);
+    settings.ApplyOverrides(options_.sets);
     return true;
 }
 
@@ -90,12 +90,10 @@ void CQuenlowApp::Reload() {
         return;
     }
     CAppSettings fresh;
-    if (!fresh.LoadSettings()) {
-        std::fprintf(stderr, "Reload failed: cannot create the configuration folder %s\n",
-                     platform::ConfigDir().c_str());
+    if (!LoadApplicationSettings(fresh)) {
+        std::fprintf(stderr, "Reload failed: %s\n", error_.c_str());
         return;
     }
-    fresh.ApplyOverrides(options_.sets);
     // The TLS context was built at start-up from these; they change only with a restart.
     for (const SettingInfo& info : KnownSettings())
         if (info.effect == SettingEffect::Tls)

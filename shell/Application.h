@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "config/AppSettings.h"
 #include "cli/CommandLine.h"
+#include "config/AppSettings.h"
 #include "config/UserAccounts.h"
 #include "engine/MsgWnd.h"
 #include "net/NetRuntime.h"
@@ -35,7 +35,8 @@ public:
 
 private:
     bool StartServer();
-    bool LoadApplicationSettings();
+    // The settings with this run's --set values over them; false with the reason in Error().
+    bool LoadApplicationSettings(CAppSettings& settings);
     void BuildSharePoint();
 
     ProgramOptions options_;

@@ -8,6 +8,7 @@
 #include "cli/CommandLine.h"
 #include "config/UserAccounts.h"
 #include "platform/AtomicFile.h"
+#include "support/TestTls.h"
 
 namespace {
 // A person at a terminal who gives the prepared answers in turn.
@@ -32,11 +33,7 @@ public:
 
 class CommandLineTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qftp-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
+    void SetUp() override { dir = testsupport::MakeTempDir("qftp-cli"); }
     void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
 
     // Parses and runs a command line as the program does; the exit status.

@@ -12,14 +12,13 @@
 #include "config/Certificate.h"
 #include "net/TlsRuntime.h"
 #include "platform/AtomicFile.h"
+#include "support/TestTls.h"
 
 namespace {
 class CertificateTest : public testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qftp-cert-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
+        folder = testsupport::MakeTempDir("qftp-cert");
         request.commonName = "127.0.0.1";
         request.state = "Ohio";
     }
