@@ -1,5 +1,6 @@
 #include "session/DataCommands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -102,4 +103,8 @@ std::string ExtendedPassiveModeText(int port) {
     char text[64];
     std::snprintf(text, sizeof text, "Entering extended passive mode (|||%d|).", port);
     return text;
+}
+
+int UploadFailureCode(int error) {
+    return error == ENOSPC || error == EDQUOT ? 452 : 426;
 }

@@ -15,3 +15,7 @@ EprtResult ParseEprtArgument(const std::string& argument, std::string& address, 
 std::string PassiveModeText(const std::string& address, int port);
 // "Entering extended passive mode (|||port|)."
 std::string ExtendedPassiveModeText(int port);
+
+// The reply to an upload whose file write failed with the errno value error: 452 when the
+// disk or the quota is full, else the transfer's abort.
+int UploadFailureCode(int error);

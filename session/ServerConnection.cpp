@@ -169,7 +169,8 @@ void CFtpServerConnection::Greet() {
 
 bool CFtpServerConnection::SendReply(CommandId id, int code, const std::string& text) {
     OnReply(id, code < 400 ? 2 : 1, code, text.empty() ? FormatReply(code) : text);
-    if (code >= 400) {
+    // A delay of 0 seconds is none: setting the flag would hold the next line until a tick.
+    if (code >= 400 && IntSetting("SysCmdTimeout") > 0) {
         errorDelay_ = true;
         lastErrorTime_ = Clock::Now();
     }
@@ -368,15 +369,16 @@ void CFtpServerConnection::DispatchCommand() {
             return;
         }
         std::string line;
-        bool got = control_.ReadLine(line);
-        if (!got && control_.TakeDiscardedLine()) {
-            line = "\x7f";  // stands for a line too long to keep: no command
-            got = true;
+        // A line too long to keep was thrown away whole: no part of it is a command, and it is
+        // answered as a syntax error in every state.
+        bool tooLong = false;
+        if (!control_.ReadLine(line)) {
+            if (!control_.TakeDiscardedLine()) return;
+            tooLong = true;
         }
-        if (!got) return;
         previousLine_ = currentLine_;
         currentLine_ = line;
-        CommandId id = LookupCommand(line);
+        CommandId id = tooLong ? 0 : LookupCommand(line);
         std::string argument;
         GetArgument(line, argument);
         if (!loggedIn_) {
@@ -387,14 +389,18 @@ void CFtpServerConnection::DispatchCommand() {
             constexpr CommandId kBeforeLogin = CMD_USER | CMD_PASS | CMD_HELP | CMD_QUIT |
                                                CMD_AUTH | CMD_PBSZ | CMD_PROT | CMD_CCC | CMD_FEAT |
                                                CMD_OPTS;
-            if (id & kBeforeLogin)
+            if (tooLong)
+                SendReply(id, 500);
+            else if (id & kBeforeLogin)
                 Execute(id, argument);
             else
                 SendReply(id, 530);
         } else if (OperationInProgress()) {
             constexpr CommandId kWhileBusy =
                 CMD_ABOR | CMD_STAT | CMD_HELP | CMD_QUIT | CMD_FEAT | CMD_OPTS;
-            if (id == CMD_NOOP)
+            if (tooLong)
+                SendReply(id, 500);
+            else if (id == CMD_NOOP)
                 SendReply(id, 200);
             else if (id & kWhileBusy)
                 Execute(id, argument);
@@ -402,7 +408,9 @@ void CFtpServerConnection::DispatchCommand() {
                 SendReply(id, 500, "Service unavailable.");
         } else {
             SetCurrentOperation(CMD_NOOP);
-            if (id == CMD_NOOP)
+            if (tooLong)
+                SendReply(id, 500);
+            else if (id == CMD_NOOP)
                 SendReply(id, 200);
             else if (id == 0 || id == CMD_USER || id == CMD_PASS)
                 SendReply(id, 502);
@@ -1114,6 +1122,9 @@ void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argumen
     uint32_t flags = FILE_CREATE | FILE_READ_WRITE | FILE_SHARE_DENY_WRITE |
                      (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
     if ((id == CMD_STOR && offset != 0) || id == CMD_APPE) flags |= FILE_NO_TRUNCATE;
+    // An overwrite replaces the file only when the upload completes; resumes and appends
+    // write in place, and what a failed new upload wrote stays for a resume.
+    if (id == CMD_STOR && offset == 0 && exists) flags |= FILE_REPLACE;
     if (!file_.OpenFile(real, flags, false)) return (void)SendReply(id, 550);
     file_.SetMode(transferMode_);
     SetCurrentOperation(CMD_STOR, real, kStartPending, offset);
@@ -1286,7 +1297,9 @@ void CFtpServerConnection::OnDataClose() {
                 if (file_.FileOpen() && !(file_.State() & STREAM_FAILED)) {
                     UpdateFromStream(file_);
                 }
-                return FinishTransfer((file_.State() & STREAM_FAILED) ? 426 : 226);
+                return FinishTransfer((file_.State() & STREAM_FAILED)
+                                          ? UploadFailureCode(file_.FileError())
+                                          : 226);
             case CMD_RETR:
                 state = file_.State();
                 return FinishTransfer((state & STREAM_COMPLETE) && !(state & STREAM_FAILED) ? 226
@@ -1303,6 +1316,7 @@ void CFtpServerConnection::OnDataClose() {
 void CFtpServerConnection::FinishTransfer(int code) {
     try {
         CommandId id = operation_.commandId;
+        if (id == CMD_STOR && code < 300 && !file_.CommitReplacement()) code = 451;
         EndTransfer(code < 300);
         dataVerified_ = false;
         secondarySocket_->Close();

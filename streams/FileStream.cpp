@@ -158,7 +158,17 @@ bool CFtpFileStream::Create(uint32_t size) {
 
 bool CFtpFileStream::OpenFile(const std::string& path, uint32_t flags, bool digest) {
     Open(3, static_cast<intptr_t>(flags));
-    if (!file_.Open(path, flags)) {
+    fileError_ = 0;
+    std::string target = path;
+    if ((flags & FILE_REPLACE) && CFileReplacement::Replaces(path)) {
+        if (!replacement_.Begin(path)) {
+            Close();
+            return false;
+        }
+        target = replacement_.TemporaryPath();
+    }
+    if (!file_.Open(target, flags & ~FILE_REPLACE)) {
+        replacement_.Abandon();
         Close();
         return false;
     }
@@ -242,7 +252,8 @@ bool CFtpFileStream::SendFromFile() {
             return false;
         }
         return true;
-    } catch (const CFileError&) {
+    } catch (const CFileError& failure) {
+        fileError_ = failure.code;
         CloseFile();
         state_ |= STREAM_FAILED;
         return false;
@@ -261,7 +272,8 @@ bool CFtpFileStream::ReceiveToFile() {
             WriteFile(buffer_);
         }
         return true;
-    } catch (const CFileError&) {
+    } catch (const CFileError& failure) {
+        fileError_ = failure.code;
         CloseFile();
         state_ |= STREAM_FAILED;
         return false;
@@ -269,6 +281,16 @@ bool CFtpFileStream::ReceiveToFile() {
 }
 
 void CFtpFileStream::CloseFile() {
+    replacement_.Abandon();
+    CloseHandle();
+}
+
+bool CFtpFileStream::CommitReplacement(int* error) {
+    CloseHandle();
+    return replacement_.Commit(error);
+}
+
+void CFtpFileStream::CloseHandle() {
     if (!file_.IsOpen()) return;
     if (digest_) {
         unsigned int length = 0;

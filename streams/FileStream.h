@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "streams/FileReplacement.h"
 #include "streams/Stream.h"
 
 // Open flags (the access, sharing, create and type bits the session uses).
@@ -24,6 +25,9 @@ enum FileOpenFlags : uint32_t {
     FILE_NO_TRUNCATE = 0x2000,
     FILE_TEXT = 0x4000,
     FILE_BINARY = 0x8000,
+    // An existing plain file is written under a temporary name and replaced by
+    // CommitReplacement; any other close leaves it as it was.
+    FILE_REPLACE = 0x10000,
 };
 
 // A file error (read, write, seek); caught inside the stream's steps.
@@ -79,6 +83,11 @@ public:
     virtual bool ReceiveToFile();
     virtual bool SendFromFile();
     virtual void CloseFile();
+    // Closes the file and, for an upload opened with FILE_REPLACE, puts it in place of the
+    // original. False (errno in error) if that fails; the original then stays.
+    bool CommitReplacement(int* error = nullptr);
+    // The errno value of the read or write that failed the stream, 0 if none did.
+    int FileError() const { return fileError_; }
     // Reads (and drops) up to maximum bytes through the text conversion: positioning a text
     // file at a restart offset that counts converted bytes.
     uint32_t SkipText(uint32_t maximum);
@@ -95,10 +104,13 @@ public:
 
 private:
     uint32_t Step() const;
+    void CloseHandle();
     void Digest(const uint8_t* data, uint32_t length);
 
     CFtpFifoBuffer buffer_;
     CFtpFile file_;
+    CFileReplacement replacement_;
+    int fileError_ = 0;
     uint64_t position_ = 0;
     bool digest_ = false;
     EVP_MD_CTX* md5_ = nullptr;

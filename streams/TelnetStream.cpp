@@ -36,8 +36,9 @@ bool CFtpTelnetStream::DecodeInput(const uint8_t* data, uint32_t length) {
     input_.Append(reinterpret_cast<const uint8_t*>(decoded.data()),
                   static_cast<uint32_t>(decoded.size()));
     if (!replies.empty()) {
-        WriteRaw(reinterpret_cast<const uint8_t*>(replies.data()),
-                 static_cast<uint32_t>(replies.size()));
+        // Option replies are protocol bytes: their IAC must not be doubled like a data 255.
+        output_.Append(reinterpret_cast<const uint8_t*>(replies.data()),
+                       static_cast<uint32_t>(replies.size()));
         Flush(false);
     }
     return true;

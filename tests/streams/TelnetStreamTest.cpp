@@ -171,6 +171,19 @@ TEST(TelnetStreamTest, EncodingOfLinesBothWays) {
     EXPECT_EQ(c.socket.sent, wide + "\r\n");
 }
 
+TEST(TelnetStreamTest, OptionRepliesGoOutAsProtocolBytes) {
+    ControlStream c;
+    c.socket.incoming = Bytes({255, 253, 1, 255, 254, 2, 255, 251, 3, 255, 252, 4});
+    EXPECT_EQ(c.Read(), "<none>");
+    EXPECT_EQ(c.socket.sent, Bytes({255, 252, 1, 255, 252, 2, 255, 254, 3, 255, 254, 4}))
+        << "DO and DONT -> WONT, WILL and WONT -> DONT; no IAC doubled";
+    c.socket.sent.clear();
+    c.socket.chunk = 1;  // a request split over three reads, in the middle of a line
+    c.socket.incoming = Bytes({'N', 'O', 255, 253, 24, 'O', 'P', 13, 10});
+    EXPECT_EQ(c.Read(), "NOOP");
+    EXPECT_EQ(c.socket.sent, Bytes({255, 252, 24}));
+}
+
 TEST(TelnetStreamTest, OverlongLineIsDroppedAndReported) {
     ControlStream c;
     c.socket.incoming = "RETR " + std::string(9000, 'x') + "\r\nNOOP\r\n";

@@ -1,0 +1,80 @@
+#include "streams/FileReplacement.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+CFileReplacement::~CFileReplacement() {
+    Abandon();
+}
+
+bool CFileReplacement::Replaces(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
+}
+
+bool CFileReplacement::Begin(const std::string& original, int* error) {
+    Abandon();
+    auto fail = [&](int code) {
+        if (error) *error = code;
+        Abandon();
+        return false;
+    };
+    int fd = ::open(original.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return fail(errno);
+    lockFd_ = fd;
+    struct stat info {};
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0 || ::fstat(lockFd_, &info) != 0)
+        return fail(errno);
+
+    size_t slash = original.rfind('/');
+    std::string folder = slash == std::string::npos ? "" : original.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? original : original.substr(slash + 1);
+    // Room for the marks within a name's 255 bytes, cut on a character boundary.
+    if (name.size() > 200) {
+        size_t cut = 200;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+        name.resize(cut);
+    }
+    std::string pattern = folder + "." + name + ".upload-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    int temporary = ::mkostemp(buffer.data(), O_CLOEXEC);
+    if (temporary < 0) return fail(errno);
+    temporary_.assign(buffer.data());
+    original_ = original;
+    int modeResult = ::fchmod(temporary, info.st_mode & 07777);
+    int modeError = errno;
+    ::close(temporary);
+    if (modeResult != 0) return fail(modeError);
+    return true;
+}
+
+bool CFileReplacement::Commit(int* error) {
+    if (!Active()) return true;
+    if (::rename(temporary_.c_str(), original_.c_str()) != 0) {
+        if (error) *error = errno;
+        Abandon();
+        return false;
+    }
+    temporary_.clear();
+    Unlock();
+    return true;
+}
+
+void CFileReplacement::Abandon() {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+    Unlock();
+}
+
+void CFileReplacement::Unlock() {
+    if (lockFd_ >= 0) ::close(lockFd_);
+    lockFd_ = -1;
+    original_.clear();
+}

@@ -1,0 +1,186 @@
+"""Faults from outside: telnet bytes, over-long lines, pipelined errors, full disks, lost
+clients and connection bursts."""
+
+import ftplib
+import hashlib
+import io
+import os
+import socket
+import subprocess
+import time
+import unittest
+import warnings
+
+from server import Raw, Server
+
+warnings.simplefilter("ignore", ResourceWarning)
+
+INPUT_BUFFER = 4096  # the control stream's input buffer
+
+
+def read_exactly(sock, count, timeout=5):
+    sock.settimeout(timeout)
+    data = b""
+    while len(data) < count:
+        chunk = sock.recv(count - len(data))
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def login(raw):
+    raw.line()
+    raw.send("USER anonymous")
+    raw.line()
+    raw.send("PASS t@e")
+    assert raw.line().startswith("230")
+
+
+class WireFaults(unittest.TestCase):
+    def test_telnet_option_replies_are_three_protocol_bytes(self):
+        with Server() as server:
+            sock = socket.create_connection(("127.0.0.1", server.port), timeout=5)
+            greeting = b""
+            while not greeting.endswith(b"\r\n"):
+                greeting += sock.recv(4096)
+            # DO and DONT are answered WONT, WILL and WONT are answered DONT.
+            sock.sendall(bytes([255, 253, 1, 255, 254, 2, 255, 251, 3, 255, 252, 4]))
+            self.assertEqual(read_exactly(sock, 12),
+                             bytes([255, 252, 1, 255, 252, 2, 255, 254, 3, 255, 254, 4]))
+            # A request split over two writes, inside a command line.
+            sock.sendall(b"NO" + bytes([255]))
+            time.sleep(0.2)
+            sock.sendall(bytes([253, 24]) + b"OP\r\n")
+            self.assertEqual(read_exactly(sock, 3), bytes([255, 252, 24]))
+            self.assertEqual(read_exactly(sock, 20), b"530 Not logged in.\r\n")
+            sock.close()
+
+    def test_overlong_lines_are_500_and_no_tail_runs(self):
+        with Server() as server:
+            victim = os.path.join(server.root, "x")
+            with open(victim, "wb") as f:
+                f.write(b"keep")
+            raw = Raw(server.port)
+            raw.line()
+            raw.send("USER " + "u" * 5000)
+            self.assertEqual(raw.line(), "500 Syntax error, command unrecognized.")
+            raw.send("USER anonymous")
+            raw.line()
+            raw.send("PASS t@e")
+            self.assertTrue(raw.line().startswith("230"))
+            # The DELE lands on every position around the point where the buffer fills.
+            replies = []
+            for filler in range(INPUT_BUFFER - 16, INPUT_BUFFER + 9):
+                raw.send("NOOP " + "a" * filler + "DELE /pub/x")
+                replies.append(raw.line())
+            raw.send("NOOP")
+            self.assertEqual(raw.line(), "200 Command okay.")
+            self.assertTrue(os.path.exists(victim))
+            self.assertEqual(set(replies), {"500 Syntax error, command unrecognized."})
+            # A long line that ends exactly with the buffer is still a whole line.
+            raw.send("NOOP " + "a" * (INPUT_BUFFER - 7))
+            self.assertEqual(raw.line(), "200 Command okay.")
+
+    def test_no_command_delay_means_pipelined_errors_are_answered_at_once(self):
+        with Server() as server:
+            sock = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+            start = time.monotonic()
+            sock.sendall(b"USER anonymous\r\nPASS t@e\r\n" + b"SIZE nofile\r\n" * 50)
+            data = b""
+            while data.count(b"\r\n") < 53:
+                chunk = sock.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+            elapsed = time.monotonic() - start
+            codes = [line[:3] for line in data.decode().split("\r\n") if line]
+            self.assertEqual(codes, ["220", "331", "230"] + ["550"] * 50)
+            self.assertLess(elapsed, 2.0)
+            sock.close()
+
+
+class DiskFull(unittest.TestCase):
+    """A small tmpfs inside the shared folder stands for a full disk."""
+
+    def setUp(self):
+        self.server = Server()
+        self.full = os.path.join(self.server.root, "full")
+        os.makedirs(self.full)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", self.full],
+                                 capture_output=True)
+        if mounted.returncode != 0:
+            self.server.stop()
+            self.skipTest("cannot mount a tmpfs here: " + mounted.stderr.decode().strip())
+        self.ftp = ftplib.FTP()
+        self.ftp.connect("127.0.0.1", self.server.port, timeout=20)
+        self.ftp.login("anonymous", "t@e")
+        self.ftp.cwd("/pub/full")
+
+    def tearDown(self):
+        try:
+            self.ftp.close()
+        finally:
+            self.server.stop(keep=True)
+            subprocess.run(["umount", self.full], capture_output=True)
+            self.server.stop()
+
+    def put(self, name, data):
+        with open(os.path.join(self.full, name), "wb") as f:
+            f.write(data)
+
+    def stored(self, name):
+        with open(os.path.join(self.full, name), "rb") as f:
+            return f.read()
+
+    def store(self, name, data, rest=None):
+        return self.ftp.storbinary("STOR " + name, io.BytesIO(data), rest=rest)
+
+    def test_a_full_disk_is_452_and_what_was_written_can_be_resumed(self):
+        self.put("filler", b"f" * 600_000)
+        data = os.urandom(800_000)
+        with self.assertRaises(ftplib.error_temp) as refused:
+            self.store("new.bin", data)
+        self.assertEqual(str(refused.exception),
+                         "452 Requested action not taken. Insufficient storage space in system.")
+        self.assertEqual(self.ftp.voidcmd("NOOP"), "200 Command okay.")
+        kept = self.stored("new.bin")
+        self.assertLess(len(kept), len(data))
+        self.assertEqual(kept, data[:len(kept)])
+        os.remove(os.path.join(self.full, "filler"))
+        self.assertEqual(self.store("new.bin", data[len(kept):], rest=len(kept)),
+                         "226 Closing data connection.")
+        self.assertEqual(self.stored("new.bin"), data)
+
+    def test_a_failed_or_aborted_overwrite_keeps_the_original(self):
+        original = os.urandom(200_000)
+        self.put("keep.bin", original)
+        self.put("filler", b"f" * 700_000)
+        digest = hashlib.sha256(original).digest()
+        with self.assertRaises(ftplib.error_temp):
+            self.store("keep.bin", os.urandom(300_000))
+        self.assertEqual(hashlib.sha256(self.stored("keep.bin")).digest(), digest)
+        self.assertEqual(sorted(os.listdir(self.full)), ["filler", "keep.bin"])
+        os.remove(os.path.join(self.full, "filler"))
+
+        # Cut off by ABOR half-way: still the original.
+        conn = self.ftp.transfercmd("STOR keep.bin")
+        conn.sendall(os.urandom(100_000))
+        time.sleep(0.2)
+        self.ftp.putcmd("ABOR")
+        self.assertEqual([self.ftp.getline()[:3], self.ftp.getline()[:3]], ["426", "226"])
+        conn.close()
+        self.assertEqual(hashlib.sha256(self.stored("keep.bin")).digest(), digest)
+        self.assertEqual(os.listdir(self.full), ["keep.bin"])
+
+        # Complete: replaced, with the original's mode.
+        os.chmod(os.path.join(self.full, "keep.bin"), 0o640)
+        new = os.urandom(300_000)
+        self.assertEqual(self.store("keep.bin", new), "226 Closing data connection.")
+        self.assertEqual(self.stored("keep.bin"), new)
+        self.assertEqual(os.stat(os.path.join(self.full, "keep.bin")).st_mode & 0o777, 0o640)
+        self.assertEqual(os.listdir(self.full), ["keep.bin"])
+
+
+if __name__ == "__main__":
+    unittest.main()
