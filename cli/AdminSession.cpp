@@ -34,10 +34,11 @@ bool CAdminSession::OpenUsers() {
         Fail("cannot read the password file " + path + ": " + std::strerror(errno));
         return false;
     }
-    if (!users_.LoadUsers(path)) {
-        Fail("the password file " + path +
-             " is damaged or not a password file; it is left as it is (move it away to start "
-             "a new one)");
+    std::vector<std::string> problems;
+    if (!users_.LoadUsers(path, &problems)) {
+        Fail("the password file " + path + " is damaged or not a password file (" +
+             (problems.empty() ? std::string("it cannot be read") : problems.front()) +
+             "); it is left as it is (move it away to start a new one)");
         return false;
     }
     return true;

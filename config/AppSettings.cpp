@@ -37,6 +37,23 @@ void CAppSettings::ApplyOverrides(const Overrides& overrides) {
     }
 }
 
+std::vector<std::string> CAppSettings::FixLoadedValues() {
+    std::vector<std::string> lines;
+    for (const SettingInfo& info : KnownSettings()) {
+        std::string stored;
+        if (!store_.GetString(info.name, stored)) continue;
+        std::optional<StoredValueFix> fix = FixStoredValue(info, stored);
+        if (!fix) continue;
+        bool given = overrides_.Contains(info.name);
+        lines.push_back(std::string(given ? "--set " : "registry.reg: ") + info.name + "=\"" +
+                        stored + "\" " + fix->why);
+        store_.SetString(info.name, fix->value);
+        // An override stays this run's only, whatever it was fixed to.
+        if (given) overrides_.SetString(info.name, fix->value);
+    }
+    return lines;
+}
+
 std::string CAppSettings::GetSetting(const std::string& name) const {
     std::string text;
     store_.GetString(name, text);

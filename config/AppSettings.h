@@ -26,6 +26,11 @@ public:
     // Values given for this run only (--set): in force at once, never written by a save.
     void ApplyOverrides(const Overrides& overrides);
 
+    // Puts in place of every loaded value the pages would never store what the server uses
+    // instead (FixStoredValue), for this run only: a save writes the fixed value only where it
+    // came from the registry. One line per value, naming where it came from.
+    std::vector<std::string> FixLoadedValues();
+
     std::string GetSetting(const std::string& name) const;
     int GetIntSetting(const std::string& name) const;
     bool GetBoolSetting(const std::string& name) const;  // exactly "true"

@@ -7,6 +7,7 @@
 
 #include "config/IpRules.h"
 #include "config/PageChecks.h"
+#include "config/SettingsMap.h"
 #include "config/ShellTexts.h"
 #include "platform/Text.h"
 
@@ -240,6 +241,40 @@ SettingValue CheckSettingValue(const SettingInfo& info, const std::string& typed
     if (typed.find_first_of("\r\n") != std::string::npos)
         return Refuse("a setting cannot hold a line break");
     return Take(typed);
+}
+
+std::optional<StoredValueFix> FixStoredValue(const SettingInfo& info, const std::string& stored) {
+    if (info.kind == K::Bool) {
+        if (stored == "true" || stored == "false") return std::nullopt;
+        return StoredValueFix{stored, "is neither true nor false, so it reads as false"};
+    }
+    if (info.kind != K::Int) return std::nullopt;
+    // The number the server has always read from the text: its leading digits, else 0.
+    int read = 0;
+    ParseLeadingInt(stored, read);
+    switch (info.check) {
+        case C::MaxConnections:
+            read = ClampMaxConnections(stored);
+            break;
+        case C::TcpPort:
+            read = ClampPort(stored);
+            break;
+        case C::DigitsAtLeastOne:
+            read = std::max(read, 1);
+            break;
+        case C::Range:
+            read = static_cast<int>(std::clamp<long long>(read, info.low, info.high));
+            break;
+        default:
+            return std::nullopt;
+    }
+    std::string text = std::to_string(read);
+    if (text == stored) return std::nullopt;
+    long long typed = 0;
+    if (!ParseWhole(stored, typed))
+        return StoredValueFix{text, "is not a whole number; it is read as " + text};
+    return StoredValueFix{text, "is out of range; " + text + " (the " +
+                                    (typed < read ? "lowest" : "highest") + ") is used"};
 }
 
 const char* EffectText(SettingEffect effect) {

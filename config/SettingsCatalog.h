@@ -72,5 +72,14 @@ struct SettingValue {
 SettingValue CheckSettingValue(const SettingInfo& info, const std::string& typed,
                                const std::string& base = "/");
 
+// A stored value (registry.reg or --set) the pages would never have stored: what the server
+// uses instead and why. value equals the stored text where nothing better can be chosen (a
+// boolean that is neither "true" nor "false" still reads as false) and only the report stands.
+struct StoredValueFix {
+    std::string value;
+    std::string why;
+};
+std::optional<StoredValueFix> FixStoredValue(const SettingInfo& info, const std::string& stored);
+
 // One sentence on when a stored change takes effect.
 const char* EffectText(SettingEffect effect);

@@ -1,5 +1,8 @@
 #include "config/UserAccounts.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "config/AppSettings.h"
@@ -37,6 +40,10 @@ void PutU32(uint8_t* at, uint32_t v) {
 
 uint32_t GetU32(const uint8_t* at) {
     return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+
+std::string Counted(size_t n, const char* thing) {
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 }  // namespace
 
@@ -102,21 +109,61 @@ std::string EncodePasswordFile(const std::vector<UserAccount>& users) {
     return bytes;
 }
 
-bool DecodePasswordFile(const std::string& bytes, std::vector<UserAccount>& users) {
+PasswordFileReading ReadPasswordFile(const std::string& bytes) {
+    PasswordFileReading reading;
     const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
-    if (bytes.size() < kHeaderSize || in[0] != 1) return false;
+    if (bytes.size() < kHeaderSize) {
+        reading.problems.push_back("it is " + std::to_string(bytes.size()) +
+                                   " bytes long, too short for a password file; no account "
+                                   "was read");
+        return reading;
+    }
+    if (in[0] != 1) {
+        reading.problems.push_back("it has version " + std::to_string(in[0]) +
+                                   ", not 1, so it is not a password file this program "
+                                   "reads; no account was read");
+        return reading;
+    }
     uint32_t count = GetU32(in + 4);
-    size_t available = (bytes.size() - kHeaderSize) / kAccountRecordSize;
-    for (size_t i = 0; i < count && i < available; ++i)
-        users.push_back(DecodeAccount(in + kHeaderSize + i * kAccountRecordSize));
-    return available >= count;
+    size_t body = bytes.size() - kHeaderSize;
+    size_t available = body / kAccountRecordSize;
+    size_t read = std::min<size_t>(count, available);
+    for (size_t i = 0; i < read; ++i)
+        reading.users.push_back(DecodeAccount(in + kHeaderSize + i * kAccountRecordSize));
+    reading.whole = available >= count;
+    if (!reading.whole) {
+        size_t cut = body - available * kAccountRecordSize;
+        reading.problems.push_back(
+            "it says it holds " + Counted(count, "account") + " but has only " +
+            Counted(available, "whole record") +
+            (cut ? " and " + std::to_string(cut) + " bytes of a cut-off one" : "") +
+            "; the " + Counted(read, "account") + " in them were read");
+    } else if (body > static_cast<size_t>(count) * kAccountRecordSize) {
+        reading.problems.push_back(std::to_string(body - count * kAccountRecordSize) +
+                                   " bytes after its " + Counted(count, "record") +
+                                   " are ignored");
+    }
+    return reading;
 }
 
-bool CUserList::LoadUsers(const std::string& path) {
+bool DecodePasswordFile(const std::string& bytes, std::vector<UserAccount>& users) {
+    PasswordFileReading reading = ReadPasswordFile(bytes);
+    users.insert(users.end(), reading.users.begin(), reading.users.end());
+    return reading.whole;
+}
+
+bool CUserList::LoadUsers(const std::string& path, std::vector<std::string>* problems) {
     users_.clear();
     std::string bytes;
-    if (!platform::ReadWholeFile(path, bytes)) return false;
-    return DecodePasswordFile(bytes, users_);
+    if (!platform::ReadWholeFile(path, bytes)) {
+        if (problems && errno != ENOENT)
+            problems->push_back(std::string("it cannot be read: ") + std::strerror(errno));
+        return false;
+    }
+    PasswordFileReading reading = ReadPasswordFile(bytes);
+    users_ = std::move(reading.users);
+    if (problems) problems->insert(problems->end(), reading.problems.begin(), reading.problems.end());
+    return reading.whole;
 }
 
 bool CUserList::SaveUsers(const std::string& path) const {

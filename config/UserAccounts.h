@@ -43,14 +43,25 @@ UserAccount DecodeAccount(const uint8_t* record);
 std::string CutToUnits(const std::string& text, size_t units);
 
 std::string EncodePasswordFile(const std::vector<UserAccount>& users);
+
+// What a password file holds: the accounts of its whole records, whether the file is whole
+// (a good header and every record it counts), and one sentence per fault found.
+struct PasswordFileReading {
+    std::vector<UserAccount> users;
+    bool whole = false;
+    std::vector<std::string> problems;
+};
+PasswordFileReading ReadPasswordFile(const std::string& bytes);
 // The complete records of the file, appended to users; false if the header is bad or the file
 // holds fewer records than it says.
 bool DecodePasswordFile(const std::string& bytes, std::vector<UserAccount>& users);
 
 class CUserList {
 public:
-    // Replaces the list with the file's records (what was complete stays on failure).
-    bool LoadUsers(const std::string& path);
+    // Replaces the list with the file's whole records; false if the file cannot be read or is
+    // not whole. problems gets one sentence per fault, none for a missing file. The file is
+    // never written here.
+    bool LoadUsers(const std::string& path, std::vector<std::string>* problems = nullptr);
     // Replaces the file whole; on failure the old file is unchanged. New files get mode 0600.
     bool SaveUsers(const std::string& path) const;
 

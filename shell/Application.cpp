@@ -48,7 +48,7 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
                                    settings_.GetBoolSetting("SSLAuthClient") ? 1 : 0))
             std::fprintf(stderr, "TLS is not available: %s\n", tls.LastError().c_str());
     }
-    users_.LoadUsers(settings_.GetSetting("PasswordFile"));
+    LoadUserList();
 
     window_ = std::make_unique<CMsgWnd>(loop_);
     controller_ = std::make_unique<CMyFtpController>(window_.get(), settings_, users_);
@@ -69,7 +69,19 @@ bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings) {
         return false;
     }
     settings.ApplyOverrides(options_.sets);
+    for (const std::string& line : settings.FixLoadedValues())
+        std::fprintf(stderr, "warning: %s\n", line.c_str());
     return true;
+}
+
+void CQuenlowApp::LoadUserList() {
+    // Whatever is wrong with the file, the whole records in it are served, and it is left as
+    // it is: only a change of an account writes it.
+    std::string path = settings_.GetSetting("PasswordFile");
+    std::vector<std::string> problems;
+    users_.LoadUsers(path, &problems);
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "warning: password file %s: %s\n", path.c_str(), problem.c_str());
 }
 
 void CQuenlowApp::BuildSharePoint() {
@@ -101,7 +113,7 @@ void CQuenlowApp::Reload() {
     settings_ = fresh;
     BuildSharePoint();
     LoadIpRules(settings_);
-    users_.LoadUsers(settings_.GetSetting("PasswordFile"));
+    LoadUserList();
     std::fprintf(stderr, "Reloaded: %zu named users, %zu IP rules, sharing \"pub\" = %s\n",
                  users_.Users().size(), CIpRuleTable::Engine().Rules().size(),
                  settings_.GetSetting("SysRootFolder").c_str());

@@ -38,6 +38,7 @@ private:
     // The settings with this run's --set values over them; false with the reason in Error().
     bool LoadApplicationSettings(CAppSettings& settings);
     void BuildSharePoint();
+    void LoadUserList();
 
     ProgramOptions options_;
     CAppSettings settings_;

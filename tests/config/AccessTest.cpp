@@ -212,6 +212,49 @@ TEST_F(PasswordFileTest, ShortFileKeepsItsCompleteRecordsAndBadHeadersGiveNone) 
     EXPECT_EQ(users.size(), 3u);
 }
 
+TEST_F(PasswordFileTest, EveryFaultIsSaidWithWhatWasRead) {
+    std::string bytes = EncodePasswordFile({{"a", "1", 1}, {"b", "2", 2}, {"c", "3", 3}});
+    auto problems = [](const std::string& file) { return ReadPasswordFile(file).problems; };
+    EXPECT_TRUE(problems(bytes).empty());
+    EXPECT_TRUE(ReadPasswordFile(bytes).whole);
+    EXPECT_EQ(problems(bytes.substr(0, 8 + 2 * 88 + 50)),
+              std::vector<std::string>{"it says it holds 3 accounts but has only 2 whole records "
+                                       "and 50 bytes of a cut-off one; the 2 accounts in them "
+                                       "were read"});
+    std::string lying = bytes;
+    lying[4] = lying[5] = lying[6] = lying[7] = '\xff';
+    EXPECT_EQ(problems(lying), std::vector<std::string>{"it says it holds 4294967295 accounts "
+                                                         "but has only 3 whole records; the 3 "
+                                                         "accounts in them were read"});
+    EXPECT_EQ(problems(bytes.substr(0, 5)),
+              std::vector<std::string>{
+                  "it is 5 bytes long, too short for a password file; no account was read"});
+    std::string random = bytes;
+    random[0] = '\x9c';
+    EXPECT_EQ(problems(random), std::vector<std::string>{
+                                    "it has version 156, not 1, so it is not a password file "
+                                    "this program reads; no account was read"});
+    PasswordFileReading extra = ReadPasswordFile(bytes + "tail");
+    EXPECT_TRUE(extra.whole);
+    EXPECT_EQ(extra.users.size(), 3u);
+    EXPECT_EQ(extra.problems,
+              std::vector<std::string>{"4 bytes after its 3 records are ignored"});
+
+    // Loading says the same and never writes the file.
+    std::ofstream(path, std::ios::binary) << lying;
+    CUserList list;
+    std::vector<std::string> said;
+    EXPECT_FALSE(list.LoadUsers(path, &said));
+    EXPECT_EQ(list.Users().size(), 3u);
+    EXPECT_EQ(said, problems(lying));
+    std::string after;
+    ASSERT_TRUE(platform::ReadWholeFile(path, after));
+    EXPECT_EQ(after, lying);
+    said.clear();
+    EXPECT_FALSE(CUserList().LoadUsers(dir + "/missing.dat", &said));
+    EXPECT_TRUE(said.empty()) << "no file is no fault: there are no accounts yet";
+}
+
 TEST_F(PasswordFileTest, FailedSaveKeepsTheOldFile) {
     CUserList list;
     list.Users() = {{"keep", "me", 8}};

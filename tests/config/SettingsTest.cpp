@@ -261,6 +261,44 @@ TEST_F(ConfigDirTest, SubKeysAreDeletedWithEverythingBelowThem) {
     EXPECT_NE(text.find("\"A\"=\"1\""), std::string::npos);
 }
 
+TEST_F(ConfigDirTest, ValuesThePagesWouldNeverStoreAreFixedForTheRunAndSaid) {
+    WriteRegistry(std::string("REGEDIT4\n\n") + kSettings +
+                  "\"NetMaxConnection\"=\"100000\"\n"
+                  "\"NetTcpPort\"=\"65535\"\n"
+                  "\"SysLoginAttempts\"=\"0\"\n"
+                  "\"SysIdleTimeout\"=\"90 seconds\"\n"
+                  "\"SysAnonState\"=\"maybe\"\n"
+                  "\"SysCmdTimeout\"=\"5\"\n");
+    CAppSettings app;
+    ASSERT_TRUE(app.LoadSettings());
+    app.ApplyOverrides({{"SysDeflMemLevel", "12"}, {"NetLoginsPerIp", "-5"}});
+    std::vector<std::string> lines = app.FixLoadedValues();
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "registry.reg: SysIdleTimeout=\"90 seconds\" is not a whole number; it "
+                         "is read as 90",
+                         "registry.reg: SysLoginAttempts=\"0\" is out of range; 1 (the lowest) "
+                         "is used",
+                         "registry.reg: SysAnonState=\"maybe\" is neither true nor false, so it "
+                         "reads as false",
+                         "--set SysDeflMemLevel=\"12\" is out of range; 9 (the highest) is used",
+                         "registry.reg: NetTcpPort=\"65535\" is out of range; 65534 (the "
+                         "highest) is used",
+                         "registry.reg: NetMaxConnection=\"100000\" is out of range; 64 (the "
+                         "highest) is used",
+                         "--set NetLoginsPerIp=\"-5\" is out of range; 1 (the lowest) is used"}));
+    EXPECT_EQ(app.GetSetting("NetMaxConnection"), "64");
+    EXPECT_EQ(app.GetSetting("SysAnonState"), "maybe") << "kept as it is";
+    EXPECT_FALSE(app.GetBoolSetting("SysAnonState"));
+    EXPECT_EQ(app.GetSetting("SysCmdTimeout"), "5");
+    EXPECT_EQ(app.FixLoadedValues().size(), 1u) << "only the boolean kept as it was is said again";
+    // A fixed override is still this run's only.
+    ASSERT_TRUE(app.SaveSettings());
+    std::string text = ReadRegistry();
+    EXPECT_NE(text.find("\"SysDeflMemLevel\"=\"2\""), std::string::npos);
+    EXPECT_NE(text.find("\"NetLoginsPerIp\"=\"4\""), std::string::npos);
+    EXPECT_NE(text.find("\"SysAnonState\"=\"maybe\""), std::string::npos);
+}
+
 TEST_F(ConfigDirTest, OverridesHoldForThisRunOnly) {
     WriteRegistry(std::string("REGEDIT4\n\n") + kSettings + "\"NetTcpPort\"=\"2121\"\n");
     CAppSettings app;

@@ -11,7 +11,7 @@ import time
 import unittest
 import warnings
 
-from server import Raw, Server
+from server import Raw, Server, anonymous_ftp
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -98,6 +98,59 @@ class WireFaults(unittest.TestCase):
             self.assertEqual(codes, ["220", "331", "230"] + ["550"] * 50)
             self.assertLess(elapsed, 2.0)
             sock.close()
+
+
+def stderr_after_stop(server):
+    server.process.send_signal(15)
+    _, err = server.process.communicate(timeout=10)
+    return err
+
+
+class StoredValues(unittest.TestCase):
+    def test_out_of_range_values_are_clamped_and_said(self):
+        for given, used in (("100000", "64 (the highest)"), ("-5", "1 (the lowest)")):
+            started = time.monotonic()
+            server = Server({"NetMaxConnection": given, "SysCwdMsgState": "maybe"})
+            try:
+                self.assertLess(time.monotonic() - started, 5)
+                ftp = anonymous_ftp(server)
+                self.assertEqual(ftp.voidcmd("NOOP"), "200 Command okay.")
+                ftp.close()
+                err = stderr_after_stop(server)
+                self.assertIn(f'warning: --set NetMaxConnection="{given}" is out of range; '
+                              f"{used} is used", err)
+                self.assertIn('warning: --set SysCwdMsgState="maybe" is neither true nor false',
+                              err)
+            finally:
+                server.stop()
+
+    def test_a_cut_password_file_serves_its_whole_records_and_is_left_alone(self):
+        server = Server(accounts=[("alice", "a1", 15), ("bob", "b2", 15), ("carol", "c3", 15)])
+        try:
+            path = os.path.join(server.config, "users.dat")
+            with open(path, "rb") as f:
+                whole = f.read()
+            server.stop(keep=True)
+            with open(path, "wb") as f:
+                f.write(whole[:8 + 2 * 88 + 40])
+            server.start()
+            for user, password in (("alice", "a1"), ("bob", "b2")):
+                ftp = ftplib.FTP()
+                ftp.connect("127.0.0.1", server.port, timeout=10)
+                ftp.login(user, password)
+                ftp.close()
+            ftp = ftplib.FTP()
+            ftp.connect("127.0.0.1", server.port, timeout=10)
+            with self.assertRaises(ftplib.error_perm):
+                ftp.login("carol", "c3")
+            ftp.close()
+            err = stderr_after_stop(server)
+            self.assertIn(f"warning: password file {path}: it says it holds 3 accounts but has "
+                          "only 2 whole records and 40 bytes of a cut-off one", err)
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), whole[:8 + 2 * 88 + 40])
+        finally:
+            server.stop()
 
 
 class DiskFull(unittest.TestCase):
