@@ -197,7 +197,7 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
         // Interest beyond a likely readiness stays armed and is looked at next time.
         ask = ask || assumed == 0;
         checkFds_.push_back(pollfd{r->handle, events, 0});
-        checkRecords_.push_back(r);
+        checkRecords_.push_back({r, r->incarnation});
         checkAssumed_.push_back(assumed);
     }
     checkList_.clear();
@@ -211,7 +211,8 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
     // the monitor once the loop is about to wait: a busy loop then rarely needs the monitor.
     bool more = loopHasMore && loopHasMore();
     bool handOver = false;
-    for (SocketState* r : checkRecords_) {
+    for (const Polled& polled : checkRecords_) {
+        SocketState* r = polled.record;
         short events = InterestOf(r, false);
         if (!events) continue;
         if (sleeping_ && (r->polledEvents & events) == events) continue;  // watched already
@@ -230,17 +231,17 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
 void CSocketEngine::MonitorThread() {
     std::unique_lock<std::recursive_mutex> lock(mutex_);
     std::vector<pollfd> waitSet;
-    std::vector<SocketState*> waitRecords;
+    std::vector<Polled> waitRecords;
     while (!stop_) {
         waitSet.clear();
         waitRecords.clear();
         waitSet.push_back(pollfd{wakeFd_, POLLIN, 0});
-        waitRecords.push_back(nullptr);
+        waitRecords.push_back({nullptr, 0});
         for (SocketState* r : activeList_) {
             short events = InterestOf(r, false);
             if (!events) continue;
             waitSet.push_back(pollfd{r->handle, events, 0});
-            waitRecords.push_back(r);
+            waitRecords.push_back({r, r->incarnation});
             r->polledEvents = events;
         }
         sleeping_ = true;
@@ -250,7 +251,8 @@ void CSocketEngine::MonitorThread() {
         sleeping_ = false;
         for (size_t k = 1; k < waitRecords.size(); ++k) {
             // A record given back and reused meanwhile was reset already.
-            if (waitRecords[k]->handle == waitSet[k].fd) waitRecords[k]->polledEvents = 0;
+            if (waitRecords[k].record->incarnation == waitRecords[k].incarnation)
+                waitRecords[k].record->polledEvents = 0;
         }
         if (waitSet[0].revents) {
             uint64_t count;
@@ -279,25 +281,27 @@ void CSocketEngine::Pass(bool full) {
         short events = InterestOf(r, full);
         if (!events) continue;
         pollFds_.push_back(pollfd{r->handle, events, 0});
-        pollRecords_.push_back(r);
+        pollRecords_.push_back({r, r->incarnation});
     }
     if (pollFds_.empty()) return;
     if (::poll(pollFds_.data(), pollFds_.size(), 0) <= 0) return;
     Dispatch(pollFds_, pollRecords_);
 }
 
-void CSocketEngine::Dispatch(const std::vector<pollfd>& fds,
-                             const std::vector<SocketState*>& records) {
+void CSocketEngine::Dispatch(const std::vector<pollfd>& fds, const std::vector<Polled>& records) {
     constexpr short kReadable = POLLIN | POLLERR | POLLHUP;
     constexpr short kWritable = POLLOUT | POLLERR | POLLHUP;
     // From the last record to the first, as the active list is walked.
     for (size_t k = fds.size(); k-- > 0;) {
         short revents = fds[k].revents;
-        SocketState* r = records[k];
+        SocketState* r = records[k].record;
         if (!revents || !r) continue;
         CSocketEx* socket = r->owner;
-        // Skip records that a handler gave back (or that were reused) meanwhile.
-        if (!socket || r->handle != fds[k].fd) continue;
+        // Skip records given back meanwhile, and records reused since the poll: the new use
+        // may even have the same descriptor number, and an old hang-up read as a pending
+        // accept would fail a fresh passive listener.
+        if (!socket || r->incarnation != records[k].incarnation || r->handle != fds[k].fd)
+            continue;
         switch (r->state) {
             case SS_CONNECTED:
                 if (r->readWanted && (revents & kReadable)) socket->DispatchReceive(0);
@@ -388,8 +392,10 @@ SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
     SocketState* r = freeList_.back();
     freeList_.pop_back();
     bool queued = r->checkQueued;  // it may still sit on the batch's check list
+    uint32_t incarnation = r->incarnation;
     *r = SocketState{};
     r->checkQueued = queued;
+    r->incarnation = incarnation + 1;
     r->owner = owner;
     r->activeIndex = static_cast<int>(activeList_.size());
     activeList_.push_back(r);
@@ -448,7 +454,8 @@ int CSocketEngine::Bind(SocketState* r, const std::string* address, int port) {
         chosen = -1;
         for (int attempt = 1; attempt <= kPortAttempts && chosen < 0; ++attempt) {
             uint64_t draw = portRandom_();
-            uint32_t start = static_cast<uint32_t>((draw * draw) % span);
+            // Uniform over the range, so a port just given back is rarely handed out at once.
+            uint32_t start = static_cast<uint32_t>(draw % span);
             int candidate = -1;
             for (uint32_t step = 1; step < span; ++step) {
                 int p = portLow_ + static_cast<int>((start + step) % span);

@@ -56,6 +56,9 @@ struct SocketState {
     bool writePrompt = false;
     bool acceptPrompt = false;
     bool checkQueued = false;  // on the list of the loop's batch-end readiness check
+    // Counts the record's uses: a poll answer about an earlier use (whose descriptor number
+    // the kernel handed out again) must not reach the socket now holding the record.
+    uint32_t incarnation = 0;
     short polledEvents = 0;    // what the sleeping monitor's poll() waits for on it
     // The last receive filled its whole buffer / the last send was taken whole: the socket is
     // very likely ready again, and the batch-end check takes that without asking the kernel.
@@ -143,7 +146,12 @@ private:
     // A zero-time-out poll over the armed sockets (full: also those waiting for the tick),
     // then dispatch.
     void Pass(bool full);
-    void Dispatch(const std::vector<pollfd>& fds, const std::vector<SocketState*>& records);
+    // A polled record with the use it was polled for.
+    struct Polled {
+        SocketState* record;
+        uint32_t incarnation;
+    };
+    void Dispatch(const std::vector<pollfd>& fds, const std::vector<Polled>& records);
     void Prompt(SocketState* record);
     bool PortTaken(int port) const;
     void SetPortBit(int port, bool taken);
@@ -161,10 +169,10 @@ private:
     std::vector<SocketState*> freeList_;
     std::vector<SocketState*> activeList_;
     std::vector<pollfd> pollFds_;
-    std::vector<SocketState*> pollRecords_;
+    std::vector<Polled> pollRecords_;
     std::vector<SocketState*> checkList_;  // armed by progress during the current batch
     std::vector<pollfd> checkFds_;
-    std::vector<SocketState*> checkRecords_;
+    std::vector<Polled> checkRecords_;
     std::vector<short> checkAssumed_;
 
     uint64_t totalSent_ = 0;

@@ -7,6 +7,7 @@ import io
 import os
 import socket
 import subprocess
+import threading
 import time
 import unittest
 import warnings
@@ -98,6 +99,60 @@ class WireFaults(unittest.TestCase):
             self.assertEqual(codes, ["220", "331", "230"] + ["550"] * 50)
             self.assertLess(elapsed, 2.0)
             sock.close()
+
+
+class PassiveUnderLoad(unittest.TestCase):
+    def test_busy_passive_ports_are_never_refused_or_failed(self):
+        files, sessions, rounds = 20, 16, 200
+        payload = os.urandom(16 * 1024)
+        with Server({"NetMaxConnection": "64", "NetLoginsPerIp": "64"}) as server:
+            for i in range(files):
+                with open(os.path.join(server.root, f"f{i}"), "wb") as f:
+                    f.write(payload)
+            failures, unasked = [], []
+
+            def client(index):
+                ftp = ftplib.FTP()
+                ftp.connect("127.0.0.1", server.port, timeout=20)
+                ftp.login("anonymous", "t@e")
+                ftp.cwd("/pub")
+                ftp.voidcmd("TYPE I")
+                extended = index % 2 == 1  # half the sessions EPSV, half PASV
+                for n in range(rounds):
+                    try:
+                        if extended:
+                            host, port = ftplib.parse229(ftp.sendcmd("EPSV"),
+                                                         ftp.sock.getpeername())
+                        else:
+                            host, port = ftplib.parse227(ftp.sendcmd("PASV"))
+                        data = socket.create_connection(("127.0.0.1", port), timeout=10)
+                        if n % 4 == 3:
+                            ftp.sendcmd(f"STOR up{index}")
+                            data.sendall(payload)
+                            data.close()
+                        else:
+                            ftp.sendcmd(f"RETR f{n % files}")
+                            got = b""
+                            while chunk := data.recv(65536):
+                                got += chunk
+                            data.close()
+                            if got != payload:
+                                failures.append(f"{index}/{n}: {len(got)} bytes")
+                        reply = ftp.getresp()
+                        if not reply.startswith("226"):
+                            unasked.append(f"{index}/{n}: {reply}")
+                    except (OSError, ftplib.Error) as error:
+                        failures.append(f"{index}/{n}: {error!r}")
+                        return
+                ftp.quit()
+
+            threads = [threading.Thread(target=client, args=(i,)) for i in range(sessions)]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            self.assertEqual(failures, [])
+            self.assertEqual(unasked, [])
 
 
 def stderr_after_stop(server):

@@ -265,6 +265,12 @@ TEST_F(SocketEngineTest, DynamicPortsStayInRangeAndSkipPortsOfTheEngine) {
     int pe = 0;
     e.GetSockName(address, pe);
     EXPECT_EQ(pe, low + 1) << "a closed socket gives its port back";
+    engine.SetPortRandom([] { return 2u; });
+    CFtpSocket f(&client);
+    ASSERT_TRUE(f.Create(0));
+    int pf = 0;
+    f.GetSockName(address, pf);
+    EXPECT_EQ(pf, low + 3) << "the scan starts at the draw itself, not at its square";
 }
 
 TEST_F(SocketEngineTest, DynamicBindRedrawsPastPortsOfOtherProgramsAndGivesUpAfterEight) {
