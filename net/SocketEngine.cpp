@@ -300,8 +300,7 @@ void CSocketEngine::Dispatch(const std::vector<pollfd>& fds, const std::vector<P
         // Skip records given back meanwhile, and records reused since the poll: the new use
         // may even have the same descriptor number, and an old hang-up read as a pending
         // accept would fail a fresh passive listener.
-        if (!socket || r->incarnation != records[k].incarnation || r->handle != fds[k].fd)
-            continue;
+        if (!socket || r->incarnation != records[k].incarnation || r->handle != fds[k].fd) continue;
         switch (r->state) {
             case SS_CONNECTED:
                 if (r->readWanted && (revents & kReadable)) socket->DispatchReceive(0);

@@ -59,7 +59,7 @@ struct SocketState {
     // Counts the record's uses: a poll answer about an earlier use (whose descriptor number
     // the kernel handed out again) must not reach the socket now holding the record.
     uint32_t incarnation = 0;
-    short polledEvents = 0;    // what the sleeping monitor's poll() waits for on it
+    short polledEvents = 0;  // what the sleeping monitor's poll() waits for on it
     // The last receive filled its whole buffer / the last send was taken whole: the socket is
     // very likely ready again, and the batch-end check takes that without asking the kernel.
     bool likelyReadable = false;
