@@ -334,6 +334,10 @@ int CSocketEx::DoReceive(void* buffer, int length, int flags) {
             Engine().ArmRead(record_, true);
             return 0;
         }
+        if (errno == ECONNRESET && ResetIsOrderlyEnd()) {
+            DispatchClose(0);
+            return 0;
+        }
         DispatchClose(-1);
         return -1;
     }

@@ -70,6 +70,9 @@ protected:
     virtual bool DoConnect(const std::string& host, int port);
     virtual bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length);
     virtual int DoReceive(void* buffer, int length, int flags);
+    // Whether a reset from the peer now ends the connection as a close would, not as an
+    // error: the peer has already said that everything was sent.
+    virtual bool ResetIsOrderlyEnd() const { return false; }
     virtual int DoSend(const void* buffer, int length, int flags);
     virtual void DoClose();
     virtual int DoShutDown();

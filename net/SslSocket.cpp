@@ -237,6 +237,7 @@ void CSslSocket::DispatchClose(int error) {
 
 bool CSslSocket::CreateSsl(bool clientRole) {
     if (ssl_) FreeSsl();
+    peerEndedTls_ = false;
     CTlsRuntime& runtime = CTlsRuntime::Instance();
     SSL_CTX* context = clientRole ? runtime.ClientContext() : runtime.ServerContext();
     if (!context) {
@@ -315,6 +316,7 @@ void CSslSocket::BeginTlsShutdown() {
 }
 
 void CSslSocket::TlsEnded() {
+    peerEndedTls_ = ssl_ && (SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN);
     if (notifyEnabled_) NotifyTlsEnded();
     FreeSsl();
     handshakeState_ = 0;
@@ -405,6 +407,7 @@ int CSslSocket::PushToSocket() {
 
 void CSslSocket::ResetMembers() {
     FreeSsl();
+    peerEndedTls_ = false;
     CSecureSocket::ResetMembers();
 }
 

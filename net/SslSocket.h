@@ -62,6 +62,7 @@ protected:
     void DoClose() override;
     int DoShutDown() override;
     bool DoCanClose() override;
+    bool ResetIsOrderlyEnd() const override { return peerEndedTls_; }
 
     // Frees the library's state and gives the record back without any notification; for the
     // destructors, so the monitor never dispatches into a half-destroyed object.
@@ -86,4 +87,7 @@ private:
     bool receiveNotify_ = false;
     bool sendNotify_ = false;
     bool notifyEnabled_ = false;
+    // The peer's close notification came: all it sent has arrived. Some TLS stacks close
+    // with a reset right after it, while ours is still unread.
+    bool peerEndedTls_ = false;
 };

@@ -5,14 +5,18 @@ import ftplib
 import hashlib
 import io
 import os
+import shutil
 import socket
+import ssl
+import struct
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
 import warnings
 
-from server import Raw, Server, anonymous_ftp
+from server import Raw, Server, anonymous_ftp, make_certificate
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -153,6 +157,42 @@ class PassiveUnderLoad(unittest.TestCase):
                 thread.join()
             self.assertEqual(failures, [])
             self.assertEqual(unasked, [])
+
+
+class TlsEndings(unittest.TestCase):
+    def test_a_reset_after_the_close_notification_ends_a_complete_upload(self):
+        folder = tempfile.mkdtemp(prefix="qftp-cert-")
+        cert, key = make_certificate(folder)
+        context = ssl.create_default_context(cafile=cert)
+        context.check_hostname = False
+        try:
+            with Server({"SSLState": "true", "SSLCertFile": cert, "SSLKeyFile": key}) as server:
+                ftp = ftplib.FTP_TLS(context=context)
+                ftp.connect("127.0.0.1", server.port, timeout=10)
+                ftp.login("anonymous", "t@e")
+                ftp.prot_p()
+                ftp.voidcmd("TYPE I")
+                reset = struct.pack("ii", 1, 0)
+                for ordered in (True, False):
+                    data = os.urandom(300_000)
+                    conn = ftp.transfercmd(f"STOR /pub/{ordered}")
+                    conn.sendall(data)
+                    if ordered:  # both close notifications, then a reset (as Go's TLS does)
+                        conn = conn.unwrap()
+                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, reset)
+                    conn.close()
+                    if ordered:
+                        self.assertEqual(ftp.getresp(), "226 Closing data connection.")
+                        with open(os.path.join(server.root, "True"), "rb") as f:
+                            self.assertEqual(f.read(), data)
+                    else:  # a reset alone may have cut the upload short
+                        with self.assertRaises(ftplib.error_temp) as failed:
+                            ftp.getresp()
+                        self.assertEqual(str(failed.exception),
+                                         "426 Connection closed; transfer aborted.")
+                ftp.quit()
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
 
 def stderr_after_stop(server):
