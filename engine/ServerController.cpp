@@ -76,7 +76,7 @@ bool CFtpServerController::StartServer() {
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
         if (!tertiarySocket_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
                                              VERIFY_FROM_CONTEXT) ||
-            !tertiarySocket_->Listen(kControlBacklog)) {
+            !tertiarySocket_->Listen(CSocketEx::SystemMaxBacklog())) {
             tertiarySocket_->Close();
             char text[96];
             std::snprintf(text, sizeof text, "Failed to create FTP service listen socket (port %d)",

@@ -66,9 +66,6 @@ public:
     // Overwrites the last sample when it lies in t's hour, else appends (keeping 168 at most).
     static void AddSample(History& history, platform::Time32 t, int64_t value);
 
-    // Listen backlog of the FTP port (see OnAccept).
-    static constexpr int kControlBacklog = 128;
-
 protected:
     // The console's senders.
     bool SendTransferStats() override;

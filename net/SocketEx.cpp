@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 CSocketEx::CSocketEx() = default;
 
@@ -94,6 +95,15 @@ int CSocketEx::Accept(CSocketEx& target, sockaddr_in* address, socklen_t* length
     SocketLock lock(Engine().Mutex());
     if (!created_ || !record_->open) return -1;
     return DoAccept(target, address, length) ? 1 : 0;
+}
+
+int CSocketEx::SystemMaxBacklog() {
+    static const int backlog = [] {
+        std::ifstream in("/proc/sys/net/core/somaxconn");
+        int value = 0;
+        return in >> value && value > 0 ? value : SOMAXCONN;
+    }();
+    return backlog;
 }
 
 bool CSocketEx::Listen(int backlog) {

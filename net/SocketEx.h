@@ -34,6 +34,9 @@ public:
     virtual int Accept(CSocketEx& target, sockaddr_in* address = nullptr,
                        socklen_t* length = nullptr);
     virtual bool Listen(int backlog);
+    // The longest listen queue the system grants (net.core.somaxconn), so that a burst of
+    // connections is answered rather than left half-open by an overflowing queue.
+    static int SystemMaxBacklog();
     virtual bool GetSockName(std::string& address, int& port);
     virtual bool GetPeerName(std::string& address, int& port);
     virtual void SetReadWanted(bool wanted);

@@ -5,6 +5,7 @@ import ftplib
 import hashlib
 import io
 import os
+import selectors
 import shutil
 import socket
 import ssl
@@ -193,6 +194,96 @@ class TlsEndings(unittest.TestCase):
                 ftp.quit()
         finally:
             shutil.rmtree(folder, ignore_errors=True)
+
+
+class Bursts(unittest.TestCase):
+    def test_a_burst_beyond_every_limit_is_answered_and_the_server_goes_on(self):
+        attempts = 600  # more than the backlog of old and than the socket engine's 512 records
+        with Server({"NetMaxConnection": "64", "NetLoginsPerIp": "64"}) as server:
+            selector = selectors.DefaultSelector()
+            sockets = []
+            for _ in range(attempts):
+                sock = socket.socket()
+                sock.setblocking(False)
+                sock.connect_ex(("127.0.0.1", server.port))
+                selector.register(sock, selectors.EVENT_READ)
+                sockets.append(sock)
+            answers = {}
+            deadline = time.monotonic() + 30
+            while len(answers) < attempts and time.monotonic() < deadline:
+                for key, _ in selector.select(timeout=1):
+                    sock = key.fileobj
+                    try:
+                        data = sock.recv(4096)
+                    except ConnectionError:
+                        data = b""
+                    answers[sock] = data[:3].decode() or "closed"
+                    selector.unregister(sock)
+                    if data[:3] != b"220":
+                        sock.close()
+            counts = {}
+            for answer in answers.values():
+                counts[answer] = counts.get(answer, 0) + 1
+            self.assertEqual(len(answers), attempts, f"unanswered: {attempts - len(answers)}")
+            self.assertEqual(counts.get("220"), 64, counts)
+            self.assertLessEqual(set(counts), {"220", "421", "closed"})
+            for sock in sockets:
+                sock.close()
+            selector.close()
+            ftp = login_when_free(server)
+            self.assertEqual(ftp.voidcmd("NOOP"), "200 Command okay.")
+            ftp.quit()
+            self.assertIsNone(server.process.poll())
+
+
+def login_when_free(server, seconds=10):
+    """A login as soon as the pool has a free slot (a closed session's slot comes back at a
+    tick)."""
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            return anonymous_ftp(server)
+        except ftplib.error_temp:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.2)
+
+
+class VanishingClients(unittest.TestCase):
+    def test_clients_gone_mid_transfer_give_back_their_slots_and_descriptors(self):
+        with Server({"NetMaxConnection": "2"}) as server:
+            with open(os.path.join(server.root, "big.bin"), "wb") as f:
+                f.write(os.urandom(32 * 1024 * 1024))
+            fds = f"/proc/{server.process.pid}/fd"
+            login_when_free(server).quit()
+            time.sleep(1.5)
+            baseline = len(os.listdir(fds))
+            reset = struct.pack("ii", 1, 0)
+            for command in ("RETR /pub/big.bin", "STOR /pub/up"):
+                clients = []
+                for n in range(2):
+                    ftp = login_when_free(server)
+                    ftp.voidcmd("TYPE I")
+                    conn = ftp.transfercmd(command + (str(n) if command[0] == "S" else ""))
+                    if command.startswith("RETR"):
+                        conn.recv(65536)
+                    else:
+                        conn.sendall(os.urandom(1024 * 1024))
+                    clients.append((ftp, conn))
+                for ftp, conn in clients:  # gone without a word: resets on both connections
+                    for sock in (conn, ftp.sock):
+                        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, reset)
+                        sock.close()
+                    ftp.file.close()  # the control socket's last reference
+                # Both slots come back: two clients log in again.
+                again = [login_when_free(server), login_when_free(server)]
+                self.assertEqual([ftp.voidcmd("NOOP") for ftp in again], ["200 Command okay."] * 2)
+                for ftp in again:
+                    ftp.quit()
+            deadline = time.monotonic() + 10
+            while len(os.listdir(fds)) != baseline and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assertEqual(len(os.listdir(fds)), baseline)
 
 
 def stderr_after_stop(server):
