@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 #include "config/AppSettings.h"
@@ -91,8 +92,11 @@ AccountRecord EncodeAccount(const UserAccount& account) {
 
 UserAccount DecodeAccount(const uint8_t* record) {
     UserAccount account;
-    account.name = GetText(record + kNameOffset, kNameField);
-    account.password = GetText(record + kPasswordOffset, kPasswordField);
+    // A field filled to its end has lost its terminator: only what a save would write back
+    // counts, so that a save never changes a name or a password.
+    account.name = CutToUnits(GetText(record + kNameOffset, kNameField), kAccountNameUnits);
+    account.password =
+        CutToUnits(GetText(record + kPasswordOffset, kPasswordField), kAccountPasswordUnits);
     account.rights = GetU32(record + kRightsOffset);
     return account;
 }
@@ -128,8 +132,20 @@ PasswordFileReading ReadPasswordFile(const std::string& bytes) {
     size_t body = bytes.size() - kHeaderSize;
     size_t available = body / kAccountRecordSize;
     size_t read = std::min<size_t>(count, available);
-    for (size_t i = 0; i < read; ++i)
-        reading.users.push_back(DecodeAccount(in + kHeaderSize + i * kAccountRecordSize));
+    auto unterminated = [](const uint8_t* field, size_t units) {
+        return field[2 * (units - 1)] != 0 || field[2 * (units - 1) + 1] != 0;
+    };
+    for (size_t i = 0; i < read; ++i) {
+        const uint8_t* record = in + kHeaderSize + i * kAccountRecordSize;
+        reading.users.push_back(DecodeAccount(record));
+        for (auto [offset, units, what] :
+             {std::tuple{kNameOffset, kNameField, "name"},
+              std::tuple{kPasswordOffset, kPasswordField, "password"}})
+            if (unterminated(record + offset, units))
+                reading.problems.push_back("record " + std::to_string(i + 1) + "'s " + what +
+                                           " fills its field with no end; only its first " +
+                                           std::to_string(units - 1) + " characters count");
+    }
     reading.whole = available >= count;
     if (!reading.whole) {
         size_t cut = body - available * kAccountRecordSize;

@@ -80,6 +80,40 @@ bool ParseValue(const std::string& line, RegistryFile::Entry& entry) {
     return false;
 }
 
+// Whether a line is a value line whose data is hex: such a value may go on over lines that
+// end with a backslash. Read the way the value is read, so that how the line is spaced (and
+// thus whether it was saved by us) does not change what belongs to it.
+bool StartsHexValue(const std::string& line) {
+    std::string trimmed = Trim(line);
+    size_t pos = 0;
+    std::string rawName;
+    if (trimmed.empty()) return false;
+    if (trimmed[0] == '@')
+        pos = 1;
+    else if (!ReadQuoted(trimmed, pos, rawName))
+        return false;
+    while (pos < trimmed.size() && (trimmed[pos] == ' ' || trimmed[pos] == '\t')) ++pos;
+    if (pos >= trimmed.size() || trimmed[pos] != '=') return false;
+    ++pos;
+    while (pos < trimmed.size() && (trimmed[pos] == ' ' || trimmed[pos] == '\t')) ++pos;
+    return trimmed.compare(pos, 4, "hex:") == 0 || trimmed.compare(pos, 4, "hex(") == 0;
+}
+
+// A line that carries on a wrapped hex value: hex bytes and commas, perhaps ending with a
+// backslash.
+bool IsHexContinuation(const std::string& line) {
+    std::string trimmed = Trim(line);
+    if (trimmed.empty()) return false;
+    for (size_t i = 0; i < trimmed.size(); ++i) {
+        char c = trimmed[i];
+        bool hexDigit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hexDigit && c != ',' && c != ' ' && c != '\t' &&
+            !(c == '\\' && i + 1 == trimmed.size()))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string Registry::Escape(const std::string& text) {
@@ -160,16 +194,31 @@ RegistryFile RegistryFile::Parse(const std::string& content, const std::string& 
             file.preamble.push_back(verbatim);
         }
     };
-    while (std::getline(in, line)) {
+    std::string pending;  // a line read ahead that turned out not to carry on a value
+    bool hasPending = false;
+    auto next = [&](std::string& out) {
+        if (!hasPending) return static_cast<bool>(std::getline(in, out));
+        out = std::move(pending);
+        hasPending = false;
+        return true;
+    };
+    while (next(line)) {
         ++number;
         int first = number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        // A hex value may go on over lines that end with a backslash.
-        while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
+        // A hex value may go on over lines that end with a backslash, each holding more hex
+        // bytes. Anything else ends it (the backslash then stays where it is) and is read as
+        // a line of its own.
+        bool hex = StartsHexValue(line);
+        while (hex && !line.empty() && line.back() == '\\') {
             std::string more;
-            if (!std::getline(in, more)) break;
+            if (!next(more)) break;
+            if (!IsHexContinuation(more)) {
+                pending = more;
+                hasPending = true;
+                break;
+            }
             ++number;
-            if (!more.empty() && more.back() == '\r') more.pop_back();
             line.pop_back();
             line += Trim(more);
         }

@@ -17,6 +17,22 @@ long SmallNumber(const std::string& digits) {
     if (digits.size() > 9) return -1;
     return std::stol(digits);
 }
+// Four decimal numbers of 0 to 255 as the dotted quad that the address check and the connect
+// both read alike: "0177" is 177 here, and never reaches a resolver that would take it for
+// octal (127). Empty parts and numbers above 255 are refused.
+bool CanonicalQuad(const std::vector<std::string>& parts, std::string& address) {
+    if (parts.size() != 4) return false;
+    std::string text;
+    for (const std::string& part : parts) {
+        if (!AllDigits(part)) return false;
+        size_t first = part.find_first_not_of('0');
+        std::string digits = first == std::string::npos ? "0" : part.substr(first);
+        if (digits.size() > 3 || std::stoi(digits) > 255) return false;
+        text += (text.empty() ? "" : ".") + digits;
+    }
+    address = text;
+    return true;
+}
 }  // namespace
 
 bool ParsePortArgument(const std::string& argument, std::string& address, int& port) {
@@ -30,7 +46,7 @@ bool ParsePortArgument(const std::string& argument, std::string& address, int& p
     if (fields.size() != 6) return false;
     for (const std::string& field : fields)
         if (field.empty()) return false;  // commas with no digits between them
-    address = fields[0] + "." + fields[1] + "." + fields[2] + "." + fields[3];
+    if (!CanonicalQuad({fields[0], fields[1], fields[2], fields[3]}, address)) return false;
     auto low8 = [](const std::string& digits) {
         int value = 0;
         for (char c : digits) value = (value * 10 + (c - '0')) % 256;
@@ -71,21 +87,22 @@ EprtResult ParseEprtArgument(const std::string& argument, std::string& address, 
     if (!AllDigits(fields[0])) return EprtResult::Bad;
     long protocol = SmallNumber(fields[0]);
     if (protocol != 1 && protocol != 2) return EprtResult::Bad;
+    std::string quad;
     if (protocol == 1) {
-        int dots = 0;
+        std::vector<std::string> parts(1);
         for (char c : fields[1]) {
             if (c == '.')
-                ++dots;
-            else if (c < '0' || c > '9')
-                return EprtResult::Bad;
+                parts.emplace_back();
+            else
+                parts.back().push_back(c);
         }
-        if (dots != 3) return EprtResult::Bad;
+        if (!CanonicalQuad(parts, quad)) return EprtResult::Bad;
     }
     if (!AllDigits(fields[2])) return EprtResult::Bad;
     long value = SmallNumber(fields[2]);
     if (value < 1 || value > 65535) return EprtResult::Bad;
     if (protocol == 2) return EprtResult::UnsupportedProtocol;
-    address = fields[1];
+    address = quad;
     port = static_cast<int>(value);
     return EprtResult::Ok;
 }

@@ -4,11 +4,13 @@
 #include <string>
 
 // "h1,h2,h3,h4,p1,p2" with anything but digits and commas ignored; exactly five commas and
-// no empty field. The port is (p1 mod 256) * 256 + (p2 mod 256).
+// no empty field. h1..h4 are 0 to 255 and the address comes back in plain dotted decimal
+// (leading zeros dropped). The port is (p1 mod 256) * 256 + (p2 mod 256).
 bool ParsePortArgument(const std::string& argument, std::string& address, int& port);
 
 enum class EprtResult { Ok, Bad, UnsupportedProtocol };
-// "|1|a.b.c.d|port|" with any delimiter from 33 to 126; protocol 2 parses but is refused.
+// "|1|a.b.c.d|port|" with any delimiter from 33 to 126; protocol 2 parses but is refused. The
+// address is read as for PORT.
 EprtResult ParseEprtArgument(const std::string& argument, std::string& address, int& port);
 
 // "Entering passive mode (a,b,c,d,p1,p2)."

@@ -57,6 +57,10 @@ bool ResolvesInside(const std::string& real, const std::string& folder) {
     while (!probe.empty() && probe.back() == '/' && probe.size() > 1) probe.pop_back();
     std::string existing = Canonical(probe);
     while (existing.empty()) {
+        // A part that is there but does not resolve is a link to nothing (or a loop): a file
+        // created through it would land wherever the link points.
+        struct stat st {};
+        if (::lstat(probe.c_str(), &st) == 0) return false;
         size_t slash = probe.find_last_of('/');
         if (slash == std::string::npos || slash == 0) return false;
         probe.erase(slash);
@@ -102,7 +106,11 @@ bool MapToReal(const std::string& virtualPath, const std::string& home, std::str
         folder = home.back() == '/' ? home : home + "/";
     }
     real = folder;
-    for (size_t i = 1; i < parts.size(); ++i) real += (i > 1 ? "/" : "") + parts[i];
+    for (size_t i = 1; i < parts.size(); ++i) {
+        // Paths come normalised; one that is not must not climb out by its own parts.
+        if (parts[i] == "." || parts[i] == "..") return false;
+        real += (i > 1 ? "/" : "") + parts[i];
+    }
     return StaysInside(real, folder);
 }
 

@@ -234,6 +234,18 @@ TEST_F(PasswordFileTest, EveryFaultIsSaidWithWhatWasRead) {
     EXPECT_EQ(problems(random), std::vector<std::string>{
                                     "it has version 156, not 1, so it is not a password file "
                                     "this program reads; no account was read"});
+    // A password that fills its nine units has lost its end: what is served is what a save
+    // would write back, and it is said.
+    std::string unended = bytes;
+    for (int i = 0; i < 9; ++i) unended[8 + 66 + 2 * i] = static_cast<char>('1' + i);
+    PasswordFileReading nine = ReadPasswordFile(unended);
+    EXPECT_EQ(nine.users[0].password, "12345678");
+    EXPECT_EQ(nine.problems, std::vector<std::string>{"record 1's password fills its field with "
+                                                      "no end; only its first 8 characters count"});
+    std::vector<UserAccount> again;
+    ASSERT_TRUE(DecodePasswordFile(EncodePasswordFile(nine.users), again));
+    EXPECT_EQ(again, nine.users);
+
     PasswordFileReading extra = ReadPasswordFile(bytes + "tail");
     EXPECT_TRUE(extra.whole);
     EXPECT_EQ(extra.users.size(), 3u);

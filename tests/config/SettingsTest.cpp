@@ -204,6 +204,33 @@ TEST_F(ConfigDirTest, RegistryRoundTripKeepsEveryByte) {
     EXPECT_TRUE(back.IsEqual(app.Store()));
 }
 
+TEST(RegistryTextTest, WrappedHexValuesReadTheSameBeforeAndAfterASave) {
+    using platform::RegistryFile;
+    auto values = [](const RegistryFile& file) {
+        std::vector<std::string> out;
+        for (const RegistryFile::Entry& e : file.keys.at(0).entries)
+            out.push_back(e.name + "=" + (e.isString ? e.text : e.raw));
+        return out;
+    };
+    const std::string texts[] = {
+        // Spaced by hand, so not as a save writes it; the next line is a value of its own.
+        "REGEDIT4\n\n[K]\n\"a\" = hex:00\\\n\"b\"=\"keep\"\n",
+        // Wrapped over two lines, then a string whose name holds "=hex".
+        "REGEDIT4\n\n[K]\n\"Blob\" = hex:01,\\\n  02\n\"x=hex\"=\"y\\\\\"\n",
+        // A backslash before a blank line or the end of the file stays.
+        "REGEDIT4\n\n[K]\n\"c\"=hex:03\\\n\n\"d\"=hex:04\\",
+    };
+    for (const std::string& text : texts) {
+        RegistryFile first = RegistryFile::Parse(text, "r", nullptr);
+        RegistryFile second = RegistryFile::Parse(first.Format(), "r", nullptr);
+        EXPECT_EQ(values(first), values(second)) << text;
+    }
+    EXPECT_EQ(values(RegistryFile::Parse(texts[0], "r", nullptr)),
+              (std::vector<std::string>{"a=hex:00\\", "b=keep"}));
+    EXPECT_EQ(values(RegistryFile::Parse(texts[1], "r", nullptr)),
+              (std::vector<std::string>{"Blob=hex:01,02", "x=hex=y\\"}));
+}
+
 TEST_F(ConfigDirTest, UnreadableLinesAreReportedKeptAndNeverDropped) {
     WriteRegistry(std::string("REGEDIT4\n\n; a comment of the owner\n") + kSettings +
                   "\"NetTcpPort\"=\"2121\"\n"

@@ -53,6 +53,11 @@ TEST(DataCommandsTest, PortArguments) {
     EXPECT_FALSE(ParsePortArgument("1,2,3,4,5", address, port));
     EXPECT_FALSE(ParsePortArgument("1,2,,4,5,6", address, port)) << "an empty field";
     EXPECT_FALSE(ParsePortArgument("1,2,3,4,5,6,7", address, port));
+    // The address that is checked against the client's is the one connected to: a leading
+    // zero must not turn a number octal on the way ("0177" is not 127).
+    ASSERT_TRUE(ParsePortArgument("0177,0,00,001,4,1", address, port));
+    EXPECT_EQ(address, "177.0.0.1");
+    EXPECT_FALSE(ParsePortArgument("383,0,0,1,4,1", address, port)) << "no host number over 255";
 }
 
 TEST(DataCommandsTest, EprtArguments) {
@@ -67,6 +72,12 @@ TEST(DataCommandsTest, EprtArguments) {
     EXPECT_EQ(ParseEprtArgument("|3|1.2.3.4|5000|", address, port), EprtResult::Bad);
     EXPECT_EQ(ParseEprtArgument("|1|1.2.3.4|0|", address, port), EprtResult::Bad);
     EXPECT_EQ(ParseEprtArgument("|1|1.2.3|5000|", address, port), EprtResult::Bad);
+    EXPECT_EQ(ParseEprtArgument("|1|0300.0250.0.1|1025|", address, port), EprtResult::Bad)
+        << "read as decimal: 300 is too large (an octal reading would be 192.168.0.1)";
+    EXPECT_EQ(ParseEprtArgument("|1|0177.0.0.01|1025|", address, port), EprtResult::Ok);
+    EXPECT_EQ(address, "177.0.0.1");
+    EXPECT_EQ(ParseEprtArgument("|1|1..2.3|5000|", address, port), EprtResult::Bad);
+    EXPECT_EQ(ParseEprtArgument("|1|256.0.0.1|5000|", address, port), EprtResult::Bad);
     EXPECT_EQ(ParseEprtArgument("|1||5000|", address, port), EprtResult::Bad);
     EXPECT_EQ(ParseEprtArgument("|1|1.2.3.4|5000|7|", address, port), EprtResult::Bad);
     EXPECT_EQ(ParseEprtArgument("|1|1.2.3.4|99999999999999|", address, port), EprtResult::Bad);

@@ -51,6 +51,16 @@ TEST_F(SharePointsTest, LinksDeepInsideTheTreeCannotLeadOutside) {
     EXPECT_TRUE(Maps("\\pub\\inner\\file.txt")) << "a link that stays inside is fine";
     EXPECT_TRUE(FileExists("\\pub\\inner\\file.txt", ""));
     EXPECT_FALSE(FileExists("\\pub\\a\\leak.txt", ""));
+
+    // A link to nothing: an upload through it would create its target, wherever that is.
+    ASSERT_EQ(::symlink((base_ + "/planted").c_str(), (shared_ + "a/dangling").c_str()), 0);
+    ASSERT_EQ(::symlink((shared_ + "a/loop").c_str(), (shared_ + "a/loop").c_str()), 0);
+    EXPECT_FALSE(Maps("\\pub\\a\\dangling"));
+    EXPECT_FALSE(Maps("\\pub\\a\\dangling\\x"));
+    EXPECT_FALSE(Maps("\\pub\\a\\loop"));
+    // A path that was not normalised cannot climb out by its own parts.
+    EXPECT_FALSE(Maps("\\pub\\nothere\\..\\..\\secret.txt"));
+    EXPECT_FALSE(Maps("\\pub\\.\\a"));
 }
 
 TEST_F(SharePointsTest, AFileInThePathIsNotAFolder) {
