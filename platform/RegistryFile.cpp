@@ -205,7 +205,7 @@ RegistryFile RegistryFile::Parse(const std::string& content, const std::string& 
     while (next(line)) {
         ++number;
         int first = number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         // A hex value may go on over lines that end with a backslash, each holding more hex
         // bytes. Anything else ends it (the backslash then stays where it is) and is read as
         // a line of its own.
@@ -257,19 +257,24 @@ RegistryFile RegistryFile::Parse(const std::string& content, const std::string& 
 
 std::string RegistryFile::Format() const {
     std::string out = std::string(kHeader) + "\n\n";
-    for (const std::string& line : preamble) out += line + "\n";
+    // A line that ends with a backslash gets a blank line after it, so that the line after it
+    // is never read as carrying it on.
+    auto put = [&out](const std::string& line) {
+        out += line + "\n";
+        if (!line.empty() && line.back() == '\\') out += "\n";
+    };
+    for (const std::string& line : preamble) put(line);
     if (!preamble.empty()) out += "\n";
     for (const Key& key : keys) {
         out += "[" + key.path + "]\n";
         for (const Entry& e : key.entries) {
             if (e.verbatim) {
-                out += e.raw + "\n";
+                put(e.raw);
                 continue;
             }
-            out += e.name.empty() ? std::string("@") : "\"" + Registry::Escape(e.name) + "\"";
-            out += "=";
-            out += e.isString ? "\"" + Registry::Escape(e.text) + "\"" : e.raw;
-            out += "\n";
+            std::string name =
+                e.name.empty() ? std::string("@") : "\"" + Registry::Escape(e.name) + "\"";
+            put(name + "=" + (e.isString ? "\"" + Registry::Escape(e.text) + "\"" : e.raw));
         }
         out += "\n";
     }

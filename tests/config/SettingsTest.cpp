@@ -219,6 +219,10 @@ TEST(RegistryTextTest, WrappedHexValuesReadTheSameBeforeAndAfterASave) {
         "REGEDIT4\n\n[K]\n\"Blob\" = hex:01,\\\n  02\n\"x=hex\"=\"y\\\\\"\n",
         // A backslash before a blank line or the end of the file stays.
         "REGEDIT4\n\n[K]\n\"c\"=hex:03\\\n\n\"d\"=hex:04\\",
+        // ... and a hex-looking line after that blank line stays a line of its own.
+        "REGEDIT4\n\n[K]\n\"e\"=hex:05\\\n\n  06,07\n",
+        // Line ends of CR CR LF.
+        "REGEDIT4\r\n\r\n[K]\r\n\"f\"=hex:01,\\\r\r\n  02\r\n",
     };
     for (const std::string& text : texts) {
         RegistryFile first = RegistryFile::Parse(text, "r", nullptr);
@@ -229,6 +233,8 @@ TEST(RegistryTextTest, WrappedHexValuesReadTheSameBeforeAndAfterASave) {
               (std::vector<std::string>{"a=hex:00\\", "b=keep"}));
     EXPECT_EQ(values(RegistryFile::Parse(texts[1], "r", nullptr)),
               (std::vector<std::string>{"Blob=hex:01,02", "x=hex=y\\"}));
+    EXPECT_EQ(values(RegistryFile::Parse(texts[4], "r", nullptr)),
+              (std::vector<std::string>{"f=hex:01,02"}));
 }
 
 TEST_F(ConfigDirTest, UnreadableLinesAreReportedKeptAndNeverDropped) {
