@@ -31,6 +31,13 @@ for t in "${targets[@]}"; do
   if [ ! -f "$ROOT/fuzz/${t}_fuzz.cpp" ]; then echo "run.sh: no target $t" >&2; exit 2; fi
 done
 
+bash "$ROOT/scripts/deps.sh" || exit 2
+if ! command -v clang++ >/dev/null; then
+  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+  echo "Installing: clang"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends clang || exit 2
+fi
+
 # Tests and benchmarks are not needed here and would double the build.
 mkdir -p "$BUILD"
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
