@@ -53,6 +53,9 @@ bool CSslSocket::CloseNotifySent() const {
 bool CSslSocket::InputPending() {
     if (!ssl_) return false;
     if (SSL_pending(ssl_) > 0) return true;
+    // A close notification that an earlier look (SSL_peek) already took from the pair is
+    // still news for the owner until its next receive answers it with ours.
+    if ((SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN) && !CloseNotifySent()) return true;
     if (BIO_ctrl_pending(sslBio_) == 0) return false;
     // Bytes in the pair may be only part of a record: ask the library whether they decrypt
     // to anything. An error or the peer's close notification counts too, so the owner's

@@ -1297,9 +1297,9 @@ void CFtpServerConnection::OnDataClose() {
                 if (file_.FileOpen() && !(file_.State() & STREAM_FAILED)) {
                     UpdateFromStream(file_);
                 }
-                return FinishTransfer((file_.State() & STREAM_FAILED)
-                                          ? UploadFailureCode(file_.FileError())
-                                          : 226);
+                if (file_.State() & STREAM_FAILED)
+                    return FinishTransfer(UploadFailureCode(file_.FileError()));
+                return FinishTransfer(file_.InflationCutShort() ? 426 : 226);
             case CMD_RETR:
                 state = file_.State();
                 return FinishTransfer((state & STREAM_COMPLETE) && !(state & STREAM_FAILED) ? 226

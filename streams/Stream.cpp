@@ -1,5 +1,7 @@
 #include "streams/Stream.h"
 
+#include <zlib.h>
+
 #include "streams/DeflateBuffer.h"
 
 CFtpStream::~CFtpStream() {
@@ -109,6 +111,10 @@ bool CFtpDataStream::Flush(bool final) {
     }
     bool flushed = CFtpStream::Flush(final);
     return deflate_->Used() == 0 && finished && flushed;
+}
+
+bool CFtpDataStream::InflationCutShort() const {
+    return Deflating() && deflate_->InflateIn() > 0 && deflate_->LastResult() != Z_STREAM_END;
 }
 
 bool CFtpDataStream::SetMode(int mode) {

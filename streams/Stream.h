@@ -73,6 +73,9 @@ public:
     int Mode() const { return mode_; }
     void SetDeflateBuffer(CFtpDeflateBuffer* buffer) { deflate_ = buffer; }
     CFtpDeflateBuffer* DeflateBuffer() const { return deflate_; }
+    // MODE Z data came in but its deflate stream never reached its end: the sender was cut
+    // off, however orderly the connection closed.
+    bool InflationCutShort() const;
 
 protected:
     bool Deflating() const { return mode_ == MODE_DEFLATE && deflate_; }

@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import zlib
 import unittest
 import warnings
 
@@ -160,6 +161,31 @@ class PassiveUnderLoad(unittest.TestCase):
             self.assertEqual(unasked, [])
 
 
+class CutShortUploads(unittest.TestCase):
+    def test_a_mode_z_upload_without_its_stream_end_is_not_complete(self):
+        with Server({"SysDeflateState": "true"}) as server:
+            ftp = anonymous_ftp(server)
+            ftp.voidcmd("TYPE I")
+            ftp.voidcmd("MODE Z")
+            data = os.urandom(200_000)
+            for whole in (False, True):
+                packer = zlib.compressobj()
+                body = packer.compress(data) + (packer.flush() if whole else b"")
+                conn = ftp.transfercmd(f"STOR /pub/z{whole}")
+                conn.sendall(body)
+                conn.close()  # an orderly close either way
+                if whole:
+                    self.assertEqual(ftp.voidresp(), "226 Closing data connection.")
+                    with open(os.path.join(server.root, "zTrue"), "rb") as f:
+                        self.assertEqual(f.read(), data)
+                else:
+                    with self.assertRaises(ftplib.error_temp) as cut:
+                        ftp.voidresp()
+                    self.assertEqual(str(cut.exception),
+                                     "426 Connection closed; transfer aborted.")
+            ftp.quit()
+
+
 class TlsEndings(unittest.TestCase):
     def test_a_reset_after_the_close_notification_ends_a_complete_upload(self):
         folder = tempfile.mkdtemp(prefix="qftp-cert-")
@@ -191,6 +217,20 @@ class TlsEndings(unittest.TestCase):
                             ftp.getresp()
                         self.assertEqual(str(failed.exception),
                                          "426 Connection closed; transfer aborted.")
+                ftp.quit()
+
+                # An upload of whole 32 KiB steps ends with the client's close notification
+                # waiting to be answered; unanswered, the client's unwrap would hang.
+                ftp = ftplib.FTP_TLS(context=context, timeout=5)
+                ftp.connect("127.0.0.1", server.port)
+                ftp.login("anonymous", "t@e")
+                ftp.prot_p()
+                for size in (32768, 65535, 65536, 98304, 131072):
+                    self.assertEqual(ftp.storbinary(f"STOR /pub/s{size}",
+                                                    io.BytesIO(os.urandom(size))),
+                                     "226 Closing data connection.", size)
+                    self.assertEqual(os.path.getsize(os.path.join(server.root, f"s{size}")),
+                                     size)
                 ftp.quit()
         finally:
             shutil.rmtree(folder, ignore_errors=True)
