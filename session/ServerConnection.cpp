@@ -381,26 +381,24 @@ void CFtpServerConnection::DispatchCommand() {
         CommandId id = tooLong ? 0 : LookupCommand(line);
         std::string argument;
         GetArgument(line, argument);
-        if (!loggedIn_) {
-            if (failedLogins_ >= AtLeastOne("SysLoginAttempts")) {
-                closeReason_ = CLOSE_LOGINS;
-                return CloseSession();
-            }
+        if (!loggedIn_ && failedLogins_ >= AtLeastOne("SysLoginAttempts")) {
+            closeReason_ = CLOSE_LOGINS;
+            return CloseSession();
+        }
+        if (tooLong) {
+            SendReply(id, 500);
+        } else if (!loggedIn_) {
             constexpr CommandId kBeforeLogin = CMD_USER | CMD_PASS | CMD_HELP | CMD_QUIT |
                                                CMD_AUTH | CMD_PBSZ | CMD_PROT | CMD_CCC | CMD_FEAT |
                                                CMD_OPTS;
-            if (tooLong)
-                SendReply(id, 500);
-            else if (id & kBeforeLogin)
+            if (id & kBeforeLogin)
                 Execute(id, argument);
             else
                 SendReply(id, 530);
         } else if (OperationInProgress()) {
             constexpr CommandId kWhileBusy =
                 CMD_ABOR | CMD_STAT | CMD_HELP | CMD_QUIT | CMD_FEAT | CMD_OPTS;
-            if (tooLong)
-                SendReply(id, 500);
-            else if (id == CMD_NOOP)
+            if (id == CMD_NOOP)
                 SendReply(id, 200);
             else if (id & kWhileBusy)
                 Execute(id, argument);
@@ -408,9 +406,7 @@ void CFtpServerConnection::DispatchCommand() {
                 SendReply(id, 500, "Service unavailable.");
         } else {
             SetCurrentOperation(CMD_NOOP);
-            if (tooLong)
-                SendReply(id, 500);
-            else if (id == CMD_NOOP)
+            if (id == CMD_NOOP)
                 SendReply(id, 200);
             else if (id == 0 || id == CMD_USER || id == CMD_PASS)
                 SendReply(id, 502);
