@@ -640,12 +640,13 @@ class Client(threading.Thread):
             if len(codes) > 4:
                 break
         # Two replies: the transfer's (426 when ABOR cut it, 226 when it had just ended,
-        # 451/452 when it had failed on its own) and then ABOR's 226.
+        # 451/452 when it had failed on its own, 425 when a reset of the data connection
+        # came before the server took it) and then ABOR's 226.
         if codes == ["226"]:
             self.soak.strange(f"{kind}: one reply (226) for the transfer and ABOR together",
                               f"{self.describe()}, {self.passive}, {way}"
                               + (f", {sent} bytes sent" if sent is not None else ""))
-        elif not (len(codes) == 2 and codes[0] in ("226", "426", "451", "452") and
+        elif not (len(codes) == 2 and codes[0] in ("226", "425", "426", "451", "452") and
                   codes[1] == "226"):
             self.soak.strange(f"{kind}: replies to {way}",
                               " ".join(codes) + f" ({self.describe()}, {self.passive}, "

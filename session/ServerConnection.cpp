@@ -201,6 +201,12 @@ bool CFtpServerConnection::OperationInProgress() const {
     return id == CMD_LIST || id == CMD_STOR || id == CMD_RETR || id == CMD_AUTH || id == CMD_CCC;
 }
 
+bool CFtpServerConnection::TransferStarted() const {
+    CommandId id = operation_.commandId;
+    return (id == CMD_LIST || id == CMD_STOR || id == CMD_RETR) &&
+           !(operation_.state & kStartPending);
+}
+
 // ---- events ----
 
 void CFtpServerConnection::OnReceive(CFtpSocket* socket) {
@@ -696,18 +702,18 @@ void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
         secondarySocket_->Close();
         if (socket->Accept(*secondarySocket_) == 0 || !secondarySocket_->IsOpen() ||
             !CheckDataPeer(secondarySocket_)) {
-            // Refused by the rules, or someone other than our client took the port: the
-            // port is burnt, so the transfer waiting for it fails instead of waiting on.
+            // Refused by the rules, someone other than our client took the port, or the
+            // connection was gone before we took it: the port is burnt, so the transfer
+            // waiting for it fails instead of waiting on. Without one, the next transfer
+            // command is answered 425; a reply now would answer nothing.
             secondarySocket_->Close();
             tertiarySocket_->Close();
-            SetCurrentOperation(CMD_NOOP);
-            SendReply(CMD_NOOP, 425);
-            return;
+            return FailWaitingTransfer();
         }
         tertiarySocket_->Close();
         if (dataProtection_ != 0 && !secondarySocket_->SetTlsRole(TLS_SERVER)) {
             secondarySocket_->Close();
-            SendReply(CMD_NOOP, 425);
+            return FailWaitingTransfer();
         }
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
@@ -1043,9 +1049,13 @@ void CFtpServerConnection::HandleAllo(const std::string& argument) {
 }
 
 void CFtpServerConnection::HandleAbor() {
+    // A transfer whose own reply has not gone out yet is cut here even when its data has all
+    // moved (a download waits for the client's close): it is answered too, so the client
+    // gets one reply per command.
+    bool cut = TransferStarted();
     EndTransfer(false);
     dataVerified_ = false;
-    if (secondarySocket_->State() == SS_CONNECTED || tertiarySocket_->IsListening()) {
+    if (cut || secondarySocket_->State() == SS_CONNECTED || tertiarySocket_->IsListening()) {
         secondarySocket_->Close();
         tertiarySocket_->Close();
         list_.Close();
@@ -1328,6 +1338,10 @@ void CFtpServerConnection::FinishTransfer(int code) {
     } catch (const std::exception&) {
         CloseSession();
     }
+}
+
+void CFtpServerConnection::FailWaitingTransfer() {
+    if (TransferStarted()) FinishTransfer(425);
 }
 
 void CFtpServerConnection::EndTransfer(bool success) {

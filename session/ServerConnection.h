@@ -88,6 +88,8 @@ public:
     virtual void CountFiles(uint64_t uploads, uint64_t downloads);
     virtual void CountBytes(uint64_t received, uint64_t sent);
     void FinishTransfer(int code);
+    // A data connection that could not be taken: the transfer waiting for it ends with 425.
+    void FailWaitingTransfer();
     virtual void OnError(int severity, uint32_t code);
     // The data connection's peer must pass the access rules and be the control connection's
     // own peer (no bounce, no theft of the data connection).
@@ -102,6 +104,8 @@ public:
                              uint64_t offset = 0);
     bool OperationPending() const;
     bool OperationInProgress() const;
+    // A transfer past its start: it has answered 150 or 125 and owes its final reply.
+    bool TransferStarted() const;
 
     std::string UserName() const override { return user_ ? user_->name : ""; }
     std::string Password() const override { return user_ ? user_->password : ""; }

@@ -193,14 +193,31 @@ class Refusals(unittest.TestCase):
             stranger.settimeout(5)
             stranger.bind(("127.0.0.2", 0))
             stranger.connect(("127.0.0.1", numbers[4] * 256 + numbers[5]))
-            self.assertEqual(raw.line(), "425 Can't open data connection.")
             try:
                 self.assertEqual(stranger.recv(100), b"")
             except ConnectionResetError:
                 pass
             stranger.close()
+            # The burnt port answers the transfer that asks for it, and nothing before.
+            raw.send("NOOP")
+            self.assertEqual(raw.line()[:4], "200 ")
             raw.send("RETR /pub/secret.bin")
-            self.assertEqual(raw.line()[:4], "425 ")
+            self.assertEqual(raw.line(), "425 Can't open data connection.")
+            raw.send("NOOP")
+            self.assertEqual(raw.line()[:4], "200 ")
+            # A transfer already waiting on the port fails with it.
+            raw.send("PASV")
+            reply = raw.line()
+            numbers = [int(n) for n in re.search(r"\((.*)\)", reply).group(1).split(",")]
+            raw.send("RETR /pub/secret.bin")
+            self.assertEqual(raw.line()[:4], "125 ")
+            stranger = socket.create_connection(
+                ("127.0.0.1", numbers[4] * 256 + numbers[5]), timeout=5,
+                source_address=("127.0.0.2", 0))
+            self.assertEqual(raw.line(), "425 Can't open data connection.")
+            stranger.close()
+            raw.send("NOOP")
+            self.assertEqual(raw.line()[:4], "200 ")
             raw.close()
 
 

@@ -289,6 +289,55 @@ def login_when_free(server, seconds=10):
             time.sleep(0.2)
 
 
+def raw_passive(raw):
+    raw.send("PASV")
+    reply = raw.line()
+    assert reply.startswith("227"), reply
+    numbers = reply[reply.index("(") + 1:reply.index(")")].split(",")
+    return socket.create_connection(("127.0.0.1", int(numbers[4]) * 256 + int(numbers[5])))
+
+
+class AbortEdges(unittest.TestCase):
+    """One reply per command, however an ABOR or a lost data connection meets a transfer."""
+
+    def test_abor_after_the_last_byte_answers_the_transfer_and_the_abor(self):
+        with Server() as server:
+            with open(os.path.join(server.root, "big"), "wb") as f:
+                f.write(os.urandom(200000))
+            raw = Raw(server.port)
+            login(raw)
+            raw.send("TYPE I")
+            raw.line()
+            data = raw_passive(raw)
+            raw.send("RETR /pub/big")
+            self.assertTrue(raw.line().startswith("125"))
+            read_exactly(data, 65536)
+            time.sleep(0.1)  # the server has sent everything and waits for our close
+            raw.send("ABOR")
+            time.sleep(0.1)  # ABOR first, then our close
+            data.close()
+            raw.send("NOOP")
+            self.assertEqual([raw.line()[:3] for _ in range(3)], ["426", "226", "200"])
+
+    def test_a_data_connection_lost_before_it_is_taken_is_one_425(self):
+        with Server() as server:
+            raw = Raw(server.port)
+            login(raw)
+            for attempt in range(12):
+                data = raw_passive(raw)
+                data.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                data.close()  # a reset, often before the server has taken the connection
+                time.sleep(0.05)
+                raw.send(f"STOR /pub/lost{attempt}")
+                first = raw.line()[:3]
+                if first == "125":
+                    self.assertEqual(raw.line()[:3], "426")
+                else:
+                    self.assertEqual(first, "425")
+                raw.send("NOOP")
+                self.assertEqual(raw.line()[:3], "200", f"attempt {attempt}")
+
+
 class VanishingClients(unittest.TestCase):
     def test_clients_gone_mid_transfer_give_back_their_slots_and_descriptors(self):
         with Server({"NetMaxConnection": "2"}) as server:
