@@ -14,6 +14,7 @@
 #include "net/TlsRuntime.h"
 #include "platform/AtomicFile.h"
 #include "platform/Folders.h"
+#include "platform/Memory.h"
 #include "platform/RegistryFile.h"
 #include "session/SharePoints.h"
 
@@ -59,7 +60,16 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     }
     if (!StartServer()) return false;
     loop_.AddTimer(75, [this] { runtime_.Tick(667); });
-    loop_.AddTimer(500, [this] { controller_->OnTick(); });
+    loop_.AddTimer(500, [this] {
+        controller_->OnTick();
+        // Once the last session has gone, what the busy time allocated goes back.
+        if (controller_->ActiveSessionCount() > 0) {
+            busySinceTrim_ = true;
+        } else if (busySinceTrim_) {
+            busySinceTrim_ = false;
+            platform::ReleaseFreeMemory();
+        }
+    });
     return true;
 }
 

@@ -45,6 +45,7 @@ private:
     CUserList users_;
     CThrottleRuntime runtime_;
     bool runtimeStarted_ = false;
+    bool busySinceTrim_ = false;
     platform::EventLoop loop_;
     std::unique_ptr<CMsgWnd> window_;
     std::unique_ptr<CMyFtpController> controller_;
