@@ -107,6 +107,8 @@ public:
     // A transfer past its start: it has answered 150 or 125 and owes its final reply.
     bool TransferStarted() const;
 
+    // The account and its counters as the status display reads them (null before a client).
+    const UserRecord* User() const { return user_.get(); }
     std::string UserName() const override { return user_ ? user_->name : ""; }
     std::string Password() const override { return user_ ? user_->password : ""; }
     std::string LastCommandLine() const override { return currentLine_; }

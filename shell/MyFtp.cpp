@@ -1,9 +1,48 @@
 #include "shell/MyFtp.h"
 
+#include "net/SocketEngine.h"
+#include "platform/Text.h"
+
 bool CMyFtpConnection::Authenticate(UserRecord& user) {
     return ::Authenticate(users_.Users(), settings_, user.name, user.password, user.rights);
 }
 
 CFtpPooledSession* CMyFtpController::CreateSessionObject(CFtpEventSink* sink) {
     return new CMyFtpConnection(this, sink, settings_, users_);
+}
+
+StatusSnapshot CMyFtpController::TakeStatusSnapshot(platform::Time32 now) {
+    std::lock_guard<std::recursive_mutex> guard(Lock());
+    StatusSnapshot snapshot;
+    uint64_t uploads = 0, downloads = 0;
+    for (CFtpPooledSession* pooled : allSessions_) {
+        auto* session = static_cast<CFtpServerConnection*>(pooled);
+        const UserRecord* user = session->User();
+        if (user) {
+            uploads += user->uploads;
+            downloads += user->downloads;
+        }
+        CFtpSocket* control = session->PrimarySocket();
+        if (!control || !control->IsOpen()) continue;
+        StatusRow row;
+        if (user) {
+            row.user = StatusUserText(user->name, user->password);
+            row.counts = CountPairText(user->uploads, user->downloads);
+        } else {
+            row.counts = CountPairText(0, 0);
+        }
+        row.minutes = std::to_string((now - session->LoginTime()) / 60);
+        // A password never reaches the screen: the console shows the same line this way.
+        std::string line = session->LastCommandLine();
+        row.command = platform::EqualsIgnoreCase(line.substr(0, 4), "pass") ? "PASS *" : line;
+        row.secure = control->IsTlsRoleSet();
+        snapshot.rows.push_back(std::move(row));
+    }
+    snapshot.uptime = IsStopped() ? "Offline" : UptimeText(now - CreatedTime());
+    snapshot.sessions = CountPairText(snapshot.rows.size(), Accepted() + Rejected());
+    CSocketEngine& engine = CSocketEngine::Instance();
+    snapshot.sent = MegabytesText(engine.TotalBytesSent());
+    snapshot.received = MegabytesText(engine.TotalBytesReceived());
+    snapshot.xfers = CountPairText(uploads, downloads);
+    return snapshot;
 }

@@ -6,6 +6,7 @@
 #include "config/UserAccounts.h"
 #include "engine/ServerController.h"
 #include "session/ServerConnection.h"
+#include "shell/StatusText.h"
 
 class CMyFtpConnection : public CFtpServerConnection {
 public:
@@ -42,6 +43,8 @@ public:
     void SampleOther(platform::Time32) override {}
 
     const std::string& LastError() const { return lastError_; }
+    // The counters and one row per session whose control connection is open, in pool order.
+    StatusSnapshot TakeStatusSnapshot(platform::Time32 now);
 
 private:
     const CAppSettings& settings_;

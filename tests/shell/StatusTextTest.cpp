@@ -1,0 +1,148 @@
+#include "shell/StatusText.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "platform/Clock.h"
+#include "shell/Application.h"
+
+TEST(StatusTextTest, MegabytesHaveTwoDecimalsAndGroupedThousands) {
+    EXPECT_EQ(MegabytesText(0), "0.00");
+    EXPECT_EQ(MegabytesText(1048576), "1.00");
+    EXPECT_EQ(MegabytesText(5242), "0.00");
+    EXPECT_EQ(MegabytesText(5243), "0.01");  // rounded as printf rounds
+    EXPECT_EQ(MegabytesText(999ull * 1048576), "999.00");
+    EXPECT_EQ(MegabytesText(1234ull * 1048576 + 524288), "1,234.50");
+    EXPECT_EQ(MegabytesText(1234567ull * 1048576), "1,234,567.00");
+    EXPECT_EQ(MegabytesText(999999ull * 1048576 + 1048000), "1,000,000.00");
+}
+
+TEST(StatusTextTest, UptimeCountsDaysAndWrapsHoursMinutesSeconds) {
+    EXPECT_EQ(UptimeText(0), "0 00:00:00");
+    EXPECT_EQ(UptimeText(59), "0 00:00:59");
+    EXPECT_EQ(UptimeText(86399), "0 23:59:59");
+    EXPECT_EQ(UptimeText(90061), "1 01:01:01");
+    EXPECT_EQ(UptimeText(400 * 86400 + 3600), "400 01:00:00");
+}
+
+TEST(StatusTextTest, AnonymousClientsAreShownUnderTheirPassword) {
+    EXPECT_EQ(StatusUserText("", ""), "");
+    EXPECT_EQ(StatusUserText("alice", "secret"), "alice");
+    EXPECT_EQ(StatusUserText("AnonYmous", "guest@example.org"), "guest@example.org");
+    EXPECT_EQ(CountPairText(3, 12), "3/12");
+}
+
+namespace {
+
+int ConnectTo(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void Say(int fd, const std::string& line) {
+    std::string wire = line + "\r\n";
+    ASSERT_EQ(::send(fd, wire.data(), wire.size(), 0), static_cast<ssize_t>(wire.size()));
+}
+
+class StatusSnapshotTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ =
+            std::filesystem::temp_directory_path() / ("qftp-status-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_ / "pub");
+        ProgramOptions options;
+        options.headless = true;
+        options.configDir = (dir_ / "config").string();
+        options.sets = {{"NetTcpPort", "0"},
+                        {"SysRootFolder", (dir_ / "pub").string() + "/"},
+                        {"SysWelcomeMsgState", "false"},
+                        {"SysCmdTimeout", "0"}};
+        ASSERT_TRUE(app_.Start(options)) << app_.Error();
+        std::string address;
+        app_.Controller()->TertiarySocket()->GetSockName(address, port_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // Runs the loop until the snapshot satisfies the check, for at most two seconds.
+    StatusSnapshot WaitFor(const std::function<bool(const StatusSnapshot&)>& check) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        StatusSnapshot snapshot;
+        do {
+            app_.Loop().RunOnce(20);
+            snapshot = app_.Controller()->TakeStatusSnapshot(platform::Clock::Now());
+            if (check(snapshot)) break;
+        } while (std::chrono::steady_clock::now() < deadline);
+        return snapshot;
+    }
+
+    std::filesystem::path dir_;
+    CQuenlowApp app_;
+    int port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(StatusSnapshotTest, RowsFollowTheSessionsAndThePasswordNeverShows) {
+    StatusSnapshot idle = WaitFor([](const StatusSnapshot&) { return true; });
+    EXPECT_TRUE(idle.rows.empty());
+    EXPECT_EQ(idle.sessions, "0/0");
+    EXPECT_NE(idle.uptime, "Offline");
+
+    int first = ConnectTo(port_), second = ConnectTo(port_);
+    ASSERT_GE(first, 0);
+    ASSERT_GE(second, 0);
+    StatusSnapshot two = WaitFor([](const StatusSnapshot& s) { return s.rows.size() == 2; });
+    ASSERT_EQ(two.rows.size(), 2u);
+    for (const StatusRow& row : two.rows) {
+        EXPECT_EQ(row.user, "");  // connected, no USER yet
+        EXPECT_EQ(row.counts, "0/0");
+        EXPECT_EQ(row.minutes, "0");
+        EXPECT_FALSE(row.secure);
+    }
+    EXPECT_EQ(two.sessions, "2/2");
+
+    Say(second, "USER anonymous");
+    Say(second, "PASS guest@example.org");
+    // Rows come in pool order, which need not be the order of arrival.
+    auto guest = [](const StatusSnapshot& s) -> const StatusRow* {
+        for (const StatusRow& row : s.rows)
+            if (row.user == "guest@example.org") return &row;
+        return nullptr;
+    };
+    StatusSnapshot named = WaitFor([&](const StatusSnapshot& s) { return guest(s) != nullptr; });
+    ASSERT_EQ(named.rows.size(), 2u);
+    ASSERT_NE(guest(named), nullptr);
+    EXPECT_EQ(guest(named)->command, "PASS *");
+
+    // The client of the first row goes: its row disappears and the other moves up.
+    bool guestFirst = guest(named) == &named.rows[0];
+    StatusRow survivor = named.rows[1];
+    ::close(guestFirst ? second : first);
+    StatusSnapshot one = WaitFor([](const StatusSnapshot& s) { return s.rows.size() == 1; });
+    ASSERT_EQ(one.rows.size(), 1u);
+    EXPECT_EQ(one.rows[0].user, survivor.user);
+    EXPECT_EQ(one.rows[0].command, survivor.command);
+    EXPECT_EQ(one.sessions, "1/2");
+    ::close(guestFirst ? first : second);
+
+    app_.Controller()->StopServer(true);
+    StatusSnapshot stopped = WaitFor([](const StatusSnapshot& s) { return s.uptime == "Offline"; });
+    EXPECT_EQ(stopped.uptime, "Offline");
+    EXPECT_TRUE(stopped.rows.empty());
+}
