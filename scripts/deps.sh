@@ -6,6 +6,7 @@ packages=(
   cmake make g++ pkg-config
   libssl-dev openssl zlib1g-dev
   libgtest-dev libcli11-dev
+  qt6-base-dev
   python3 curl lftp
 )
 

@@ -62,6 +62,7 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     loop_.AddTimer(75, [this] { runtime_.Tick(667); });
     loop_.AddTimer(500, [this] {
         controller_->OnTick();
+        if (tickHook_) tickHook_();
         // Once the last session has gone, what the busy time allocated goes back.
         if (controller_->ActiveSessionCount() > 0) {
             busySinceTrim_ = true;
@@ -153,6 +154,10 @@ std::string CQuenlowApp::ListeningText() {
 
 void CQuenlowApp::Run() {
     loop_.Run();
+    Shutdown();
+}
+
+void CQuenlowApp::Shutdown() {
     // Tell the sessions, then give their goodbyes a moment to leave.
     controller_->StopServer(true);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);

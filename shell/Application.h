@@ -2,6 +2,7 @@
 // The application: owns the settings, the user list, the network runtime, the loop thread's
 // event window and the controller, and starts them in their order.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,9 +21,18 @@ public:
 
     // The start-up sequence; false with the reason in Error() when the program cannot run.
     bool Start(const ProgramOptions& options);
-    // Runs the loop until Quit, then stops the server and lets the sessions say goodbye.
+    // Runs the loop until Quit, then Shutdown.
     void Run();
     void Quit() { loop_.Quit(); }
+    // Stops the server and lets the sessions say goodbye (for whoever drove the loop).
+    void Shutdown();
+    // The menu's Start and Stop; a failed start leaves the reason in Error().
+    bool StartServer();
+    void StopServer() { controller_->StopServer(true); }
+    bool IsRunning() { return controller_->IsListening(); }
+    // Called after each controller tick, where the window refreshes its status view.
+    void SetTickHook(std::function<void()> hook) { tickHook_ = std::move(hook); }
+    const CAppSettings& Settings() const { return settings_; }
     // What accepting the settings sheet does, for a running server: the settings are read
     // again, then the shared folder, the IP rules and the user list are rebuilt from them.
     // Sessions and transfers go on; engine settings wait for the next start.
@@ -34,7 +44,6 @@ public:
     platform::EventLoop& Loop() { return loop_; }
 
 private:
-    bool StartServer();
     // The settings with this run's --set values over them; false with the reason in Error().
     bool LoadApplicationSettings(CAppSettings& settings);
     void BuildSharePoint();
@@ -50,4 +59,5 @@ private:
     std::unique_ptr<CMsgWnd> window_;
     std::unique_ptr<CMyFtpController> controller_;
     std::string error_;
+    std::function<void()> tickHook_;
 };

@@ -9,11 +9,20 @@
 #include "cli/CommandLine.h"
 #include "platform/Signals.h"
 #include "shell/Application.h"
+#include "shell/Display.h"
+#include "shell/WindowedShell.h"
 
 namespace {
-int RunServer(const ProgramOptions& options) {
+int RunServer(const ProgramOptions& options, int argc, char** argv) {
     // Before any thread starts, so that every thread leaves these signals to the loop.
     platform::SignalWatch signals;
+    DisplayChoice display;
+    if (options.headless)
+        display.reason = "headless: --headless given";
+    else
+        display = ChooseDisplay();
+    // Said first, so that what the start-up reports follows it.
+    std::fprintf(stderr, "quenlowftp: %s\n", display.reason.c_str());
     CQuenlowApp app;
     if (!app.Start(options)) {
         std::fprintf(stderr, "quenlowftp: %s\n", app.Error().c_str());
@@ -30,7 +39,10 @@ int RunServer(const ProgramOptions& options) {
         });
     std::printf("%s\n", app.ListeningText().c_str());
     std::fflush(stdout);
-    app.Run();
+    if (display.windows)
+        RunWindowed(app, argc, argv);
+    else
+        app.Run();
     app.Loop().RemoveReader(signals.Fd());
     return kExitOk;
 }
@@ -43,5 +55,5 @@ int main(int argc, char** argv) {
     CCommandLine commandLine(session);
     if (std::optional<int> done = commandLine.Parse({argv + 1, argv + argc})) return *done;
     if (commandLine.HasCommand()) return commandLine.RunCommand();
-    return RunServer(commandLine.Options());
+    return RunServer(commandLine.Options(), argc, argv);
 }

@@ -64,6 +64,8 @@ class Server:
     def start(self):
         self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True)
+        # The program first says whether it opens windows; e2e servers run headless.
+        self.mode = self.process.stderr.readline()
         line = self.process.stdout.readline()
         if "listening" not in line:
             self.stop()

@@ -1,0 +1,141 @@
+// The main window on the offscreen platform: the status view follows the sessions, writes only
+// what changed, and the menu follows the server's state.
+
+#include "shell/MainFrame.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QPixmap>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include "shell/Application.h"
+#include "shell/StatusView.h"
+
+// fontconfig keeps its caches until the process ends; they are not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
+namespace {
+
+int ConnectTo(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void Say(int fd, const std::string& line) {
+    std::string wire = line + "\r\n";
+    ASSERT_EQ(::send(fd, wire.data(), wire.size(), 0), static_cast<ssize_t>(wire.size()));
+}
+
+class MainFrameTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "shell_qt_tests";
+        static char* argv[] = {name, nullptr};
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        if (!QApplication::instance()) new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        dir_ =
+            std::filesystem::temp_directory_path() / ("qftp-frame-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_ / "pub");
+        ProgramOptions options;
+        options.configDir = (dir_ / "config").string();
+        options.sets = {{"NetTcpPort", "0"},
+                        {"SysRootFolder", (dir_ / "pub").string() + "/"},
+                        {"SysWelcomeMsgState", "false"},
+                        {"SysCmdTimeout", "0"}};
+        ASSERT_TRUE(app_.Start(options)) << app_.Error();
+        std::string address;
+        app_.Controller()->TertiarySocket()->GetSockName(address, port_);
+        frame_ = std::make_unique<CMainFrame>(app_);
+    }
+    void TearDown() override {
+        frame_.reset();
+        std::filesystem::remove_all(dir_);
+    }
+    // Runs the engine's loop and the window's refresh until check holds (two seconds at most).
+    bool RunUntil(const std::function<bool()>& check) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (std::chrono::steady_clock::now() < deadline) {
+            app_.Loop().RunOnce(20);
+            frame_->OnTick();
+            QApplication::processEvents();
+            if (check()) return true;
+        }
+        return false;
+    }
+
+    std::filesystem::path dir_;
+    CQuenlowApp app_;
+    std::unique_ptr<CMainFrame> frame_;
+    int port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(MainFrameTest, TheViewFollowsTheSessionsAndWritesOnlyWhatChanged) {
+    CStatusView* view = frame_->View();
+    int first = ConnectTo(port_), second = ConnectTo(port_);
+    ASSERT_TRUE(RunUntil([&] { return view->RowCount() == 2; }));
+    Say(second, "USER anonymous");
+    Say(second, "PASS guest@example.org");
+    ASSERT_TRUE(RunUntil([&] {
+        return view->CellText(0, 0) == "guest@example.org" ||
+               view->CellText(1, 0) == "guest@example.org";
+    }));
+    EXPECT_EQ(view->FieldText(CStatusView::kSessions), "2/2");
+    EXPECT_EQ(view->FieldText(CStatusView::kXfers), "0/0");
+
+    // Nothing changed, so a refresh writes nothing.
+    frame_->OnTick();
+    int writes = view->Writes();
+    frame_->OnTick();
+    frame_->OnTick();
+    EXPECT_EQ(view->Writes(), writes);
+
+    frame_->resize(380, 420);
+    QPixmap shot = frame_->grab();
+    EXPECT_EQ(shot.size(), QSize(380, 420));
+    std::filesystem::path png = std::filesystem::current_path() / "main-window.png";
+    EXPECT_TRUE(shot.save(QString::fromStdString(png.string())));
+
+    ::close(first);
+    ASSERT_TRUE(RunUntil([&] { return view->RowCount() == 1; }));
+    ::close(second);
+    ASSERT_TRUE(RunUntil([&] { return view->RowCount() == 0; }));
+}
+
+TEST_F(MainFrameTest, StartAndStopAreEnabledByTheServersState) {
+    frame_->UpdateCommands();
+    EXPECT_FALSE(frame_->StartAction()->isEnabled());
+    EXPECT_TRUE(frame_->StopAction()->isEnabled());
+    frame_->OnStop();
+    EXPECT_TRUE(frame_->StartAction()->isEnabled());
+    EXPECT_FALSE(frame_->StopAction()->isEnabled());
+    ASSERT_TRUE(
+        RunUntil([&] { return frame_->View()->FieldText(CStatusView::kUptime) == "Offline"; }));
+    frame_->OnStart();
+    EXPECT_FALSE(frame_->StartAction()->isEnabled());
+    EXPECT_TRUE(frame_->StopAction()->isEnabled());
+    ASSERT_TRUE(
+        RunUntil([&] { return frame_->View()->FieldText(CStatusView::kUptime) != "Offline"; }));
+}
