@@ -4,8 +4,6 @@
 #include "shell/MainFrame.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -16,7 +14,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "shell/Application.h"
+#include "shell/AppFixture.h"
 #include "shell/StatusView.h"
 
 // fontconfig keeps its caches until the process ends; they are not ours to free.
@@ -26,25 +24,7 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
-int ConnectTo(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void Say(int fd, const std::string& line) {
-    std::string wire = line + "\r\n";
-    ASSERT_EQ(::send(fd, wire.data(), wire.size(), 0), static_cast<ssize_t>(wire.size()));
-}
-
-class MainFrameTest : public ::testing::Test {
+class MainFrameTest : public AppTest {
 protected:
     static void SetUpTestSuite() {
         static int argc = 1;
@@ -54,23 +34,12 @@ protected:
         if (!QApplication::instance()) new QApplication(argc, argv);
     }
     void SetUp() override {
-        dir_ =
-            std::filesystem::temp_directory_path() / ("qftp-frame-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_ / "pub");
-        ProgramOptions options;
-        options.configDir = (dir_ / "config").string();
-        options.sets = {{"NetTcpPort", "0"},
-                        {"SysRootFolder", (dir_ / "pub").string() + "/"},
-                        {"SysWelcomeMsgState", "false"},
-                        {"SysCmdTimeout", "0"}};
-        ASSERT_TRUE(app_.Start(options)) << app_.Error();
-        std::string address;
-        app_.Controller()->TertiarySocket()->GetSockName(address, port_);
+        AppTest::SetUp();
         frame_ = std::make_unique<CMainFrame>(app_);
     }
     void TearDown() override {
         frame_.reset();
-        std::filesystem::remove_all(dir_);
+        AppTest::TearDown();
     }
     // Runs the engine's loop and the window's refresh until check holds (two seconds at most).
     bool RunUntil(const std::function<bool()>& check) {
@@ -84,17 +53,14 @@ protected:
         return false;
     }
 
-    std::filesystem::path dir_;
-    CQuenlowApp app_;
     std::unique_ptr<CMainFrame> frame_;
-    int port_ = 0;
 };
 
 }  // namespace
 
 TEST_F(MainFrameTest, TheViewFollowsTheSessionsAndWritesOnlyWhatChanged) {
     CStatusView* view = frame_->View();
-    int first = ConnectTo(port_), second = ConnectTo(port_);
+    int first = Connect(port_), second = Connect(port_);
     ASSERT_TRUE(RunUntil([&] { return view->RowCount() == 2; }));
     Say(second, "USER anonymous");
     Say(second, "PASS guest@example.org");

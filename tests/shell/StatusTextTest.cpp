@@ -1,8 +1,6 @@
 #include "shell/StatusText.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,7 +10,7 @@
 #include <string>
 
 #include "platform/Clock.h"
-#include "shell/Application.h"
+#include "shell/AppFixture.h"
 
 TEST(StatusTextTest, MegabytesHaveTwoDecimalsAndGroupedThousands) {
     EXPECT_EQ(MegabytesText(0), "0.00");
@@ -42,43 +40,8 @@ TEST(StatusTextTest, AnonymousClientsAreShownUnderTheirPassword) {
 
 namespace {
 
-int ConnectTo(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void Say(int fd, const std::string& line) {
-    std::string wire = line + "\r\n";
-    ASSERT_EQ(::send(fd, wire.data(), wire.size(), 0), static_cast<ssize_t>(wire.size()));
-}
-
-class StatusSnapshotTest : public ::testing::Test {
+class StatusSnapshotTest : public AppTest {
 protected:
-    void SetUp() override {
-        dir_ =
-            std::filesystem::temp_directory_path() / ("qftp-status-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_ / "pub");
-        ProgramOptions options;
-        options.headless = true;
-        options.configDir = (dir_ / "config").string();
-        options.sets = {{"NetTcpPort", "0"},
-                        {"SysRootFolder", (dir_ / "pub").string() + "/"},
-                        {"SysWelcomeMsgState", "false"},
-                        {"SysCmdTimeout", "0"}};
-        ASSERT_TRUE(app_.Start(options)) << app_.Error();
-        std::string address;
-        app_.Controller()->TertiarySocket()->GetSockName(address, port_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
     // Runs the loop until the snapshot satisfies the check, for at most two seconds.
     StatusSnapshot WaitFor(const std::function<bool(const StatusSnapshot&)>& check) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -90,10 +53,6 @@ protected:
         } while (std::chrono::steady_clock::now() < deadline);
         return snapshot;
     }
-
-    std::filesystem::path dir_;
-    CQuenlowApp app_;
-    int port_ = 0;
 };
 
 }  // namespace
@@ -104,7 +63,7 @@ TEST_F(StatusSnapshotTest, RowsFollowTheSessionsAndThePasswordNeverShows) {
     EXPECT_EQ(idle.sessions, "0/0");
     EXPECT_NE(idle.uptime, "Offline");
 
-    int first = ConnectTo(port_), second = ConnectTo(port_);
+    int first = Connect(port_), second = Connect(port_);
     ASSERT_GE(first, 0);
     ASSERT_GE(second, 0);
     StatusSnapshot two = WaitFor([](const StatusSnapshot& s) { return s.rows.size() == 2; });

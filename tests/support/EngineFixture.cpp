@@ -60,6 +60,11 @@ int ConnectBlocking(int port) {
     return fd;
 }
 
+bool SendLine(int fd, const std::string& line) {
+    std::string wire = line + "\r\n";
+    return ::send(fd, wire.data(), wire.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(wire.size());
+}
+
 int ListenBlocking(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};

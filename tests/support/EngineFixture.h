@@ -106,6 +106,8 @@ protected:
 
 // A plain blocking client socket connected to 127.0.0.1:port.
 int ConnectBlocking(int port);
+// Sends line and CR LF whole; false if the socket took less.
+bool SendLine(int fd, const std::string& line);
 // A listening socket of our own on 127.0.0.1 at an ephemeral port.
 int ListenBlocking(int& port);
 
