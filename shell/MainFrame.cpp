@@ -66,6 +66,13 @@ bool CMainFrame::AddNotificationIcon() {
     return true;
 }
 
+void CMainFrame::ShowAtStartUp() {
+    show();
+    OnTick();
+    // The window goes to the background only where the notification icon can bring it back.
+    if (AddNotificationIcon()) hide();
+}
+
 void CMainFrame::ShowAndRaise() {
     show();
     setWindowState(windowState() & ~Qt::WindowMinimized);

@@ -22,6 +22,8 @@ public:
     // Adds the notification icon when the desktop has a notification area. Without one the
     // window stays shown, because nothing else could bring it back.
     bool AddNotificationIcon();
+    // Start-up: shown and painted, then to the background behind the notification icon.
+    void ShowAtStartUp();
     bool HasNotificationIcon() const { return tray_ != nullptr; }
     void UpdateCommands();
 

@@ -20,10 +20,7 @@ int RunWindowed(CQuenlowApp& app, int argc, char** argv) {
         if (app.Loop().QuitRequested()) QApplication::quit();
     });
 
-    frame.show();
-    frame.OnTick();
-    // The window goes to the background only where the notification icon can bring it back.
-    if (frame.AddNotificationIcon()) frame.hide();
+    frame.ShowAtStartUp();
     int status = QApplication::exec();
     app.SetTickHook(nullptr);
     notifier.setEnabled(false);

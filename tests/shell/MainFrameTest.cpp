@@ -105,3 +105,11 @@ TEST_F(MainFrameTest, StartAndStopAreEnabledByTheServersState) {
     ASSERT_TRUE(
         RunUntil([&] { return frame_->View()->FieldText(CStatusView::kUptime) != "Offline"; }));
 }
+
+TEST_F(MainFrameTest, WithoutANotificationAreaTheWindowStaysShown) {
+    frame_->ShowAtStartUp();
+    QApplication::processEvents();
+    // The offscreen platform has no notification area, like many minimal desktops and Xvfb.
+    EXPECT_FALSE(frame_->HasNotificationIcon());
+    EXPECT_TRUE(frame_->isVisible());
+}
