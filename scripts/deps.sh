@@ -6,7 +6,8 @@ packages=(
   cmake make g++ pkg-config
   libssl-dev openssl zlib1g-dev
   libgtest-dev libcli11-dev
-  qt6-base-dev
+  qt6-base-dev libsystemd-dev
+  dbus-daemon python3-dbusmock
   python3 curl lftp
 )
 

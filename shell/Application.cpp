@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Folders.h"
 #include "platform/Memory.h"
+#include "platform/Power.h"
 #include "platform/RegistryFile.h"
 #include "session/SharePoints.h"
 
@@ -71,7 +73,20 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
             platform::ReleaseFreeMemory();
         }
     });
+    StartKeepAwake();
     return true;
+}
+
+void CQuenlowApp::StartKeepAwake() {
+    // The step must come round before the machine would act on being idle.
+    uint32_t idle = platform::IdleTimeoutSeconds();
+    if (idle <= 1) return;
+    uint32_t period = std::min<uint32_t>(idle - 1, 24 * 3600);
+    loop_.AddTimer(period * 1000, [this] {
+        inhibitor_.Hold(platform::WantsToStayAwake(settings_.GetIntSetting("PowerSaveOpt"),
+                                                   controller_->IsListening(),
+                                                   controller_->ActiveSessionCount()));
+    });
 }
 
 bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings) {

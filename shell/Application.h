@@ -12,6 +12,7 @@
 #include "engine/MsgWnd.h"
 #include "net/NetRuntime.h"
 #include "platform/EventLoop.h"
+#include "platform/Power.h"
 #include "shell/MyFtp.h"
 
 class CQuenlowApp {
@@ -47,6 +48,8 @@ private:
     // The settings with this run's --set values over them; false with the reason in Error().
     bool LoadApplicationSettings(CAppSettings& settings);
     void BuildSharePoint();
+    // The power scheme's step, every idle time-out less a second, when logind has one.
+    void StartKeepAwake();
     void LoadUserList();
 
     ProgramOptions options_;
@@ -60,4 +63,5 @@ private:
     std::unique_ptr<CMyFtpController> controller_;
     std::string error_;
     std::function<void()> tickHook_;
+    platform::IdleInhibitor inhibitor_;
 };
