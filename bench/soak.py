@@ -907,16 +907,7 @@ class Client(threading.Thread):
         self.put(name, data, "partial")
         fill = self.soak.fill_state()
         z = self.want_z()
-        try:
-            reply, clean = self.store("STOR", name, data[:cut], z=z, fill=fill)
-        except Refused as e:
-            self.refused("STOR", e, fill)
-            return
-        if not (reply.startswith("226") and clean):
-            self.uncertain(name, killed_soon=False)
-            return
-        if not self.check_size(name, cut):
-            self.files[name].state = "dirty"
+        if not self.first_store(name, data[:cut], fill, z):
             return
         how = rng.choice(("APPE", "REST STOR"))
         try:
@@ -939,6 +930,22 @@ class Client(threading.Thread):
         else:
             self.uncertain(name, killed_soon=False)
 
+    def first_store(self, name, payload, fill, z=False):
+        """The STOR that a resume or a repair builds on: True when it is complete and on disk
+        at its full length; otherwise the file is marked as it stands."""
+        try:
+            reply, clean = self.store("STOR", name, payload, z=z, fill=fill)
+        except Refused as e:
+            self.refused("STOR", e, fill)
+            return False
+        if not (reply.startswith("226") and clean):
+            self.uncertain(name, killed_soon=False)
+            return False
+        if not self.check_size(name, len(payload)):
+            self.files[name].state = "dirty"
+            return False
+        return True
+
     def patch(self):
         """REST+STOR in the middle of a file: a STOR with a damaged middle is repaired in place
         (REST STOR does not truncate)."""
@@ -951,16 +958,7 @@ class Client(threading.Thread):
         name = self.new_name("p")
         self.put(name, damaged, "partial")
         fill = self.soak.fill_state()
-        try:
-            reply, clean = self.store("STOR", name, damaged, fill=fill)
-        except Refused as e:
-            self.refused("STOR", e, fill)
-            return
-        if not (reply.startswith("226") and clean):
-            self.uncertain(name, killed_soon=False)
-            return
-        if not self.check_size(name, size):
-            self.files[name].state = "dirty"
+        if not self.first_store(name, damaged, fill):
             return
         self.files[name] = Entry(data, "dirty")  # same length, so the disk budget holds
         try:

@@ -23,6 +23,10 @@ CFtpServerController::~CFtpServerController() {
     allSessions_.clear();
 }
 
+std::string DisplayedCommandLine(const std::string& line) {
+    return platform::EqualsIgnoreCase(line.substr(0, 4), "pass") ? "PASS *" : line;
+}
+
 bool CFtpServerController::Create() {
     if (!InitConsole(true)) return false;
     try {
@@ -184,9 +188,7 @@ void CFtpServerController::UpdateSessionInfo(CFtpPooledSession* session) {
     int index = session->activeIndex;
     if (index < 0 || static_cast<size_t>(index) >= connInfo_.size()) return;
     CFtpConnMsg& info = connInfo_[static_cast<size_t>(index)];
-    std::string line = session->LastCommandLine();
-    std::string head = line.substr(0, 4);
-    info.lastCommand = platform::EqualsIgnoreCase(head, "pass") ? "PASS *" : line;
+    info.lastCommand = DisplayedCommandLine(session->LastCommandLine());
     info.user = session->UserName() == "anonymous" ? session->Password() : session->UserName();
     info.minutesConnected = (Clock::Now() - info.time) / 60;
     CFtpSocket* control = session->PrimarySocket();

@@ -8,11 +8,15 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/ControlConnection.h"
 #include "engine/PooledSession.h"
 #include "streams/MsgStream.h"
+
+// A session's last command line as displays show it: a PASS line never shows its password.
+std::string DisplayedCommandLine(const std::string& line);
 
 class CFtpServerController : public CFtpControlConnection {
 public:

@@ -1,7 +1,6 @@
 #include "shell/MyFtp.h"
 
 #include "net/SocketEngine.h"
-#include "platform/Text.h"
 
 bool CMyFtpConnection::Authenticate(UserRecord& user) {
     return ::Authenticate(users_.Users(), settings_, user.name, user.password, user.rights);
@@ -32,9 +31,7 @@ StatusSnapshot CMyFtpController::TakeStatusSnapshot(platform::Time32 now) {
             row.counts = CountPairText(0, 0);
         }
         row.minutes = std::to_string((now - session->LoginTime()) / 60);
-        // A password never reaches the screen: the console shows the same line this way.
-        std::string line = session->LastCommandLine();
-        row.command = platform::EqualsIgnoreCase(line.substr(0, 4), "pass") ? "PASS *" : line;
+        row.command = DisplayedCommandLine(session->LastCommandLine());
         row.secure = control->IsTlsRoleSet();
         snapshot.rows.push_back(std::move(row));
     }

@@ -20,7 +20,6 @@ std::string StatusUserText(const std::string& name, const std::string& password)
 struct StatusRow {
     std::string user, minutes, counts, command;
     bool secure = false;
-    bool operator==(const StatusRow&) const = default;
 };
 
 struct StatusSnapshot {
