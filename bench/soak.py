@@ -129,6 +129,65 @@ def process_snapshot(pid):
         return None
 
 
+def memory_breakdown(pid):
+    """Resident anonymous kB of a process by kind of mapping, from /proc/PID/smaps."""
+    kinds = {}
+    kind = None
+    try:
+        with open(f"/proc/{pid}/smaps") as f:
+            for line in f:
+                head = line.split()
+                if not head:
+                    continue
+                if "-" in head[0] and not head[0].endswith(":"):
+                    name = head[5] if len(head) > 5 else ""
+                    perms = head[1]
+                    if name == "[heap]":
+                        kind = "heap"
+                    elif name.startswith("[stack"):
+                        kind = "main stack"
+                    elif name.startswith("["):
+                        kind = "other"
+                    elif name:
+                        kind = "file " + os.path.basename(name)
+                    elif perms.startswith("---"):
+                        kind = "guard"
+                    else:
+                        kind = "anonymous"
+                elif head[0] == "Anonymous:" and kind is not None:
+                    kinds[kind] = kinds.get(kind, 0) + int(head[1])
+    except OSError:
+        return {}
+    return {k: v for k, v in kinds.items() if v}
+
+
+def allocator_report(pid, stderr_path):
+    """glibc's malloc_stats() of the running server, asked through gdb; '' without gdb."""
+    gdb = shutil.which("gdb")
+    if not gdb:
+        return ""
+    before = os.path.getsize(stderr_path) if os.path.exists(stderr_path) else 0
+    subprocess.run([gdb, "-p", str(pid), "-batch", "-nx", "-ex", "call (void)malloc_stats()"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    with open(stderr_path, "rb") as f:
+        f.seek(before)
+        return f.read().decode(errors="replace")
+
+
+def memory_report(pid, stderr_path, with_allocator):
+    parts = memory_breakdown(pid)
+    lines = ["resident anonymous kB by mapping: " + ", ".join(
+        f"{k} {v}" for k, v in sorted(parts.items(), key=lambda kv: -kv[1]))]
+    if with_allocator:
+        text = allocator_report(pid, stderr_path)
+        totals = [l.strip() for l in text.splitlines() if l.startswith(("Total", "Arena"))]
+        arenas = sum(1 for l in text.splitlines() if l.startswith("Arena"))
+        lines.append(f"allocator ({arenas} arenas): " + "; ".join(
+            l for l in totals if not l.startswith("Arena")))
+        lines += ["  " + l for l in text.splitlines() if l.strip()]
+    return "\n".join(lines)
+
+
 class Entry:
     """What a client knows about one of its files.
 
@@ -1809,6 +1868,9 @@ def main():
     parser.add_argument("--cmd-delay", type=int, default=1,
                         help="SysCmdTimeout: seconds the server holds the next command after "
                              "an error reply (its default 5 slows the clients a lot)")
+    parser.add_argument("--heap-report", action="store_true",
+                        help="at start and end, also ask glibc's malloc_stats() through gdb "
+                             "(pauses the server for a moment)")
     options = parser.parse_args()
     if options.seed is None:
         options.seed = random.randrange(1, 1 << 30)
@@ -1890,6 +1952,7 @@ def main():
         warm_up(soak, options.clients)
         start = settled_snapshot(process.pid)
         log(f"start: server fds {start[0]}, RSS {start[1] / 1024:.1f} MiB")
+        log("start: " + memory_report(process.pid, err_path, options.heap_report))
 
         sampler = Sampler(soak, process)
         sampler.peak_fds, sampler.peak_rss = start
@@ -1944,6 +2007,7 @@ def main():
                 else:
                     end_note = " [still not back 25 s after the load]"
                     end = process_snapshot(process.pid) or end
+            log("end: " + memory_report(process.pid, err_path, options.heap_report))
         sampler.halt.set()
     except KeyboardInterrupt:
         interrupted = True

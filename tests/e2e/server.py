@@ -40,7 +40,7 @@ def make_certificate(folder):
 
 
 class Server:
-    def __init__(self, settings=None, accounts=None, files=None):
+    def __init__(self, settings=None, accounts=None, files=None, display=None):
         self.dir = tempfile.mkdtemp(prefix="qftp-e2e-")
         self.config = os.path.join(self.dir, "config")
         self.root = os.path.join(self.dir, "pub")
@@ -56,15 +56,23 @@ class Server:
             with open(os.path.join(self.dir, name), "wb") as f:
                 f.write(content)
         values.update({k: v.replace("{dir}", self.dir) for k, v in (settings or {}).items()})
-        self.args = [BINARY, "--headless", "--config-dir", self.config]
+        # With a display the program opens its windows there; otherwise it runs headless.
+        self.env = None
+        if display is None:
+            self.args = [BINARY, "--headless", "--config-dir", self.config]
+        else:
+            self.args = [BINARY, "--config-dir", self.config]
+            self.env = dict(os.environ, DISPLAY=display, XDG_RUNTIME_DIR=self.dir)
+            self.env.pop("WAYLAND_DISPLAY", None)
+            self.env.pop("QT_QPA_PLATFORM", None)
         for name, value in values.items():
             self.args += ["--set", f"{name}={value}"]
         self.start()
 
     def start(self):
         self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
-        # The program first says whether it opens windows; e2e servers run headless.
+                                        stderr=subprocess.PIPE, text=True, env=self.env)
+        # The program first says whether it opens windows.
         self.mode = self.process.stderr.readline()
         line = self.process.stdout.readline()
         if "listening" not in line:
