@@ -40,10 +40,11 @@ def wait_for_port(port, process, timeout=10):
 
 class Ours:
     name = "quenlowftp"
+    binary = BINARY
 
     def __init__(self, work, root, tls):
         self.port = free_port()
-        self.config = os.path.join(work, "ours-config")
+        self.config = os.path.join(work, self.name + "-config")
         os.makedirs(self.config)
         settings = {"NetTcpPort": self.port, "SysRootFolder": root + "/", "SysCmdTimeout": 0,
                     "SysWelcomeMsgState": "false", "NetMaxConnection": 64,
@@ -52,7 +53,7 @@ class Ours:
         if tls:
             cert, key = tls
             settings.update({"SSLState": "true", "SSLCertFile": cert, "SSLKeyFile": key})
-        args = [BINARY, "--headless", "--config-dir", self.config]
+        args = [self.binary, "--headless", "--config-dir", self.config]
         for name, value in settings.items():
             args += ["--set", f"{name}={value}"]
         self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -175,7 +176,17 @@ def main():
     parser.add_argument("--deflate-mib", type=int, default=256,
                         help="size of the compressible file for MODE Z")
     parser.add_argument("--no-tls", action="store_true", help="leave out the TLS (PROT P) line")
+    parser.add_argument("--baseline", metavar="BINARY",
+                        help="also measure another build of this program (e.g. an older commit) "
+                             "in the same run, as a column of its own")
     options = parser.parse_args()
+    kinds = [Ours]
+    if options.baseline:
+        class Baseline(Ours):
+            name = "baseline"
+            binary = os.path.abspath(options.baseline)
+        kinds.append(Baseline)
+    kinds.append(Vsftpd)
 
     work = tempfile.mkdtemp(prefix="qftp-bench-")
     try:
@@ -205,7 +216,7 @@ def main():
         os.sync()
 
         results = {}
-        for kind in (Ours, Vsftpd):
+        for kind in kinds:
             server = kind(work, root, tls)
             try:
                 figures = results.setdefault(kind.name, {})
@@ -222,7 +233,7 @@ def main():
                 if tls:
                     best(f"download {options.mib} MiB, TLS (PROT P)",
                          lambda: download(server, "big.bin", size, tls=True), "MB/s")
-                if kind is Ours:
+                if issubclass(kind, Ours):
                     rate, ratio = mode_z_download(server, "text.txt", text_size)
                     figures[f"MODE Z download {options.deflate_mib} MiB text"] = (rate, "MB/s")
                     figures["MODE Z compression ratio"] = (ratio, ":1")
@@ -230,12 +241,21 @@ def main():
                 server.stop()
 
         ours, theirs = results["quenlowftp"], results["vsftpd"]
-        print(f"{'line':48} {'quenlowftp':>14} {'vsftpd':>14} {'ratio':>7}")
+        base = results.get("baseline")
+        head = f"{'line':48} {'quenlowftp':>14}"
+        if base is not None:
+            head += f" {'baseline':>14} {'/base':>7}"
+        print(head + f" {'vsftpd':>14} {'ratio':>7}")
+
+        def column(other, value, unit):
+            if not other:
+                return f" {'-':>14} {'':>7}"
+            return f" {other[0]:9.1f} {unit:4} {value / other[0]:7.2f}"
         for label, (value, unit) in ours.items():
-            other = theirs.get(label)
-            right = f"{other[0]:9.1f} {unit:4}" if other else f"{'-':>14}"
-            ratio = f"{value / other[0]:7.2f}" if other else f"{'':>7}"
-            print(f"{label:48} {value:9.1f} {unit:4} {right} {ratio}")
+            line = f"{label:48} {value:9.1f} {unit:4}"
+            if base is not None:
+                line += column(base.get(label), value, unit)
+            print(line + column(theirs.get(label), value, unit))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

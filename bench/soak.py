@@ -1669,6 +1669,53 @@ def wait_listening(process, out_path, port, timeout=15):
     return False
 
 
+def warm_pool(soak, sessions):
+    """Every session object of the server's pool busy at once, each with a MODE Z upload and
+    download, a plain download and a listing. The pool's buffers and zlib streams are made at
+    start-up but their pages are first touched by use, and zlib makes an inflate window at a
+    session object's first compressed upload; without this the RSS would climb during the run
+    until the load has reached every object of the pool."""
+    text = b"".join(b"%06d warm the pool with something that compresses\n" % i
+                    for i in range(20000))
+    data = text + os.urandom(256 * KiB)
+    errors = []
+    ready = threading.Barrier(sessions)
+
+    def one(index):
+        try:
+            ftp = ftplib.FTP()
+            ftp.connect(HOST, soak.port, timeout=TIMEOUT)
+            ftp.login("anonymous", "pool@soak")
+            ftp.voidcmd("TYPE I")
+            ready.wait(TIMEOUT)
+            name = f"/pub/pool{index:02}.bin"
+            ftp.voidcmd("MODE Z")
+            packer = zlib.compressobj(6)
+            packed = packer.compress(data) + packer.flush()
+            ftp.storbinary("STOR " + name, io.BytesIO(packed))
+            back = bytearray()
+            ftp.retrbinary("RETR " + name, back.extend)
+            ftp.voidcmd("MODE S")
+            plain = bytearray()
+            ftp.retrbinary("RETR " + name, plain.extend)
+            ftp.retrlines("LIST /pub", lambda line: None)
+            ftp.delete(name)
+            ftp.quit()
+            if zlib.decompress(bytes(back)) != data or bytes(plain) != data:
+                errors.append(f"pool session {index}: download differs from its upload")
+        except Exception as e:  # noqa: BLE001 - reported below
+            errors.append(f"pool session {index}: {e!r}")
+            ready.abort()
+
+    threads = [threading.Thread(target=one, args=(i,)) for i in range(sessions)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    if errors:
+        raise RuntimeError("pool warm-up failed: " + "; ".join(errors[:3]))
+
+
 def warm_up(soak, clients):
     """One round of each kind of session before the start values are taken, so that whatever
     the server sets up once (TLS, deflate, the listing code) is in place. Also makes the
@@ -1950,6 +1997,7 @@ def main():
             f"(tmpfs {options.tmpfs_mb} MiB), seed {options.seed}, work folder {work}")
 
         warm_up(soak, options.clients)
+        warm_pool(soak, settings["NetMaxConnection"])
         start = settled_snapshot(process.pid)
         log(f"start: server fds {start[0]}, RSS {start[1] / 1024:.1f} MiB")
         log("start: " + memory_report(process.pid, err_path, options.heap_report))

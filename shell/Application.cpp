@@ -100,6 +100,11 @@ bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings) {
     return true;
 }
 
+void CQuenlowApp::RebuildAfterSettings() {
+    BuildSharePoint();
+    LoadIpRules(settings_);
+}
+
 void CQuenlowApp::LoadUserList() {
     // Whatever is wrong with the file, the whole records in it are served, and it is left as
     // it is: only a change of an account writes it.

@@ -34,6 +34,12 @@ public:
     // Called after each controller tick, where the window refreshes its status view.
     void SetTickHook(std::function<void()> hook) { tickHook_ = std::move(hook); }
     const CAppSettings& Settings() const { return settings_; }
+    // The store and the user list the settings sheet edits.
+    CAppSettings& EditableSettings() { return settings_; }
+    CUserList& Users() { return users_; }
+    // After the settings sheet's OK: the shared folder and the IP rules from the store again.
+    // The server stays as it is; the engine takes the other settings at its next start.
+    void RebuildAfterSettings();
     // What accepting the settings sheet does, for a running server: the settings are read
     // again, then the shared folder, the IP rules and the user list are rebuilt from them.
     // Sessions and transfers go on; engine settings wait for the next start.

@@ -6,8 +6,11 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
+#include "config/ShellTexts.h"
 #include "platform/Clock.h"
 #include "shell/Application.h"
+#include "shell/Messages.h"
+#include "shell/OptionsSheet.h"
 #include "shell/StatusIcons.h"
 #include "shell/StatusView.h"
 
@@ -82,7 +85,7 @@ void CMainFrame::ShowAndRaise() {
 
 void CMainFrame::OnStart() {
     view_->Clear();
-    if (!app_.StartServer()) QMessageBox::critical(this, "Quenlow FTP", "Unable to start server!");
+    if (!app_.StartServer()) ShowMessage(this, QMessageBox::Critical, "Unable to start server!");
     UpdateCommands();
 }
 
@@ -92,10 +95,14 @@ void CMainFrame::OnStop() {
 }
 
 void CMainFrame::OnSettings() {
-    QMessageBox::information(this, "Settings",
-                             "The settings sheet is not built yet. Until it is, change settings "
-                             "with \"quenlowftp config\", \"user\" and \"rule\" and send the "
-                             "server SIGHUP.");
+    // The engine reads its settings at start; the sheet is only for a stopped server.
+    if (app_.IsRunning()) {
+        if (!AskYesNo(this, texts::kStopServerQuestion)) return;
+        OnStop();
+    }
+    COptionsSheet sheet({app_.EditableSettings(), app_.Users()}, this);
+    if (sheet.exec() == QDialog::Accepted) app_.RebuildAfterSettings();
+    UpdateCommands();
 }
 
 void CMainFrame::OnAbout() {

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "shell/AppFixture.h"
+#include "shell/QtFixture.h"
 #include "shell/StatusView.h"
 
 // fontconfig keeps its caches until the process ends; they are not ours to free.
@@ -24,22 +24,15 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace {
 
-class MainFrameTest : public AppTest {
+class MainFrameTest : public QtAppTest {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "shell_qt_tests";
-        static char* argv[] = {name, nullptr};
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
     void SetUp() override {
-        AppTest::SetUp();
+        QtAppTest::SetUp();
         frame_ = std::make_unique<CMainFrame>(app_);
     }
     void TearDown() override {
         frame_.reset();
-        AppTest::TearDown();
+        QtAppTest::TearDown();
     }
     // Runs the engine's loop and the window's refresh until check holds (two seconds at most).
     bool RunUntil(const std::function<bool()>& check) {

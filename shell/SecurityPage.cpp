@@ -1,0 +1,7 @@
+#include "shell/SecurityPage.h"
+
+CSecurityPg::CSecurityPg(OptionsContext context, QWidget* parent) : COptionsPage(context, "Security", parent) {}
+
+void CSecurityPg::Load() {}
+
+void CSecurityPg::Apply() {}

@@ -1,0 +1,58 @@
+#pragma once
+// The application started as the program starts it, with a QApplication on the offscreen
+// platform (unless the test runs under a chosen platform, e.g. xcb on Xvfb), message boxes
+// answered by the test, and helpers to act inside modal dialogs.
+
+#include <QApplication>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "shell/AppFixture.h"
+#include "shell/Messages.h"
+
+class QtAppTest : public AppTest {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "shell_qt_tests";
+        static char* argv[] = {name, nullptr};
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        if (!QApplication::instance()) new QApplication(argc, argv);
+    }
+    void SetUp() override {
+        AppTest::SetUp();
+        SetMessageHandler([this](QMessageBox::Icon icon, const QString& text) {
+            messages_.emplace_back(icon, text);
+            return answer_;
+        });
+    }
+    void TearDown() override {
+        SetMessageHandler(nullptr);
+        AppTest::TearDown();
+    }
+
+    // Runs fn on the modal dialog that opens next (polled from the event loop), so a test can
+    // fill it in and close it while the code under test waits in exec().
+    static void WhenModal(std::function<void(QWidget*)> fn) {
+        auto* timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer, fn = std::move(fn)] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                timer->stop();
+                timer->deleteLater();
+                fn(modal);
+            }
+        });
+        timer->start();
+    }
+
+    // The texts of the messages shown so far, and the answer given to questions.
+    std::vector<std::pair<QMessageBox::Icon, QString>> messages_;
+    bool answer_ = true;
+};
