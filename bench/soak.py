@@ -1683,8 +1683,18 @@ def warm_pool(soak, sessions):
 
     def one(index):
         try:
-            ftp = ftplib.FTP()
-            ftp.connect(HOST, soak.port, timeout=TIMEOUT)
+            deadline = time.monotonic() + 20
+            while True:
+                ftp = ftplib.FTP()
+                try:
+                    # The warm-up's last sessions may still be on their way back to the pool.
+                    ftp.connect(HOST, soak.port, timeout=TIMEOUT)
+                    break
+                except ftplib.error_temp:
+                    ftp.close()
+                    if time.monotonic() > deadline:
+                        raise
+                    time.sleep(0.2)
             ftp.login("anonymous", "pool@soak")
             ftp.voidcmd("TYPE I")
             ready.wait(TIMEOUT)
