@@ -22,17 +22,6 @@ struct CertOptions {
     bool enable = false;
 };
 
-// A base name that stays inside the configuration folder: ".." would leave it.
-bool StaysInConfigDir(const std::string& name) {
-    std::string p = name;
-    for (char& c : p)
-        if (c == '/') c = '\\';
-    if (!p.empty() && p[0] == '\\') return false;
-    for (const std::string& part : SplitVirtual(p))
-        if (part == "..") return false;
-    return true;
-}
-
 // A required text that was not given: asked for on a terminal until it passes, else refused.
 bool AskFor(CAdminSession& session, const std::string& label, std::string& text,
             const std::function<bool(const std::string&)>& passes, const std::string& message) {
@@ -59,7 +48,7 @@ int Create(CAdminSession& session, CertOptions o) {
             session, "Name :", o.name,
             [](const std::string& n) { return !n.empty() && IsValidName(n); }, nameMessage))
         return kExitFailed;
-    if (!StaysInConfigDir(o.name))
+    if (!CertNameStaysInFolder(o.name))
         return session.Fail("the base name names a place inside " + platform::ConfigDir() +
                             "; it cannot start with \"/\" or hold \"..\"");
     for (CertField field : kCertFields) {

@@ -118,3 +118,13 @@ std::string CertFieldMessage(CertField field) {
 bool CertStepOnePasses(const std::string& name, const std::string& passPhrase, unsigned days) {
     return !name.empty() && IsValidName(name) && !passPhrase.empty() && days != 0;
 }
+
+bool CertNameStaysInFolder(const std::string& name) {
+    std::string p = name;
+    for (char& c : p)
+        if (c == '/') c = '\\';
+    if (!p.empty() && p[0] == '\\') return false;
+    for (const std::string& part : SplitVirtual(p))
+        if (part == "..") return false;
+    return true;
+}

@@ -76,3 +76,6 @@ std::string CertFieldMessage(CertField field);
 // The first step of the certificate wizard: a base name that is a valid folder path (none of
 // "*/<>?| and no part aux, con, lpt1 or prn), a pass phrase, and days that are not 0.
 bool CertStepOnePasses(const std::string& name, const std::string& passPhrase, unsigned days);
+// The base name names a place inside the folder the files are made in: it neither starts at
+// the root nor climbs out with "..".
+bool CertNameStaysInFolder(const std::string& name);

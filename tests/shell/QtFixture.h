@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -38,12 +39,14 @@ protected:
     }
 
     // Runs fn on the modal dialog that opens next (polled from the event loop), so a test can
-    // fill it in and close it while the code under test waits in exec().
-    static void WhenModal(std::function<void(QWidget*)> fn) {
+    // fill it in and close it while the code under test waits in exec(). With a Dialog type,
+    // waits for a modal dialog of that type.
+    template <class Dialog = QWidget>
+    static void WhenModal(std::type_identity_t<std::function<void(Dialog*)>> fn) {
         auto* timer = new QTimer;
         timer->setInterval(10);
         QObject::connect(timer, &QTimer::timeout, [timer, fn = std::move(fn)] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (auto* modal = qobject_cast<Dialog*>(QApplication::activeModalWidget())) {
                 timer->stop();
                 timer->deleteLater();
                 fn(modal);
