@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libcli11-dev
   qt6-base-dev libsystemd-dev
   dbus-daemon python3-dbusmock
-  xvfb x11-utils x11-apps netpbm xdotool trayer
+  xvfb xauth x11-utils x11-apps netpbm xdotool trayer
   python3 curl lftp
 )
 

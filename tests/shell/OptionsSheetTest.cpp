@@ -1,2 +1,129 @@
-// (tests to come)
+// The settings sheet as a whole: the question before a running server is stopped for it, the
+// pages' OK steps only for pages that were shown, and screenshots of every page and of both
+// wizard steps.
+
+#include "shell/OptionsSheet.h"
+
 #include <gtest/gtest.h>
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+
+#include "config/AppSettings.h"
+#include "config/ShellTexts.h"
+#include "shell/CertWizard.h"
+#include "shell/MainFrame.h"
+#include "shell/QtFixture.h"
+#include "shell/SecurityPage.h"
+
+namespace {
+
+class OptionsSheetTest : public QtAppTest {
+protected:
+    void SetUp() override {
+        QtAppTest::SetUp();
+        frame_ = std::make_unique<CMainFrame>(app_);
+    }
+    void TearDown() override {
+        frame_.reset();
+        QtAppTest::TearDown();
+    }
+    std::unique_ptr<CMainFrame> frame_;
+};
+
+// The picture of a shown window: from the X server when there is one (what was drawn on the
+// screen), else rendered by the widget itself.
+QPixmap Picture(QWidget* window) {
+    QTest::qWait(100);
+    if (QGuiApplication::platformName() == "xcb")
+        return window->screen()->grabWindow(window->winId());
+    return window->grab();
+}
+
+void Save(const QPixmap& picture, const std::string& name) {
+    std::filesystem::path folder = std::filesystem::current_path() / "screens";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(picture.save(QString::fromStdString((folder / name).string())));
+}
+
+}  // namespace
+
+TEST_F(OptionsSheetTest, ARunningServerIsStoppedForTheSheetOnlyWhenThePersonAgrees) {
+    ASSERT_TRUE(app_.IsRunning());
+    answer_ = false;
+    frame_->OnSettings();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].first, QMessageBox::Question);
+    EXPECT_EQ(messages_[0].second, texts::kStopServerQuestion);
+    EXPECT_TRUE(app_.IsRunning()) << "No: nothing happens";
+
+    answer_ = true;
+    bool opened = false;
+    WhenModal<COptionsSheet>([&](COptionsSheet* sheet) {
+        opened = true;
+        EXPECT_FALSE(app_.IsRunning()) << "stopped before the sheet opens";
+        sheet->reject();
+    });
+    frame_->OnSettings();
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(app_.IsRunning()) << "Cancel leaves it stopped";
+    EXPECT_TRUE(frame_->StartAction()->isEnabled());
+
+    // With the server stopped there is nothing to ask.
+    messages_.clear();
+    WhenModal<COptionsSheet>([](COptionsSheet* sheet) { sheet->accept(); });
+    frame_->OnSettings();
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_FALSE(app_.IsRunning()) << "OK leaves it stopped too, until Start";
+    frame_->OnStart();
+    EXPECT_TRUE(app_.IsRunning());
+}
+
+TEST_F(OptionsSheetTest, OnlyThePagesThatWereShownWriteAnything) {
+    COptionsSheet sheet({app_.EditableSettings(), app_.Users()});
+    ASSERT_EQ(sheet.Tabs()->count(), 6);
+    QStringList titles;
+    for (int i = 0; i < sheet.Tabs()->count(); ++i) titles << sheet.Tabs()->tabText(i);
+    EXPECT_EQ(titles.join(","), "System,Users,Network,IP Access,Security,Misc.");
+
+    sheet.show();
+    auto* security = sheet.FindPage<CSecurityPg>();
+    EXPECT_TRUE(sheet.Pages().front()->WasShown()) << "the page in front when the sheet opens";
+    EXPECT_FALSE(security->WasShown());
+    sheet.accept();
+    EXPECT_TRUE(messages_.empty()) << "the Security page's OK step did not run";
+
+    COptionsSheet again({app_.EditableSettings(), app_.Users()});
+    again.show();
+    again.ShowPage(4);
+    EXPECT_TRUE(security != again.FindPage<CSecurityPg>());
+    EXPECT_TRUE(again.FindPage<CSecurityPg>()->WasShown());
+    again.accept();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].second, texts::kRestartForChanges);
+}
+
+TEST_F(OptionsSheetTest, ScreensOfEveryPageAndBothWizardSteps) {
+    COptionsSheet sheet({app_.EditableSettings(), app_.Users()});
+    sheet.show();
+    const char* files[] = {"settings-system.png",     "settings-users.png",
+                           "settings-network.png",    "settings-ip-access.png",
+                           "settings-security.png",   "settings-misc.png"};
+    for (int i = 0; i < 6; ++i) {
+        sheet.ShowPage(i);
+        QPixmap picture = Picture(&sheet);
+        EXPECT_EQ(picture.size(), sheet.size());
+        Save(picture, files[i]);
+    }
+    CCertStepOne first;
+    first.show();
+    Save(Picture(&first), "wizard-step-1.png");
+    CCertStepTwo second;
+    second.show();
+    Save(Picture(&second), "wizard-step-2.png");
+}
