@@ -109,6 +109,9 @@ public:
 
     // The account and its counters as the status display reads them (null before a client).
     const UserRecord* User() const { return user_.get(); }
+    // Files this pool object has moved over all its sessions: kept when a session ends.
+    uint64_t SessionUploads() const { return sessionUploads_; }
+    uint64_t SessionDownloads() const { return sessionDownloads_; }
     std::string UserName() const override { return user_ ? user_->name : ""; }
     std::string Password() const override { return user_ ? user_->password : ""; }
     std::string LastCommandLine() const override { return currentLine_; }

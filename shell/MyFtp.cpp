@@ -17,10 +17,9 @@ StatusSnapshot CMyFtpController::TakeStatusSnapshot(platform::Time32 now) {
     for (CFtpPooledSession* pooled : allSessions_) {
         auto* session = static_cast<CFtpServerConnection*>(pooled);
         const UserRecord* user = session->User();
-        if (user) {
-            uploads += user->uploads;
-            downloads += user->downloads;
-        }
+        // Xfers counts every object of the pool, also the idle ones whose session has ended.
+        uploads += session->SessionUploads();
+        downloads += session->SessionDownloads();
         CFtpSocket* control = session->PrimarySocket();
         if (!control || !control->IsOpen()) continue;
         StatusRow row;

@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/Clock.h"
 #include "shell/AppFixture.h"
@@ -104,4 +108,60 @@ TEST_F(StatusSnapshotTest, RowsFollowTheSessionsAndThePasswordNeverShows) {
     StatusSnapshot stopped = WaitFor([](const StatusSnapshot& s) { return s.uptime == "Offline"; });
     EXPECT_EQ(stopped.uptime, "Offline");
     EXPECT_TRUE(stopped.rows.empty());
+}
+
+namespace {
+
+// A blocking reader of one reply line (the tests' replies are single lines).
+std::string ReadLine(int fd) {
+    std::string line;
+    char c;
+    while (::read(fd, &c, 1) == 1) {
+        line += c;
+        if (c == '\n') break;
+    }
+    return line;
+}
+
+}  // namespace
+
+TEST_F(StatusSnapshotTest, AClosedSessionsTransfersStillCountInXfers) {
+    {
+        std::ofstream file(dir_ / "pub" / "f.txt");
+        file << std::string(5000, 'x');
+    }
+    // The client runs aside while this thread drives the server's loop.
+    std::string finalReply;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        int control = Connect(port_);
+        ReadLine(control);  // greeting
+        for (const char* line : {"USER anonymous", "PASS guest@example.org", "TYPE I"}) {
+            testsupport::SendLine(control, line);
+            ReadLine(control);
+        }
+        testsupport::SendLine(control, "PASV");
+        std::string reply = ReadLine(control);
+        int h1, h2, h3, h4, p1 = 0, p2 = 0;
+        std::sscanf(reply.c_str() + reply.find('(') + 1, "%d,%d,%d,%d,%d,%d", &h1, &h2, &h3, &h4,
+                    &p1, &p2);
+        int data = Connect(p1 * 256 + p2);
+        testsupport::SendLine(control, "RETR /pub/f.txt");
+        ReadLine(control);  // 150
+        char buffer[8192];
+        while (::read(data, buffer, sizeof buffer) > 0) {
+        }
+        ::close(data);
+        finalReply = ReadLine(control);
+        ::close(control);
+        done = true;
+    });
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < deadline) app_.Loop().RunOnce(20);
+    client.join();
+    EXPECT_EQ(finalReply.substr(0, 3), "226");
+    StatusSnapshot after = WaitFor([](const StatusSnapshot& s) { return s.rows.empty(); });
+    EXPECT_TRUE(after.rows.empty());
+    EXPECT_EQ(after.xfers, "0/1") << "the idle pool session's download still counts";
+    EXPECT_EQ(after.sessions, "0/1");
 }
