@@ -22,34 +22,7 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
 }
 
-namespace {
-
-class MainFrameTest : public QtAppTest {
-protected:
-    void SetUp() override {
-        QtAppTest::SetUp();
-        frame_ = std::make_unique<CMainFrame>(app_);
-    }
-    void TearDown() override {
-        frame_.reset();
-        QtAppTest::TearDown();
-    }
-    // Runs the engine's loop and the window's refresh until check holds (two seconds at most).
-    bool RunUntil(const std::function<bool()>& check) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (std::chrono::steady_clock::now() < deadline) {
-            app_.Loop().RunOnce(20);
-            frame_->OnTick();
-            QApplication::processEvents();
-            if (check()) return true;
-        }
-        return false;
-    }
-
-    std::unique_ptr<CMainFrame> frame_;
-};
-
-}  // namespace
+using MainFrameTest = MainWindowTest;
 
 TEST_F(MainFrameTest, TheViewFollowsTheSessionsAndWritesOnlyWhatChanged) {
     CStatusView* view = frame_->View();

@@ -23,18 +23,7 @@
 
 namespace {
 
-class OptionsSheetTest : public QtAppTest {
-protected:
-    void SetUp() override {
-        QtAppTest::SetUp();
-        frame_ = std::make_unique<CMainFrame>(app_);
-    }
-    void TearDown() override {
-        frame_.reset();
-        QtAppTest::TearDown();
-    }
-    std::unique_ptr<CMainFrame> frame_;
-};
+using OptionsSheetTest = MainWindowTest;
 
 // The picture of a shown window: from the X server when there is one (what was drawn on the
 // screen), else rendered by the widget itself.

@@ -10,11 +10,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "shell/AppFixture.h"
+#include "shell/MainFrame.h"
 #include "shell/Messages.h"
 
 class QtAppTest : public AppTest {
@@ -58,4 +60,30 @@ protected:
     // The texts of the messages shown so far, and the answer given to questions.
     std::vector<std::pair<QMessageBox::Icon, QString>> messages_;
     bool answer_ = true;
+};
+
+// The same with the main window made over the application.
+class MainWindowTest : public QtAppTest {
+protected:
+    void SetUp() override {
+        QtAppTest::SetUp();
+        frame_ = std::make_unique<CMainFrame>(app_);
+    }
+    void TearDown() override {
+        frame_.reset();
+        QtAppTest::TearDown();
+    }
+    // Runs the engine's loop and the window's refresh until check holds (two seconds at most).
+    bool RunUntil(const std::function<bool()>& check) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (std::chrono::steady_clock::now() < deadline) {
+            app_.Loop().RunOnce(20);
+            frame_->OnTick();
+            QApplication::processEvents();
+            if (check()) return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<CMainFrame> frame_;
 };
