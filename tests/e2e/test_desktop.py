@@ -49,6 +49,7 @@ class Desktop:
                  "24", "--SetDockType", "true"],
                 env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             if not wait_until(lambda: "trayer" in self.tree()):
+                self.close()
                 raise RuntimeError("trayer did not come up")
 
     def close(self):
