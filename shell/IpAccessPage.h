@@ -1,7 +1,12 @@
 #pragma once
-// The "IP Access" page of the settings sheet (placeholder until it is built).
+// The "IP Access" page: the default policy and its exceptions, at most 128 address/mask rows.
+// The rows replace the stored rules at OK.
 
 #include "shell/OptionsPage.h"
+
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
 
 class CIpAccessPg : public COptionsPage {
     Q_OBJECT
@@ -12,4 +17,13 @@ public:
 
 protected:
     void Load() override;
+
+private:
+    void OnAdd();
+    void OnDelete();
+    void AddRow(const QString& address, const QString& mask);
+
+    QRadioButton *accept_, *deny_;
+    QTreeWidget* rules_;
+    QPushButton *add_, *delete_;
 };

@@ -1,7 +1,11 @@
 #pragma once
-// The "Misc." page of the settings sheet (placeholder until it is built).
+// The "Misc." page: the administrator's address for the status reply, the welcome file, and
+// the power scheme.
 
 #include "shell/OptionsPage.h"
+
+class QComboBox;
+class QLineEdit;
 
 class CMiscPg : public COptionsPage {
     Q_OBJECT
@@ -12,4 +16,8 @@ public:
 
 protected:
     void Load() override;
+
+private:
+    QLineEdit *email_, *welcome_;
+    QComboBox* power_;
 };

@@ -1,7 +1,16 @@
 #pragma once
-// The "Network" page of the settings sheet (placeholder until it is built).
+// The "Network" page: the external address announced in passive replies, and the deflate mode
+// with its three levels.
+
+#include <array>
+#include <vector>
 
 #include "shell/OptionsPage.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
 
 class CConnectPg : public COptionsPage {
     Q_OBJECT
@@ -12,4 +21,15 @@ public:
 
 protected:
     void Load() override;
+
+private:
+    void UpdateEnabling();
+
+    QCheckBox* fixIp_;
+    QLabel* fixIpText_;
+    QLineEdit* fixIpAddress_;
+    QCheckBox* deflate_;
+    // Compress, Memory, Window; each with its labels, which follow the deflate check too.
+    std::array<QSlider*, 3> sliders_;
+    std::vector<QWidget*> deflateDependents_;
 };

@@ -1,7 +1,113 @@
 #include "shell/SystemPage.h"
 
-CSystemPg::CSystemPg(OptionsContext context, QWidget* parent) : COptionsPage(context, "System", parent) {}
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 
-void CSystemPg::Load() {}
+#include "config/AppSettings.h"
+#include "config/PageChecks.h"
 
-void CSystemPg::Apply() {}
+namespace {
+// A field named after the setting it edits.
+QLineEdit* NewField(const char* setting, QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(setting);
+    return field;
+}
+
+// "label [field] unit" on one row of a group's grid.
+void AddRow(QGridLayout* grid, int row, const QString& label, QLineEdit* field,
+            const QString& unit = {}) {
+    grid->addWidget(new QLabel(label), row, 0);
+    grid->addWidget(field, row, 1);
+    if (!unit.isEmpty()) grid->addWidget(new QLabel(unit), row, 2);
+}
+}  // namespace
+
+CSystemPg::CSystemPg(OptionsContext context, QWidget* parent)
+    : COptionsPage(context, "System", parent) {
+    root_ = NewField("SysRootFolder", this);
+    users_ = NewField("NetMaxConnection", this);
+    port_ = NewField("NetTcpPort", this);
+    idle_ = NewField("SysIdleTimeout", this);
+    logins_ = NewField("SysLoginAttempts", this);
+
+    auto* directory = new QGroupBox("Directory", this);
+    auto* directoryGrid = new QGridLayout(directory);
+    AddRow(directoryGrid, 0, "Root :", root_);
+
+    auto* connection = new QGroupBox("Connection", this);
+    auto* connectionGrid = new QGridLayout(connection);
+    AddRow(connectionGrid, 0, "Users :", users_, "(Max. 64)");
+    AddRow(connectionGrid, 1, "Port :", port_);
+
+    auto* timeout = new QGroupBox("Timeout", this);
+    auto* timeoutGrid = new QGridLayout(timeout);
+    AddRow(timeoutGrid, 0, "Inactivity :", idle_, "secs");
+    AddRow(timeoutGrid, 1, "Login :", logins_, "retries");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(directory);
+    layout->addWidget(connection);
+    layout->addWidget(timeout);
+    layout->addStretch();
+
+    for (QLineEdit* field : {root_, users_, port_, idle_, logins_})
+        connect(field, &QLineEdit::textEdited, this, &COptionsPage::SetModified);
+    connect(root_, &QLineEdit::editingFinished, this, &CSystemPg::CheckRoot);
+    connect(users_, &QLineEdit::editingFinished, this, &CSystemPg::CheckUsers);
+    connect(port_, &QLineEdit::editingFinished, this, &CSystemPg::CheckPort);
+    connect(idle_, &QLineEdit::editingFinished, this, [this] { CheckAtLeastOne(idle_); });
+    connect(logins_, &QLineEdit::editingFinished, this, [this] { CheckAtLeastOne(logins_); });
+}
+
+CSystemPg::~CSystemPg() {
+    // A field that has the focus loses it while the widget base destroys the children, after
+    // this page is gone: its check must not run then.
+    for (QLineEdit* field : {root_, users_, port_, idle_, logins_}) field->disconnect(this);
+}
+
+void CSystemPg::Load() {
+    const CAppSettings& settings = context_.settings;
+    for (QLineEdit* field : {root_, users_, port_, idle_, logins_})
+        field->setText(
+            QString::fromStdString(settings.GetSetting(field->objectName().toStdString())));
+}
+
+void CSystemPg::CheckRoot() {
+    if (auto folder = CheckRootFolder(root_->text().toStdString()))
+        root_->setText(QString::fromStdString(*folder));
+    else
+        root_->setText(QString::fromStdString(context_.settings.GetSetting("SysRootFolder")));
+}
+
+void CSystemPg::CheckUsers() {
+    users_->setText(QString::number(ClampMaxConnections(users_->text().toStdString())));
+}
+
+void CSystemPg::CheckPort() {
+    port_->setText(QString::number(ClampPort(port_->text().toStdString())));
+}
+
+void CSystemPg::CheckAtLeastOne(QLineEdit* field) {
+    if (auto value = ReadDigitsAtLeastOne(field->text().toStdString()))
+        field->setText(QString::number(*value));
+    else
+        field->setText(QString::fromStdString(
+            context_.settings.GetSetting(field->objectName().toStdString())));
+}
+
+void CSystemPg::Apply() {
+    // A field still holding focus has not been checked yet.
+    CheckRoot();
+    CheckUsers();
+    CheckPort();
+    CheckAtLeastOne(idle_);
+    CheckAtLeastOne(logins_);
+    CAppSettings& settings = context_.settings;
+    for (QLineEdit* field : {root_, users_, port_, idle_, logins_})
+        settings.SetSetting(field->objectName().toStdString(), field->text().toStdString());
+    settings.SaveSettings();
+}

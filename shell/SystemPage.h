@@ -1,15 +1,29 @@
 #pragma once
-// The "System" page of the settings sheet (placeholder until it is built).
+// The "System" page: the shared folder, the session limit and port, and the two time-outs.
+// Each field is checked when it loses focus and again at OK, so that what reaches the store is
+// always a clamped number or the value it held before.
 
 #include "shell/OptionsPage.h"
+
+class QLineEdit;
 
 class CSystemPg : public COptionsPage {
     Q_OBJECT
 
 public:
     explicit CSystemPg(OptionsContext context, QWidget* parent = nullptr);
+    ~CSystemPg() override;
     void Apply() override;
 
 protected:
     void Load() override;
+
+private:
+    void CheckRoot();
+    void CheckUsers();
+    void CheckPort();
+    // Inactivity and Login: digits only, else the stored value comes back.
+    void CheckAtLeastOne(QLineEdit* field);
+
+    QLineEdit *root_, *users_, *port_, *idle_, *logins_;
 };
