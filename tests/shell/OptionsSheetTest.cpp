@@ -12,7 +12,12 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTest>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "config/AppSettings.h"
 #include "config/ShellTexts.h"
@@ -40,7 +45,71 @@ void Save(const QPixmap& picture, const std::string& name) {
     EXPECT_TRUE(picture.save(QString::fromStdString((folder / name).string())));
 }
 
+// A port nothing listens on at the moment.
+int FreePort() {
+    int port = 0;
+    int fd = testsupport::ListenBlocking(port);
+    ::close(fd);
+    return port;
+}
+
+// Runs a Python ftplib client aside and gives its output; the caller drives the loop.
+std::string RunFtplib(const std::string& script, const std::function<void()>& whileWaiting) {
+    std::string output;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        std::string command = "python3 -c '" + script + "' 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        char buffer[512];
+        while (pipe && std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+        if (pipe) ::pclose(pipe);
+        done = true;
+    });
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done && std::chrono::steady_clock::now() < deadline) whileWaiting();
+    client.join();
+    return output;
+}
+
 }  // namespace
+
+TEST_F(OptionsSheetTest, ANewPortAndAnonymousRightsServeFromTheNextStart) {
+    int port = FreePort();
+    WhenModal<COptionsSheet>([&](COptionsSheet* sheet) {
+        sheet->findChild<QLineEdit*>("NetTcpPort")->setText(QString::number(port));
+        sheet->ShowPage(1);
+        auto* write = sheet->findChild<QCheckBox*>("AnonWrite");
+        ASSERT_TRUE(write->isChecked()) << "anonymous clients may write by default";
+        write->click();
+        sheet->accept();
+    });
+    frame_->OnSettings();
+    EXPECT_EQ(app_.Settings().GetIntSetting("NetTcpPort"), port);
+    EXPECT_FALSE(app_.Settings().GetBoolSetting("AnonWrite"));
+    EXPECT_FALSE(app_.IsRunning());
+    frame_->OnStart();
+    ASSERT_TRUE(app_.IsRunning());
+
+    std::string script =
+        "import ftplib, io, socket\n"
+        "ftp = ftplib.FTP()\n"
+        "ftp.connect(\"127.0.0.1\", " + std::to_string(port) + ", timeout=10)\n"
+        "ftp.login(\"anonymous\", \"sheet@example.org\")\n"
+        "try:\n"
+        "    ftp.storbinary(\"STOR /pub/up.txt\", io.BytesIO(b\"through the sheet\"))\n"
+        "except ftplib.error_perm as e:\n"
+        "    print(e)\n"
+        "print(ftp.nlst(\"/pub\"))\n"
+        "ftp.quit()\n"
+        "try:\n"
+        "    socket.create_connection((\"127.0.0.1\", " + std::to_string(port_) + "), 2)\n"
+        "    print(\"old port open\")\n"
+        "except OSError:\n"
+        "    print(\"old port closed\")\n";
+    std::string output = RunFtplib(script, [&] { app_.Loop().RunOnce(20); });
+    EXPECT_EQ(output, "553 Permission denied.\n[]\nold port closed\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "pub" / "up.txt"));
+}
 
 TEST_F(OptionsSheetTest, ARunningServerIsStoppedForTheSheetOnlyWhenThePersonAgrees) {
     ASSERT_TRUE(app_.IsRunning());
