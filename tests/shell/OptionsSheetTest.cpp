@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include "config/AppSettings.h"
 #include "config/ShellTexts.h"
 #include "shell/CertWizard.h"
+#include "shell/ProfileDialog.h"
 #include "shell/MainFrame.h"
 #include "shell/QtFixture.h"
 #include "shell/SecurityPage.h"
@@ -184,4 +186,27 @@ TEST_F(OptionsSheetTest, ScreensOfEveryPageAndBothWizardSteps) {
     CCertStepTwo second;
     second.show();
     Save(Picture(&second), "wizard-step-2.png");
+}
+
+TEST_F(OptionsSheetTest, CancelDropsThePagesValuesButKeepsSavedAccounts) {
+    const std::string port = app_.Settings().GetSetting("NetTcpPort");
+    COptionsSheet sheet({app_.EditableSettings(), app_.Users()});
+    sheet.show();
+    sheet.findChild<QLineEdit*>("NetTcpPort")->setText("2121");
+    sheet.ShowPage(1);
+    WhenModal<CProfileDialog>([](CProfileDialog* profile) {
+        QTest::keyClicks(profile->findChild<QLineEdit*>("name"), "carol");
+        QTest::keyClicks(profile->findChild<QLineEdit*>("password"), "pw");
+        profile->accept();
+    });
+    sheet.findChild<QPushButton*>("new")->click();
+    sheet.reject();
+
+    EXPECT_EQ(app_.Settings().GetSetting("NetTcpPort"), port);
+    ASSERT_EQ(app_.Users().Users().size(), 1u);
+    EXPECT_EQ(app_.Users().Users()[0].name, "carol");
+    CUserList stored;
+    ASSERT_TRUE(stored.LoadUsers(app_.Settings().GetSetting("PasswordFile")));
+    ASSERT_EQ(stored.Users().size(), 1u);
+    EXPECT_EQ(stored.Users()[0].password, "pw");
 }
