@@ -103,13 +103,13 @@ CCertStepTwo::CCertStepTwo(QWidget* parent) : QDialog(parent) {
 }
 
 void CCertStepTwo::CopyFields() {
-    for (CertField field : kCertFields)
-        request_[field] = Field(field)->text().toStdString();
+    for (CertField field : kCertFields) request_[field] = Field(field)->text().toStdString();
     finished_->setEnabled(RequestPasses(request_));
 }
 
 bool CCertStepTwo::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::FocusOut || complaining_) return QDialog::eventFilter(watched, event);
+    if (event->type() != QEvent::FocusOut || complaining_)
+        return QDialog::eventFilter(watched, event);
     for (CertField field : kCertFields) {
         QLineEdit* edit = Field(field);
         if (edit != watched) continue;

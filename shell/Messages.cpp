@@ -24,6 +24,6 @@ void ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
 
 bool AskYesNo(QWidget* parent, const QString& text) {
     if (Handler()) return Handler()(QMessageBox::Question, text);
-    return QMessageBox::question(parent, "Quenlow FTP", text,
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(parent, "Quenlow FTP", text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
 }

@@ -16,7 +16,7 @@ COptionsSheet::COptionsSheet(OptionsContext context, QWidget* parent) : QDialog(
     tabs_ = new QTabWidget(this);
     // Every tab in sight: the sheet is as wide as its six titles.
     tabs_->setUsesScrollButtons(false);
-    pages_ = {new CSystemPg(context), new CUserPg(context),     new CConnectPg(context),
+    pages_ = {new CSystemPg(context),   new CUserPg(context),     new CConnectPg(context),
               new CIpAccessPg(context), new CSecurityPg(context), new CMiscPg(context)};
     for (COptionsPage* page : pages_) tabs_->addTab(page, page->Title());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

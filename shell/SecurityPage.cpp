@@ -46,8 +46,8 @@ CSecurityPg::CSecurityPg(OptionsContext context, QWidget* parent)
     layout->addLayout(form);
     layout->addLayout(buttons);
     layout->addStretch();
-    dependents_ = {intro,     certLabel, certFile_, keyLabel, keyFile_,
-                   passLabel, passPhrase_, reset_,  create_};
+    dependents_ = {intro,     certLabel,   certFile_, keyLabel, keyFile_,
+                   passLabel, passPhrase_, reset_,    create_};
 
     connect(enable_, &QCheckBox::toggled, this, [this] {
         UpdateEnabling();

@@ -7,14 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTest>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -23,8 +23,8 @@
 #include "config/AppSettings.h"
 #include "config/ShellTexts.h"
 #include "shell/CertWizard.h"
-#include "shell/ProfileDialog.h"
 #include "shell/MainFrame.h"
+#include "shell/ProfileDialog.h"
 #include "shell/QtFixture.h"
 #include "shell/SecurityPage.h"
 
@@ -95,7 +95,9 @@ TEST_F(OptionsSheetTest, ANewPortAndAnonymousRightsServeFromTheNextStart) {
     std::string script =
         "import ftplib, io, socket\n"
         "ftp = ftplib.FTP()\n"
-        "ftp.connect(\"127.0.0.1\", " + std::to_string(port) + ", timeout=10)\n"
+        "ftp.connect(\"127.0.0.1\", " +
+        std::to_string(port) +
+        ", timeout=10)\n"
         "ftp.login(\"anonymous\", \"sheet@example.org\")\n"
         "try:\n"
         "    ftp.storbinary(\"STOR /pub/up.txt\", io.BytesIO(b\"through the sheet\"))\n"
@@ -104,7 +106,9 @@ TEST_F(OptionsSheetTest, ANewPortAndAnonymousRightsServeFromTheNextStart) {
         "print(ftp.nlst(\"/pub\"))\n"
         "ftp.quit()\n"
         "try:\n"
-        "    socket.create_connection((\"127.0.0.1\", " + std::to_string(port_) + "), 2)\n"
+        "    socket.create_connection((\"127.0.0.1\", " +
+        std::to_string(port_) +
+        "), 2)\n"
         "    print(\"old port open\")\n"
         "except OSError:\n"
         "    print(\"old port closed\")\n";
@@ -171,9 +175,9 @@ TEST_F(OptionsSheetTest, OnlyThePagesThatWereShownWriteAnything) {
 TEST_F(OptionsSheetTest, ScreensOfEveryPageAndBothWizardSteps) {
     COptionsSheet sheet({app_.EditableSettings(), app_.Users()});
     sheet.show();
-    const char* files[] = {"settings-system.png",     "settings-users.png",
-                           "settings-network.png",    "settings-ip-access.png",
-                           "settings-security.png",   "settings-misc.png"};
+    const char* files[] = {"settings-system.png",   "settings-users.png",
+                           "settings-network.png",  "settings-ip-access.png",
+                           "settings-security.png", "settings-misc.png"};
     for (int i = 0; i < 6; ++i) {
         sheet.ShowPage(i);
         QPixmap picture = Picture(&sheet);

@@ -28,7 +28,8 @@ protected:
         QtAppTest::SetUp();
         folder_ = (dir_ / "certs").string();
         std::filesystem::create_directories(folder_);
-        page_ = std::make_unique<CSecurityPg>(OptionsContext{app_.EditableSettings(), app_.Users()});
+        page_ =
+            std::make_unique<CSecurityPg>(OptionsContext{app_.EditableSettings(), app_.Users()});
         page_->SetCertificateFolder(folder_);
         page_->show();
     }
