@@ -179,12 +179,10 @@ def memory_report(pid, stderr_path, with_allocator):
     lines = ["resident anonymous kB by mapping: " + ", ".join(
         f"{k} {v}" for k, v in sorted(parts.items(), key=lambda kv: -kv[1]))]
     if with_allocator:
-        text = allocator_report(pid, stderr_path)
-        totals = [l.strip() for l in text.splitlines() if l.startswith(("Total", "Arena"))]
-        arenas = sum(1 for l in text.splitlines() if l.startswith("Arena"))
-        lines.append(f"allocator ({arenas} arenas): " + "; ".join(
-            l for l in totals if not l.startswith("Arena")))
-        lines += ["  " + l for l in text.splitlines() if l.strip()]
+        text = allocator_report(pid, stderr_path).splitlines()
+        arenas = sum(1 for l in text if l.startswith("Arena"))
+        lines.append(f"allocator ({arenas} arenas), malloc_stats:")
+        lines += ["  " + l for l in text if l.strip()]
     return "\n".join(lines)
 
 

@@ -13,33 +13,8 @@
 #include "platform/Folders.h"
 
 namespace {
-struct StoredRule {
-    std::string address, mask;
-};
-
-// The rules as the engine reads them: a rule the count names but the key lacks is 0.0.0.0
-// with mask 0.0.0.0.
-std::vector<StoredRule> ReadRules(const CAppSettings& settings) {
-    CSettingsMap stored;
-    ReadIpRules(settings, stored);
-    std::vector<StoredRule> rules;
-    int count = settings.GetIntSetting("NetRuleCount");
-    for (int i = 0; i < count; ++i) {
-        StoredRule rule;
-        stored.GetString(RuleAddressName(i), rule.address);
-        stored.GetString(RuleMaskName(i), rule.mask);
-        rules.push_back(rule);
-    }
-    return rules;
-}
-
-int Store(CAdminSession& session, const std::vector<StoredRule>& rules, const std::string& done) {
-    CSettingsMap map;
-    for (size_t i = 0; i < rules.size(); ++i) {
-        map.SetString(RuleAddressName(static_cast<int>(i)), rules[i].address);
-        map.SetString(RuleMaskName(static_cast<int>(i)), rules[i].mask);
-    }
-    if (!SaveIpRules(session.Settings(), map, static_cast<int>(rules.size())))
+int Store(CAdminSession& session, const std::vector<StoredIpRule>& rules, const std::string& done) {
+    if (!SaveStoredIpRules(session.Settings(), rules))
         return session.Fail("cannot write the rules to " + platform::ConfigDir() +
                             "/registry.reg; they are as they were");
     session.Out() << done << "\n" << EffectText(SettingEffect::Reload) << "\n";
@@ -73,7 +48,7 @@ void NoteReading(CAdminSession& session, const std::string& what, const std::str
 int List(CAdminSession& session) {
     if (!session.OpenSettings()) return kExitFailed;
     bool accept = session.Settings().GetBoolSetting("NetPolicy");
-    std::vector<StoredRule> rules = ReadRules(session.Settings());
+    std::vector<StoredIpRule> rules = ReadStoredIpRules(session.Settings());
     std::ostream& out = session.Out();
     out << "Policy: " << PolicyText(accept) << " (addresses no rule names are "
         << (accept ? "admitted" : "refused") << ")\n";
@@ -104,7 +79,7 @@ int Add(CAdminSession& session, const std::string& address, const std::string& m
                                 std::to_string(kRuleTextMax) + " characters");
     }
     if (!session.OpenSettings()) return kExitFailed;
-    std::vector<StoredRule> rules = ReadRules(session.Settings());
+    std::vector<StoredIpRule> rules = ReadStoredIpRules(session.Settings());
     if (!CanAddIpRule(static_cast<int>(rules.size())))
         return session.Fail(texts::kMaximumRulesReached);
     NoteReading(session, "address", address);
@@ -119,13 +94,13 @@ int Add(CAdminSession& session, const std::string& address, const std::string& m
 
 int Delete(CAdminSession& session, int number) {
     if (!session.OpenSettings()) return kExitFailed;
-    std::vector<StoredRule> rules = ReadRules(session.Settings());
+    std::vector<StoredIpRule> rules = ReadStoredIpRules(session.Settings());
     if (number < 1 || static_cast<size_t>(number) > rules.size())
         return session.Fail(
             "there is no rule " + std::to_string(number) + " (there " +
             (rules.size() == 1 ? "is 1 rule" : "are " + std::to_string(rules.size()) + " rules") +
             "; see \"quenlowftp rule list\")");
-    StoredRule gone = rules[static_cast<size_t>(number - 1)];
+    StoredIpRule gone = rules[static_cast<size_t>(number - 1)];
     rules.erase(rules.begin() + (number - 1));
     return Store(
         session, rules,
@@ -147,7 +122,7 @@ int Policy(CAdminSession& session, const std::string& policy) {
 int Check(CAdminSession& session, const std::string& address) {
     if (!session.OpenSettings()) return kExitFailed;
     CIpRuleTable table;
-    for (const StoredRule& rule : ReadRules(session.Settings()))
+    for (const StoredIpRule& rule : ReadStoredIpRules(session.Settings()))
         table.Append(rule.address, rule.mask);
     table.SetPolicy(session.Settings().GetBoolSetting("NetPolicy"));
     bool admitted = table.Check(address);

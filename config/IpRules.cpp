@@ -88,18 +88,34 @@ bool ReadIpRules(const CAppSettings& settings, CSettingsMap& rules) {
     return LoadSettingsKey(kNetRulesKey, rules);
 }
 
+std::vector<StoredIpRule> ReadStoredIpRules(const CAppSettings& settings) {
+    CSettingsMap stored;
+    ReadIpRules(settings, stored);  // a rule the key lacks stays 0.0.0.0/0.0.0.0: matches all
+    std::vector<StoredIpRule> rules;
+    int count = settings.GetIntSetting("NetRuleCount");
+    for (int i = 0; i < count; ++i) {
+        StoredIpRule rule;
+        stored.GetString(RuleAddressName(i), rule.address);
+        stored.GetString(RuleMaskName(i), rule.mask);
+        rules.push_back(rule);
+    }
+    return rules;
+}
+
+bool SaveStoredIpRules(CAppSettings& settings, const std::vector<StoredIpRule>& rules) {
+    CSettingsMap map;
+    for (size_t i = 0; i < rules.size(); ++i) {
+        map.SetString(RuleAddressName(static_cast<int>(i)), rules[i].address);
+        map.SetString(RuleMaskName(static_cast<int>(i)), rules[i].mask);
+    }
+    return SaveIpRules(settings, map, static_cast<int>(rules.size()));
+}
+
 void LoadIpRules(const CAppSettings& settings) {
     CIpRuleTable& table = CIpRuleTable::Engine();
     table.Clear();
-    CSettingsMap rules;
-    ReadIpRules(settings, rules);  // a rule the key lacks stays 0.0.0.0/0.0.0.0: matches all
-    int count = settings.GetIntSetting("NetRuleCount");
-    for (int i = 0; i < count; ++i) {
-        std::string address, mask;
-        rules.GetString(RuleAddressName(i), address);
-        rules.GetString(RuleMaskName(i), mask);
-        table.Append(address, mask);
-    }
+    for (const StoredIpRule& rule : ReadStoredIpRules(settings))
+        table.Append(rule.address, rule.mask);
     table.SetPolicy(settings.GetBoolSetting("NetPolicy"));
 }
 

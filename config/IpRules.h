@@ -50,6 +50,14 @@ std::string RuleMaskName(int index);
 // The stored rules: "0.0.0.0" placeholders for every index below "NetRuleCount", replaced by
 // what the "NetRules" key holds. False when the key could not be read.
 bool ReadIpRules(const CAppSettings& settings, CSettingsMap& rules);
+// The stored rules in their order, as the engine reads them: a rule the count names but the
+// key lacks is 0.0.0.0 with mask 0.0.0.0.
+struct StoredIpRule {
+    std::string address, mask;
+};
+std::vector<StoredIpRule> ReadStoredIpRules(const CAppSettings& settings);
+// Replaces the stored rules by these, in this order; false (nothing changed) on failure.
+bool SaveStoredIpRules(CAppSettings& settings, const std::vector<StoredIpRule>& rules);
 // Rebuilds the engine's table and policy from the settings.
 void LoadIpRules(const CAppSettings& settings);
 // Replaces the stored rules by the given ones and sets "NetRuleCount".

@@ -30,16 +30,15 @@ platform::Time32 TodayAt(int minute) {
     return platform::MakeLocalTime(today);
 }
 
+// "HH:MM", 00:00 to 23:59.
 bool ReadClock(const std::string& text, int& minute) {
-    unsigned hours = 0, minutes = 0;
-    char tail = 0;
-    if (text.size() != 5 || text[2] != ':' ||
-        std::sscanf(text.c_str(), "%2u:%2u%c", &hours, &minutes, &tail) != 2)
+    auto digit = [&](size_t i) { return std::isdigit(static_cast<unsigned char>(text[i])); };
+    if (text.size() != 5 || text[2] != ':' || !digit(0) || !digit(1) || !digit(3) || !digit(4))
         return false;
-    if (!std::isdigit(static_cast<unsigned char>(text[0])) ||
-        !std::isdigit(static_cast<unsigned char>(text[3])) || hours > 23 || minutes > 59)
-        return false;
-    minute = static_cast<int>(hours * 60 + minutes);
+    int hours = (text[0] - '0') * 10 + (text[1] - '0');
+    int minutes = (text[3] - '0') * 10 + (text[4] - '0');
+    if (hours > 23 || minutes > 59) return false;
+    minute = hours * 60 + minutes;
     return true;
 }
 

@@ -11,7 +11,6 @@
 #include <QRegularExpressionValidator>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <atomic>
 #include <thread>
 
 #include "config/ShellTexts.h"
@@ -140,15 +139,14 @@ bool RunCertificateWizard(QWidget* parent, const std::string& folder, CreatedCer
     CertificateRequest request = second.Request();
     // Making the key takes a moment: the generation runs aside while the windows keep painting.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    std::atomic<bool> done{false};
     bool ok = false;
     QEventLoop wait;
+    // A quit posted before exec() starts is still delivered to it.
     std::thread worker([&] {
         ok = GenerateCertificate(made.paths, made.passPhrase, request, parameters);
-        done = true;
         QMetaObject::invokeMethod(&wait, "quit", Qt::QueuedConnection);
     });
-    if (!done) wait.exec(QEventLoop::ExcludeUserInputEvents);
+    wait.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();
     QApplication::restoreOverrideCursor();
     if (!ok) ShowMessage(parent, QMessageBox::Critical, texts::kFailedToCreateCertificate);

@@ -68,15 +68,8 @@ void CIpAccessPg::Load() {
     const CAppSettings& settings = context_.settings;
     (settings.GetBoolSetting("NetPolicy") ? accept_ : deny_)->setChecked(true);
     rules_->clear();
-    CSettingsMap rules;
-    if (!ReadIpRules(settings, rules)) return;
-    int count = settings.GetIntSetting("NetRuleCount");
-    for (int i = 0; i < count; ++i) {
-        std::string address, mask;
-        rules.GetString(RuleAddressName(i), address);
-        rules.GetString(RuleMaskName(i), mask);
-        AddRow(QString::fromStdString(address), QString::fromStdString(mask));
-    }
+    for (const StoredIpRule& rule : ReadStoredIpRules(settings))
+        AddRow(QString::fromStdString(rule.address), QString::fromStdString(rule.mask));
 }
 
 void CIpAccessPg::AddRow(const QString& address, const QString& mask) {
@@ -104,13 +97,12 @@ void CIpAccessPg::OnDelete() {
 void CIpAccessPg::Apply() {
     CAppSettings& settings = context_.settings;
     settings.SetBoolSetting("NetPolicy", accept_->isChecked());
-    CSettingsMap rules;
-    int count = rules_->topLevelItemCount();
-    for (int i = 0; i < count; ++i) {
+    std::vector<StoredIpRule> rules;
+    for (int i = 0; i < rules_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = rules_->topLevelItem(i);
-        rules.SetString(RuleAddressName(i), CutToUnits(row->text(0).toStdString(), kRuleTextMax));
-        rules.SetString(RuleMaskName(i), CutToUnits(row->text(1).toStdString(), kRuleTextMax));
+        rules.push_back({CutToUnits(row->text(0).toStdString(), kRuleTextMax),
+                         CutToUnits(row->text(1).toStdString(), kRuleTextMax)});
     }
-    SaveIpRules(settings, rules, count);
+    SaveStoredIpRules(settings, rules);
     settings.SaveSettings();
 }

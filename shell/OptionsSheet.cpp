@@ -25,8 +25,6 @@ COptionsSheet::COptionsSheet(OptionsContext context, QWidget* parent) : QDialog(
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
     layout->addWidget(buttons);
-    // The first page is read now, as it is the one shown when the sheet opens.
-    pages_.front()->EnsureLoaded();
 }
 
 void COptionsSheet::ShowPage(int index) {

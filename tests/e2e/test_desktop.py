@@ -71,7 +71,7 @@ class Desktop:
             if f'"{title}": ("quenlowftp"' not in line:
                 continue
             words = line.split()
-            size, _, absolute = words[-2], None, words[-1]
+            size, absolute = words[-2], words[-1]  # "380x420+0+0  +X+Y"
             width, rest = size.split("x")
             height = rest.split("+")[0].split("-")[0]
             x, y = absolute.lstrip("+").split("+")[:2]
