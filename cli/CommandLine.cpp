@@ -7,6 +7,7 @@
 #include "cli/AdminSession.h"
 #include "cli/CertCommands.h"
 #include "cli/ConfigCommands.h"
+#include "cli/ConsoleCommands.h"
 #include "cli/RuleCommands.h"
 #include "cli/UserCommands.h"
 
@@ -41,12 +42,14 @@ CCommandLine::CCommandLine(CAdminSession& session)
     AddRuleCommands(app, session_);
     AddConfigCommands(app, session_);
     AddCertCommands(app, session_);
+    AddConsoleCommands(app, session_);
     app.footer(
         "Examples:\n"
         "  quenlowftp --headless --set NetTcpPort=2121   serve on port 2121\n"
         "  quenlowftp user add alice --rights WODR        add an account (asks for the password)\n"
         "  quenlowftp cert create --name server --cn ftp.example.org --state Ohio --enable\n"
         "  quenlowftp config set NetTcpPort 2121          store a setting\n"
+        "  quenlowftp console watch                       live view of the running server\n"
         "Each command has its own --help. Exit status: 0 done, 1 failed, 2 usage error.");
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/FtpConnection.h"
+#include "messages/MsgObjects.h"
 
 class CFtpServerController;
 
@@ -28,6 +29,8 @@ public:
     virtual platform::Time32 LoginTime() const = 0;
     // 1 client or network, 2 idle, 3 failed logins, 4 shut-down, 5 error, 0 none.
     virtual int CloseReason() const = 0;
+    // The session's transfer figures (the session record's version 2 items).
+    virtual void FillFigures(CFtpConnMsg& /*record*/) const {}
 
     CFtpServerController* Controller() const { return controller_; }
 

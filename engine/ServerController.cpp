@@ -516,8 +516,16 @@ bool CFtpServerController::SendNetStats() {
 
 bool CFtpServerController::SendConnections() {
     Guard guard(lock_);
+    // A console that knows the record's later version gets the live transfer figures too.
+    bool figures = (request_.version & 0xFF) >= CFtpReqMsg::kFiguresVersion;
     while (connCursor_ < connInfo_.size()) {
-        if (!CanSendMessage() || !SendMessage(MSG_CONNECTION, connInfo_[connCursor_])) return true;
+        if (!CanSendMessage()) return true;
+        CFtpConnMsg record = connInfo_[connCursor_];
+        if (figures && connCursor_ < activeSessions_.size()) {
+            record.version = CFtpConnMsg::kFiguresVersion;
+            activeSessions_[connCursor_]->FillFigures(record);
+        }
+        if (!SendMessage(MSG_CONNECTION, record)) return true;
         ++connCursor_;
     }
     CFtpConnMsg endMark;

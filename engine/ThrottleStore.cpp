@@ -9,6 +9,14 @@
 namespace {
 const std::string kThrottleKey = std::string(kSettingsKey) + "\\Throttle";
 
+constexpr long long kMostStoredZones = 24;
+
+std::string DayKey(int day) {
+    char name[16];
+    std::snprintf(name, sizeof name, "\\Day%02d", day);
+    return kThrottleKey + name;
+}
+
 std::string ZoneKey(int day, int zone) {
     char name[32];
     std::snprintf(name, sizeof name, "\\Day%02d\\Zone%02d", day, zone);
@@ -47,8 +55,15 @@ bool LoadThrottleSchedule(CFtpThrottleData& schedule) {
         loaded.time = static_cast<platform::Time32>(number);
     }
     for (int day = 0; day < CFtpThrottleData::kDays; ++day) {
-        for (int zone = 0; zone < 4; ++zone) {
-            if (static_cast<size_t>(zone) >= loaded.days[static_cast<size_t>(day)].size()) break;
+        ZoneList& zones = loaded.days[static_cast<size_t>(day)];
+        // "Zones" gives a day's own zone count; without it a day has the default four.
+        CSettingsMap dayValues;
+        if (LoadSettingsKey(DayKey(day), dayValues) && dayValues.GetString("Zones", text) &&
+            !text.empty()) {
+            if (!ParseWhole(text, number) || number < 0 || number > kMostStoredZones) return false;
+            zones.resize(static_cast<size_t>(number));
+        }
+        for (int zone = 0; zone < static_cast<int>(zones.size()); ++zone) {
             CSettingsMap values;
             if (!LoadSettingsKey(ZoneKey(day, zone), values)) continue;  // keeps its default
             if (values.GetString("StartTime", text) && !text.empty()) {
@@ -75,9 +90,10 @@ bool SaveThrottleSchedule(const CFtpThrottleData& schedule) {
                      {"Timestamp", std::to_string(schedule.time)}}});
     for (int day = 0; day < CFtpThrottleData::kDays; ++day) {
         const ZoneList& zones = schedule.days[static_cast<size_t>(day)];
-        for (int zone = 0; zone < 4 && static_cast<size_t>(zone) < zones.size(); ++zone) {
-            const ThrottleZone& z = zones[static_cast<size_t>(zone)];
-            keys.push_back({SettingsKeyPath(ZoneKey(day, zone)),
+        keys.push_back({SettingsKeyPath(DayKey(day)), {{"Zones", std::to_string(zones.size())}}});
+        for (size_t zone = 0; zone < zones.size(); ++zone) {
+            const ThrottleZone& z = zones[zone];
+            keys.push_back({SettingsKeyPath(ZoneKey(day, static_cast<int>(zone))),
                             {{"StartTime", std::to_string(z.start)},
                              {"MaxSpeed", std::to_string(z.maxSpeed)}}});
         }

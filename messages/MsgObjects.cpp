@@ -109,6 +109,14 @@ void CFtpConnMsg::Serialize(CArchive& ar) {
     ar.String(peerAddress);
     ar.String(lastCommand);
     ar.String(folder);
+    if (Has(kFiguresVersion)) {
+        ar.Uint64(uploads);
+        ar.Uint64(downloads);
+        ar.Uint64(bytesReceived);
+        ar.Uint64(bytesSent);
+        ar.Uint64(transferBytes);
+        ar.Byte(transferring);
+    }
 }
 
 void CFtpEventMsg::Serialize(CArchive& ar) {

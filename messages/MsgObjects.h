@@ -58,9 +58,11 @@ protected:
     bool Has(uint32_t sinceVersion) const { return (version & 0xFF) >= sinceVersion; }
 };
 
-// The console's standing request, with its password.
+// The console's standing request, with its password. A request of version 6 (it adds no
+// items) asks for the session records' version 2.
 class CFtpReqMsg : public CFtpMsgObject {
 public:
+    static constexpr uint32_t kFiguresVersion = 6;
     CFtpReqMsg() : CFtpMsgObject(5) {}
     void Serialize(CArchive& ar) override;
     // Folds a newer request into this standing one.
@@ -108,15 +110,22 @@ public:
     std::string text4;  // v2
 };
 
-// One active session. The base time holds the login time.
+// One active session. The base time holds the login time. Version 2 adds the session's
+// transfer figures; the server sends it only to a console whose request is of version 6 or
+// later, so a console that knows version 1 gets exactly version 1.
 class CFtpConnMsg : public CFtpMsgObject {
 public:
+    static constexpr uint32_t kFiguresVersion = 2;
     CFtpConnMsg() : CFtpMsgObject(1) {}
     void Serialize(CArchive& ar) override;
     int32_t index = -1;
     uint8_t secure = 0;
     uint32_t minutesConnected = 0;
     std::string user, peerAddress, lastCommand, folder;
+    uint64_t uploads = 0, downloads = 0;            // v2: files this session moved
+    uint64_t bytesReceived = 0, bytesSent = 0;      // v2: bytes this session moved
+    uint64_t transferBytes = 0;                     // v2: bytes of the running transfer
+    uint8_t transferring = 0;                       // v2: a transfer is running
 };
 
 class CFtpEventMsg : public CFtpMsgObject {

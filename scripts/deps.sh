@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libssl-dev openssl zlib1g-dev
-  libgtest-dev libcli11-dev
+  libgtest-dev libcli11-dev nlohmann-json3-dev libncurses-dev
   qt6-base-dev libsystemd-dev
   dbus-daemon python3-dbusmock
   xvfb xauth x11-utils x11-apps netpbm xdotool trayer

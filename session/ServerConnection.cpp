@@ -207,6 +207,18 @@ bool CFtpServerConnection::TransferStarted() const {
            !(operation_.state & kStartPending);
 }
 
+void CFtpServerConnection::FillFigures(CFtpConnMsg& record) const {
+    if (user_) {
+        record.uploads = user_->uploads;
+        record.downloads = user_->downloads;
+        record.bytesReceived = user_->bytesReceived;
+        record.bytesSent = user_->bytesSent;
+    }
+    record.transferring = TransferStarted() && OperationInProgress() ? 1 : 0;
+    record.transferBytes =
+        record.transferring ? operation_.bytesSent + operation_.bytesReceived : 0;
+}
+
 // ---- events ----
 
 void CFtpServerConnection::OnReceive(CFtpSocket* socket) {

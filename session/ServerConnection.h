@@ -118,6 +118,7 @@ public:
     std::string CurrentFolder() const override { return currentFolder_; }
     platform::Time32 LoginTime() const override { return startTime_; }
     int CloseReason() const override { return closeReason_; }
+    void FillFigures(CFtpConnMsg& record) const override;
 
     bool LoggedIn() const { return loggedIn_; }
     const CurrentOperation& Operation() const { return operation_; }

@@ -1,5 +1,6 @@
 #include "shell/MyFtp.h"
 
+#include "messages/HostFacts.h"
 #include "net/SocketEngine.h"
 
 bool CMyFtpConnection::Authenticate(UserRecord& user) {
@@ -41,4 +42,24 @@ StatusSnapshot CMyFtpController::TakeStatusSnapshot(platform::Time32 now) {
     snapshot.received = MegabytesText(engine.TotalBytesReceived());
     snapshot.xfers = CountPairText(uploads, downloads);
     return snapshot;
+}
+
+namespace {
+platform::HostFacts FactsNow(platform::Time32 serverStart) {
+    platform::HostFacts facts = platform::ReadHostFacts();
+    facts.serverStart = serverStart;
+    return facts;
+}
+}  // namespace
+
+bool CMyFtpController::FillSysMsg(CFtpSysMsg& message) {
+    CFtpOsMsg unused;
+    PutHostFacts(FactsNow(CreatedTime()), message, unused);
+    return true;
+}
+
+bool CMyFtpController::FillOsMsg(CFtpOsMsg& message) {
+    CFtpSysMsg unused;
+    PutHostFacts(FactsNow(CreatedTime()), unused, message);
+    return true;
 }

@@ -42,6 +42,10 @@ public:
     void SampleTransfers(platform::Time32) override {}
     void SampleOther(platform::Time32) override {}
 
+    // The console's system and OS information: this machine's names, load, memory and uptime.
+    bool FillSysMsg(CFtpSysMsg& message) override;
+    bool FillOsMsg(CFtpOsMsg& message) override;
+
     const std::string& LastError() const { return lastError_; }
     // The counters and one row per session whose control connection is open, in pool order.
     StatusSnapshot TakeStatusSnapshot(platform::Time32 now);

@@ -1,0 +1,242 @@
+#include "console/ConsoleLink.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <openssl/x509v3.h>
+
+#include "net/SocketEngine.h"
+#include "net/TlsRuntime.h"
+#include "platform/Clock.h"
+
+namespace {
+// The first reason the certificate check gave, for the one line the user reads.
+std::string g_verifyProblem;
+int g_verifyError = X509_V_OK;
+
+int RecordVerify(int preverifyOk, X509_STORE_CTX* store) {
+    if (!preverifyOk && g_verifyProblem.empty()) {
+        g_verifyError = X509_STORE_CTX_get_error(store);
+        g_verifyProblem = X509_verify_cert_error_string(g_verifyError);
+    }
+    return preverifyOk;
+}
+
+// The IPv4 address of host in dotted form.
+bool Resolve(const std::string& host, std::string& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
+                sizeof text);
+    ::freeaddrinfo(found);
+    address = text;
+    return true;
+}
+
+bool IsAddress(const std::string& host) {
+    in_addr address{};
+    return ::inet_pton(AF_INET, host.c_str(), &address) == 1;
+}
+}  // namespace
+
+CConsoleLink::CConsoleLink() {
+    runtimeStarted_ = runtime_.Init();
+    tickTimer_ = loop_.AddTimer(75, [this] { runtime_.Tick(0); });
+    // One client for the link's whole life: events posted for it may still wait in the loop.
+    client_ = std::make_unique<CConsoleClient>(&window_);
+    // Without the console setting the connection only acts as the client.
+    clientReady_ = runtimeStarted_ && client_->InitConsole(false);
+}
+
+CConsoleLink::~CConsoleLink() {
+    if (client_) {
+        client_->CloseConsole();
+        client_->DeleteSockets();
+        client_.reset();
+    }
+    loop_.RemoveTimer(tickTimer_);
+    if (runtimeStarted_) runtime_.Term();
+}
+
+bool CConsoleLink::Fail(const std::string& text) {
+    error_ = text;
+    return false;
+}
+
+std::string CConsoleLink::Where() const {
+    return target_.host + ":" + std::to_string(target_.port);
+}
+
+bool CConsoleLink::RunUntil(const std::function<bool()>& done, int milliseconds) {
+    uint64_t deadline = platform::MonotonicMs() + static_cast<uint64_t>(milliseconds);
+    while (!done()) {
+        uint64_t now = platform::MonotonicMs();
+        if (now >= deadline) return false;
+        loop_.RunOnce(static_cast<int>(std::min<uint64_t>(deadline - now, 100)));
+    }
+    return true;
+}
+
+bool CConsoleLink::SetUpTls(const ConsoleTarget& target) {
+    CTlsRuntime& tls = CTlsRuntime::Instance();
+    g_verifyProblem.clear();
+    g_verifyError = X509_V_OK;
+    tls.SetClientVerifyCallback(RecordVerify);
+    if (!tls.InitClientContext(target.insecure ? "" : target.caFile, "", "", ""))
+        return Fail(tls.LastError());
+    SSL_CTX* context = tls.ClientContext();
+    if (target.insecure) {
+        SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+        return true;
+    }
+    // The certificate must also be the one of the host asked for, by name or by address.
+    std::string name = target.tlsName.empty() ? target.host : target.tlsName;
+    X509_VERIFY_PARAM* check = SSL_CTX_get0_param(context);
+    bool set = IsAddress(name) ? X509_VERIFY_PARAM_set1_ip_asc(check, name.c_str()) == 1
+                               : X509_VERIFY_PARAM_set1_host(check, name.c_str(), 0) == 1;
+    if (!set) return Fail("cannot check the certificate against the name " + name);
+    return true;
+}
+
+bool CConsoleLink::Open(const ConsoleTarget& target) {
+    target_ = target;
+    if (!runtimeStarted_) return Fail("cannot start the network engine");
+    if (!SetUpTls(target)) return false;
+    if (!clientReady_) return Fail("cannot set up the console: " + client_->Error());
+    client_->Restart();
+    requestSent_ = false;
+    std::string address;
+    if (!Resolve(target.host, address))
+        return Fail("cannot connect to " + Where() + ": the host name does not resolve");
+    // The server speaks plain text only to 127.0.0.1 and judges by the address we come from;
+    // towards another loopback address we come from that address, so both sides use TLS.
+    bool otherLoopback = address.rfind("127.", 0) == 0 && address != "127.0.0.1";
+    CSocketEngine::Instance().SetBindAddress(otherLoopback ? address : "0.0.0.0");
+    if (!client_->ConnectConsole(address, target.port)) return Fail("cannot connect to " + Where());
+    bool settled = RunUntil([&] { return client_->Settled(); }, target.timeoutMs);
+    if (client_->Ready() && client_->Open()) return true;
+    if (!settled)
+        return Fail("no answer from " + Where() + " within " +
+                    std::to_string(target.timeoutMs / 1000) + " s");
+    if (client_->TlsFailed()) {
+        bool otherName = g_verifyError == X509_V_ERR_HOSTNAME_MISMATCH ||
+                         g_verifyError == X509_V_ERR_IP_ADDRESS_MISMATCH;
+        if (otherName)
+            return Fail("the TLS handshake with " + Where() +
+                        " failed: the server's certificate is made out to another name (" +
+                        g_verifyProblem +
+                        "); give --tls-name with the name it carries, or --insecure");
+        if (!g_verifyProblem.empty())
+            return Fail("the TLS handshake with " + Where() +
+                        " failed: the server's certificate is not trusted (" + g_verifyProblem +
+                        "); give --cafile with the certificate it uses, or --insecure");
+        return Fail("the TLS handshake with " + Where() +
+                    " failed (is it the console port, with TLS set up on the server?)");
+    }
+    if (!client_->ProtocolError().empty()) return Fail(client_->ProtocolError());
+    if (client_->ConnectFailed())
+        return Fail("cannot connect to " + Where() +
+                    ": refused or unreachable (is the server running with SysConsoleState "
+                    "true, on this port?)");
+    return Fail("the server at " + Where() +
+                " closed the connection at once: another console is connected, or the "
+                "address is refused");
+}
+
+bool CConsoleLink::Connected() {
+    return client_ && client_->Open();
+}
+
+std::string CConsoleLink::Gone() const {
+    if (!client_->ProtocolError().empty()) return client_->ProtocolError();
+    if (!answered_)
+        return "the server closed the console connection without an answer: a wrong console "
+               "password, or another console is connected";
+    return "the server closed the console connection";
+}
+
+bool CConsoleLink::WaitToSend() {
+    if (!Connected()) return Fail(Gone());
+    if (RunUntil([&] { return !Connected() || !client_->SendPending(); }, target_.timeoutMs) &&
+        Connected())
+        return true;
+    return Fail(Connected() ? "the server at " + Where() + " does not take what is sent" : Gone());
+}
+
+bool CConsoleLink::Fetch(CFtpReqMsg request) {
+    if (!WaitToSend()) return false;
+    request.version = CFtpReqMsg::kFiguresVersion;
+    request.password = target_.password;
+    // The server answers a request in a fixed order with the report last, so the report
+    // marks the end of the answer (event lists have no end record of their own).
+    request.reportKind = REPORT_NETWORK;
+    request.reportIndex = 0;
+    client_->TakeReports();
+    if (!client_->Send(MSG_REQUEST, request)) return Fail(Gone());
+    requestSent_ = true;
+    bool reported = false;
+    RunUntil(
+        [&] {
+            reported = reported || client_->TakeReports() > 0;
+            return reported || !Connected();
+        },
+        target_.timeoutMs);
+    if (reported) {
+        answered_ = true;
+        return true;
+    }
+    if (!Connected()) return Fail(Gone());
+    return Fail("the server at " + Where() + " did not answer within " +
+                std::to_string(target_.timeoutMs / 1000) + " s");
+}
+
+bool CConsoleLink::FetchOverview(bool withSessions, bool withEvents, bool withFileEvents) {
+    CFtpReqMsg request;
+    request.transfers = request.users = request.network = 1;
+    request.sessions = withSessions ? 1 : 0;
+    request.events = withEvents ? 1 : 0;
+    request.fileEvents = withFileEvents ? 1 : 0;
+    return Fetch(request);
+}
+
+bool CConsoleLink::FetchHostFacts() {
+    CFtpReqMsg request;
+    request.systemInfo = request.osInfo = 1;
+    int limit = target_.timeoutMs;
+    target_.timeoutMs = std::min(limit, 1000);
+    bool ok = Fetch(request);
+    target_.timeoutMs = limit;
+    if (ok || !Connected()) return ok;
+    // A server that cannot fill them would hold every later request behind them.
+    ConsoleSnapshot kept = Snapshot();
+    if (!Open(target_)) return false;
+    Snapshot() = kept;
+    return Fail("the server does not give system information");
+}
+
+bool CConsoleLink::SendSchedule(CFtpThrottleData schedule) {
+    if (!WaitToSend()) return false;
+    schedule.password = target_.password;
+    schedule.time = platform::Clock::Now();
+    if (!client_->Send(MSG_THROTTLE, schedule)) return Fail(Gone());
+    CFtpReqMsg request;
+    request.throttle = 1;
+    Snapshot().schedule.reset();
+    if (!Fetch(request)) return false;
+    schedule.password.clear();
+    const CFtpThrottleData& now = *Snapshot().schedule;
+    if (now.enabled != schedule.enabled || now.days != schedule.days)
+        return Fail("the server did not take the schedule");
+    return true;
+}
+
+bool CConsoleLink::RequestDisconnect(int index, const std::string& peer) {
+    CFtpReqMsg request;
+    request.disconnect = 1;
+    request.disconnectIndex = index;
+    request.disconnectAddress = peer;
+    return Fetch(request);
+}

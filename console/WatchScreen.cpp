@@ -1,0 +1,230 @@
+#include "console/WatchScreen.h"
+
+#include <curses.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+
+#include "console/ConsoleFormat.h"
+#include "console/ConsoleLink.h"
+#include "platform/Clock.h"
+#include "platform/Signals.h"
+
+namespace {
+std::string Fit(std::string text, int cols) {
+    if (cols > 0 && text.size() > static_cast<size_t>(cols)) text.resize(static_cast<size_t>(cols));
+    return text;
+}
+
+std::string Rate(uint64_t bytesPerSecond) {
+    return BytesText(bytesPerSecond) + "/s";
+}
+
+constexpr int kKeyEscape = 27;
+}  // namespace
+
+std::vector<std::string> WatchLines(const ConsoleSnapshot& s, const WatchFrame& f) {
+    std::vector<std::string> lines;
+    auto add = [&](const std::string& text) { lines.push_back(Fit(text, f.cols)); };
+    std::string title = "Quenlow FTP  " + f.target;
+    std::string clock = LocalTimeText(f.now);
+    if (title.size() + clock.size() + 2 <= static_cast<size_t>(f.cols))
+        title += std::string(static_cast<size_t>(f.cols) - title.size() - clock.size(), ' ');
+    else
+        title += "  ";
+    add(title + clock);
+    std::string ftp = "FTP not listening";
+    if (s.network && s.network->listenPort)
+        ftp = "FTP " + s.network->listenAddress + ":" + std::to_string(s.network->listenPort);
+    if (s.users)
+        ftp += "   sessions " + std::to_string(s.users->activeSessions) + " now, " +
+               std::to_string(s.users->accepted) + " accepted, " +
+               std::to_string(s.users->rejected) + " turned away";
+    if (s.transfers)
+        ftp += "   files " + std::to_string(s.transfers->filesUploaded) + " up, " +
+               std::to_string(s.transfers->filesDownloaded) + " down";
+    add(ftp);
+    if (s.network)
+        add("Traffic received " + BytesText(s.network->bytesReceived) + " (" +
+            Rate(f.receivedPerSecond) + "), sent " + BytesText(s.network->bytesSent) + " (" +
+            Rate(f.sentPerSecond) + "), " + std::to_string(s.network->openSockets) +
+            " sockets open");
+    add("");
+    // The rest is shared: the session table first, then as many finished transfers as fit.
+    int room = f.rows - static_cast<int>(lines.size()) - 1;  // the footer's line
+    std::vector<std::string> sessions = SessionRows(s.sessions, static_cast<size_t>(f.cols));
+    if (s.sessions.empty()) sessions.push_back("    no sessions");
+    std::vector<std::string> files = FileEventRows(s.fileEvents, static_cast<size_t>(f.cols));
+    files.insert(files.begin(), "Last transfers");
+    if (s.fileEvents.empty()) files.push_back("    none yet");
+    int fileRoom = std::min<int>(static_cast<int>(files.size()), std::max(0, room / 3));
+    int sessionRoom = std::max(0, room - fileRoom - (fileRoom > 0 ? 1 : 0));
+    for (int i = 0; i < sessionRoom && i < static_cast<int>(sessions.size()); ++i)
+        add(sessions[static_cast<size_t>(i)]);
+    if (static_cast<int>(sessions.size()) > sessionRoom && sessionRoom > 0)
+        lines.back() = Fit(
+            "    ... " + std::to_string(sessions.size() - 1 - (sessionRoom - 2)) + " more sessions",
+            f.cols);
+    while (static_cast<int>(lines.size()) < f.rows - 1 - fileRoom) add("");
+    if (fileRoom > 0) {
+        add(files[0]);
+        add(files[1]);  // the heading
+        // The newest last, as many as fit.
+        size_t shown = static_cast<size_t>(std::max(0, fileRoom - 2));
+        size_t first = files.size() - 2 > shown ? files.size() - shown : 2;
+        for (size_t i = first; i < files.size(); ++i) add(files[i]);
+    }
+    while (static_cast<int>(lines.size()) < f.rows - 1) add("");
+    lines.resize(static_cast<size_t>(std::max(1, f.rows - 1)));
+    add(f.footer);
+    return lines;
+}
+
+CRowEntry::Outcome CRowEntry::Key(int key) {
+    if (key >= '0' && key <= '9' && text_.size() < 6) {
+        text_ += static_cast<char>(key);
+    } else if ((key == KEY_BACKSPACE || key == 127 || key == 8) && !text_.empty()) {
+        text_.pop_back();
+    } else if (key == '\n' || key == '\r' || key == KEY_ENTER) {
+        return text_.empty() ? Outcome::Cancelled : Outcome::Done;
+    } else if (key == kKeyEscape || key == 'q') {
+        return Outcome::Cancelled;
+    }
+    return Outcome::Typing;
+}
+
+namespace {
+// The curses screen, given back on every way out of the view.
+class CursesScreen {
+public:
+    CursesScreen() {
+        std::setlocale(LC_ALL, "");
+        initscr();
+        cbreak();
+        noecho();
+        nodelay(stdscr, TRUE);
+        keypad(stdscr, TRUE);
+        set_escdelay(25);
+        curs_set(0);
+    }
+    ~CursesScreen() { endwin(); }
+    CursesScreen(const CursesScreen&) = delete;
+    CursesScreen& operator=(const CursesScreen&) = delete;
+
+    void Show(const std::vector<std::string>& lines) {
+        erase();
+        for (size_t i = 0; i < lines.size(); ++i) {
+            bool heading = lines[i].rfind("  #  PEER", 0) == 0 || lines[i].rfind("END ", 0) == 0;
+            if (i == 0 || heading) attron(A_REVERSE);
+            mvaddnstr(static_cast<int>(i), 0, lines[i].c_str(), COLS);
+            if (i == 0 || heading) attroff(A_REVERSE);
+        }
+        refresh();
+    }
+};
+
+const char* kKeysFooter = "q quit   k kick a session";
+}  // namespace
+
+int RunWatch(CConsoleLink& link, platform::SignalWatch& signals, const std::string& target,
+             std::string& error) {
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO)) {
+        error = "watch needs a terminal; use status, sessions or files for a script";
+        return 1;
+    }
+    bool keyWaiting = false, stop = false;
+    platform::EventLoop& loop = link.Loop();
+    loop.AddReader(STDIN_FILENO, [&] { keyWaiting = true; });
+    if (signals.Ok())
+        loop.AddReader(signals.Fd(), [&] {
+            while (signals.Take()) stop = true;
+        });
+    int status = 0;
+    {
+        CursesScreen screen;
+        WatchFrame frame;
+        frame.target = target;
+        frame.footer = kKeysFooter;
+        bool typing = false;
+        CRowEntry entry;
+        uint64_t lastFetch = 0, lastReceived = 0, lastSent = 0;
+        bool haveTotals = false;
+        while (!stop) {
+            uint64_t now = platform::MonotonicMs();
+            if (now - lastFetch >= 1000 || lastFetch == 0) {
+                if (!link.FetchOverview(true, false, true)) {
+                    error = link.Error();
+                    status = 1;
+                    break;
+                }
+                ConsoleSnapshot& s = link.Snapshot();
+                if (s.network) {
+                    uint64_t elapsed = lastFetch ? now - lastFetch : 0;
+                    if (haveTotals && elapsed > 0) {
+                        frame.receivedPerSecond =
+                            (s.network->bytesReceived - lastReceived) * 1000 / elapsed;
+                        frame.sentPerSecond = (s.network->bytesSent - lastSent) * 1000 / elapsed;
+                    }
+                    lastReceived = s.network->bytesReceived;
+                    lastSent = s.network->bytesSent;
+                    haveTotals = true;
+                }
+                lastFetch = now;
+            }
+            // Keys: q, k and the row; a resize shows up as a key too.
+            for (int key; (key = getch()) != ERR;) {
+                if (typing) {
+                    CRowEntry::Outcome outcome = entry.Key(key);
+                    if (outcome == CRowEntry::Outcome::Typing) continue;
+                    typing = false;
+                    frame.footer = kKeysFooter;
+                    if (outcome == CRowEntry::Outcome::Cancelled) continue;
+                    int row = std::stoi(entry.Text());
+                    const std::vector<CFtpConnMsg>& sessions = link.Snapshot().sessions;
+                    const CFtpConnMsg* chosen = nullptr;
+                    for (const CFtpConnMsg& c : sessions)
+                        if (c.index == row) chosen = &c;
+                    if (!chosen) {
+                        frame.footer = "No session " + entry.Text() + ".  " + kKeysFooter;
+                    } else {
+                        std::string who = chosen->peerAddress + " " + chosen->user;
+                        if (!link.RequestDisconnect(row, chosen->peerAddress)) {
+                            error = link.Error();
+                            status = 1;
+                            stop = true;
+                            break;
+                        }
+                        frame.footer = "Asked session " + entry.Text() + " (" + who + ") to go.  " +
+                                       kKeysFooter;
+                        lastFetch = 0;  // show the list without it at once
+                    }
+                } else if (key == 'q' || key == 'Q') {
+                    stop = true;
+                } else if (key == 'k' || key == 'K') {
+                    typing = true;
+                    entry = CRowEntry();
+                }
+            }
+            if (stop) break;
+            if (typing) frame.footer = "Kick session #: " + entry.Text() + "_   (Enter, Esc)";
+            frame.rows = LINES;
+            frame.cols = COLS;
+            frame.now = platform::Clock::Now();
+            screen.Show(WatchLines(link.Snapshot(), frame));
+            keyWaiting = false;
+            uint64_t wait = 1000 - std::min<uint64_t>(1000, platform::MonotonicMs() - lastFetch);
+            if (lastFetch != 0)
+                link.RunUntil([&] { return keyWaiting || stop || !link.Connected(); },
+                              static_cast<int>(wait));
+            if (!link.Connected()) {
+                error = "the server closed the console connection";
+                status = 1;
+                break;
+            }
+        }
+    }
+    loop.RemoveReader(STDIN_FILENO);
+    if (signals.Ok()) loop.RemoveReader(signals.Fd());
+    return status;
+}

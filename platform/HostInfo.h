@@ -1,0 +1,26 @@
+#pragma once
+// Facts about the machine the server runs on, for a monitoring console: names, load, memory
+// and uptime, read from the kernel (uname, sysinfo) and /etc/os-release.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+struct HostFacts {
+    std::string hostName;
+    std::string kernelName, kernelRelease, machine;  // uname: "Linux", "6.1.0-18", "x86_64"
+    std::string osName;                              // PRETTY_NAME of /etc/os-release
+    uint32_t processors = 0;
+    uint32_t load1 = 0, load5 = 0, load15 = 0;  // load averages in hundredths
+    uint32_t memoryTotalMiB = 0, memoryAvailableMiB = 0;
+    uint32_t systemUptime = 0;  // seconds since the machine started
+    uint32_t serverStart = 0;   // seconds since 1970 when the server started; 0 unknown
+};
+
+HostFacts ReadHostFacts();
+
+// The PRETTY_NAME value of an os-release text ("" when it has none).
+std::string OsReleasePrettyName(const std::string& osRelease);
+
+}  // namespace platform
