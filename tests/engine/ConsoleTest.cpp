@@ -393,3 +393,44 @@ TEST(ThrottleStoreTest, StoredScheduleIsRestoredAndAnUnreadableOneIgnored) {
     EXPECT_EQ(target.GetZoneSpeed(0, 1), 5);
     EXPECT_EQ(target.enabled, 0);
 }
+
+TEST(ThrottleStoreTest, DaysKeepTheirOwnZoneCountAndOldStoresGiveFour) {
+    std::string home = MakeTempDir("qftp-throttle-zones");
+    platform::Registry::SetFile(home + "/registry.reg");
+    CFtpThrottleData schedule;
+    schedule.days[0] = {};  // a day without zones
+    schedule.days[1] = {{3600, 10}};
+    for (int i = 0; i < 6; ++i)
+        schedule.days[2].push_back({static_cast<platform::Time32>(i * 3600), 100 + i});
+    ASSERT_TRUE(SaveThrottleSchedule(schedule));
+    CFtpThrottleData back;
+    ASSERT_TRUE(LoadThrottleSchedule(back));
+    EXPECT_EQ(back.days, schedule.days);
+
+    // Fewer zones than an earlier save: the stale keys below do not come back.
+    schedule.days[2].resize(2);
+    ASSERT_TRUE(SaveThrottleSchedule(schedule));
+    ASSERT_TRUE(LoadThrottleSchedule(back));
+    EXPECT_EQ(back.days[2].size(), 2u);
+
+    // A store of the four-zone layout (no counts) reads as four zones over the defaults.
+    std::string old = home + "/old.reg";
+    platform::Registry::SetFile(old);
+    ASSERT_TRUE(platform::Registry::WriteStrings(
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Orv\\Quenlow FTP\\Settings\\Throttle",
+        {{"State", "false"}}));
+    ASSERT_TRUE(platform::Registry::WriteStrings(
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Orv\\Quenlow FTP\\Settings\\Throttle\\Day03\\Zone02",
+        {{"MaxSpeed", "55"}}));
+    CFtpThrottleData fromOld;
+    ASSERT_TRUE(LoadThrottleSchedule(fromOld));
+    EXPECT_EQ(fromOld.days[3].size(), 4u);
+    EXPECT_EQ(fromOld.GetZoneSpeed(3, 2), 55);
+    EXPECT_EQ(fromOld.GetZoneSpeed(3, 1), CFtpThrottleData::kDefaultSpeed);
+
+    // A count the layout cannot hold makes the whole store unreadable.
+    ASSERT_TRUE(platform::Registry::WriteStrings(
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Orv\\Quenlow FTP\\Settings\\Throttle\\Day04",
+        {{"Zones", "9999"}}));
+    EXPECT_FALSE(LoadThrottleSchedule(fromOld));
+}

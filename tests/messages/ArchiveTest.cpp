@@ -269,3 +269,32 @@ TEST_F(ArchiveTest, TruncatedAndMutatedPayloadsFailCleanly) {
     EXPECT_GT(failures, 1000);
     EXPECT_GT(successes, 100);
 }
+
+TEST_F(ArchiveTest, SessionRecordsCarryTransferFiguresOnlyFromVersionTwo) {
+    CFtpConnMsg record;
+    record.index = 2;
+    record.user = "bob";
+    record.uploads = 3;
+    record.transferBytes = 0x100000000ULL;
+    record.transferring = 1;
+    Bytes v1 = Store(record);
+    EXPECT_EQ(v1.back(), 0x00) << "version 1 ends with the folder's empty length";
+    record.version = CFtpConnMsg::kFiguresVersion;
+    Bytes v2 = Store(record);
+    ASSERT_EQ(v2.size(), v1.size() + 5 * 8 + 1);
+    EXPECT_TRUE(std::equal(v1.begin() + 1, v1.end(), v2.begin() + 1)) << "the same first items";
+
+    CFtpConnMsg back;
+    LoadMessage(back, v2.data(), v2.size());
+    EXPECT_EQ(back.uploads, 3u);
+    EXPECT_EQ(back.transferBytes, 0x100000000ULL);
+    EXPECT_EQ(back.transferring, 1);
+    // A request of version 6 is a version 5 request in its items.
+    CFtpReqMsg request, five;
+    request.version = CFtpReqMsg::kFiguresVersion;
+    Bytes six = Store(request);
+    EXPECT_EQ(six.size(), Store(five).size());
+    CFtpReqMsg read;
+    LoadMessage(read, six.data(), six.size());
+    EXPECT_EQ(read.version, CFtpReqMsg::kFiguresVersion);
+}

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <curses.h>
+
+#include "console/ConsoleFormat.h"
+#include "console/ConsoleJson.h"
+#include "console/WatchScreen.h"
+#include "platform/Clock.h"
+
+namespace {
+
+CFtpConnMsg Session(int index, const std::string& user, bool figures) {
+    CFtpConnMsg c;
+    c.index = index;
+    c.peerAddress = "127.0.0.1";
+    c.user = user;
+    c.lastCommand = "RETR /pub/big.bin";
+    c.minutesConnected = 12;
+    if (figures) {
+        c.version = CFtpConnMsg::kFiguresVersion;
+        c.downloads = 4;
+        c.transferring = 1;
+        c.transferBytes = 3 * 1024 * 1024 / 2;
+    }
+    return c;
+}
+
+ConsoleSnapshot Sample() {
+    ConsoleSnapshot s;
+    s.network.emplace();
+    s.network->listenAddress = "0.0.0.0";
+    s.network->listenPort = 2121;
+    s.network->bytesSent = 5ULL << 30;
+    s.network->openSockets = 7;
+    s.users.emplace();
+    s.users->activeSessions = 2;
+    s.users->accepted = 17;
+    s.users->rejected = 1;
+    s.transfers.emplace();
+    s.transfers->filesDownloaded = 9;
+    s.sessions = {Session(0, "alice", true), Session(1, "", false)};
+    for (uint32_t i = 0; i < 30; ++i) {
+        CFtpFileEventMsg e;
+        e.sequence = i;
+        e.flags = FILE_EVENT_DOWNLOAD | FILE_EVENT_PROTECTED;
+        e.path = "/srv/ftp/file" + std::to_string(i);
+        e.user = "alice";
+        e.start = 1000;
+        e.end = 1003;
+        e.fileBytes = i;
+        s.fileEvents.push_back(e);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(ConsoleViewTest, NumbersReadTheWayPeopleSayThem) {
+    EXPECT_EQ(BytesText(1023), "1023 B");
+    EXPECT_EQ(BytesText(1536), "1.5 KiB");
+    EXPECT_EQ(BytesText(5ULL << 30), "5.0 GiB");
+    EXPECT_EQ(DurationText(42), "42 s");
+    EXPECT_EQ(DurationText(5 * 60 + 3), "5 min");
+    EXPECT_EQ(DurationText(3 * 3600 + 4 * 60 + 5), "3:04:05");
+    EXPECT_EQ(DurationText(2 * 86400 + 3 * 3600 + 4 * 60), "2 d 03:04");
+    EXPECT_EQ(FileEventFlagsText(FILE_EVENT_DOWNLOAD | FILE_EVENT_FAILED), "down,failed");
+    EXPECT_EQ(FileEventFlagsText(FILE_EVENT_OTHER | FILE_EVENT_DEFLATE | FILE_EVENT_RESTARTED),
+              "up,deflate,restarted");
+}
+
+TEST(ConsoleViewTest, SessionRowsShowFiguresOnlyWhereTheRecordCarriesThem) {
+    std::vector<std::string> rows = SessionRows(Sample().sessions, 0);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].substr(0, 9), "  #  PEER");
+    EXPECT_NE(rows[1].find("alice"), std::string::npos);
+    EXPECT_NE(rows[1].find("1.5 MiB"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[2].find("(not logged in)"), std::string::npos);
+    EXPECT_NE(rows[2].find("    -     -"), std::string::npos) << "version 1: no counts";
+    for (const std::string& row : SessionRows(Sample().sessions, 40)) EXPECT_LE(row.size(), 40u);
+}
+
+TEST(ConsoleViewTest, StatusAndJsonSayTheSameThings) {
+    ConsoleSnapshot s = Sample();
+    std::string text = StatusText(s, 2000);
+    EXPECT_NE(text.find("FTP        0.0.0.0:2121\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Sockets    7 open\n"), std::string::npos);
+    EXPECT_NE(text.find("sent 5.0 GiB (5368709120 bytes)"), std::string::npos);
+    EXPECT_NE(text.find("2 now, 17 accepted, 1 turned away"), std::string::npos);
+    EXPECT_NE(text.find("Transfers  0 up, 9 down"), std::string::npos);
+    EXPECT_EQ(text.find("Host"), std::string::npos) << "no system information, no host line";
+
+    nlohmann::json doc = StatusJson(s, 2000);
+    EXPECT_EQ(doc["ftp"]["port"], 2121);
+    EXPECT_EQ(doc["bytes_sent"], 5ULL << 30);
+    EXPECT_EQ(doc["sessions"]["turned_away"], 1);
+    EXPECT_FALSE(doc.contains("host"));
+
+    nlohmann::json sessions = SessionsJson(s)["sessions"];
+    ASSERT_EQ(sessions.size(), 2u);
+    EXPECT_EQ(sessions[0]["transfer_bytes"], 3 * 1024 * 1024 / 2);
+    EXPECT_FALSE(sessions[1].contains("uploads"));
+    nlohmann::json files = FileEventsJson(s)["file_events"];
+    EXPECT_EQ(files.back()["path"], "/srv/ftp/file29");
+    EXPECT_EQ(files.back()["protected"], true);
+    EXPECT_EQ(files.back()["direction"], "download");
+
+    CFtpThrottleData schedule;
+    schedule.enabled = 1;
+    schedule.days[1] = {{platform::MakeLocalTime({0, 30, 8, 1, 0, 124, 0, 0, -1, 0, nullptr}),
+                         512}};
+    nlohmann::json week = ScheduleJson(schedule);
+    EXPECT_EQ(week["enabled"], true);
+    EXPECT_EQ(week["days"]["mon"][0]["start"], "08:30");
+    EXPECT_EQ(week["days"]["mon"][0]["kbps"], 512);
+}
+
+TEST(ConsoleViewTest, WatchFillsTheScreenWithTheNewestTransfersLast) {
+    WatchFrame frame;
+    frame.target = "127.0.0.1:1205";
+    frame.footer = "q quit";
+    frame.rows = 20;
+    frame.cols = 110;
+    frame.now = 5000;
+    std::vector<std::string> lines = WatchLines(Sample(), frame);
+    ASSERT_EQ(lines.size(), 20u);
+    for (const std::string& line : lines) EXPECT_LE(line.size(), 110u) << line;
+    EXPECT_EQ(lines[0].substr(0, 13), "Quenlow FTP  ");
+    EXPECT_EQ(lines.back(), "q quit");
+    std::string screen;
+    for (const std::string& line : lines) screen += line + "\n";
+    EXPECT_NE(screen.find("alice"), std::string::npos);
+    EXPECT_NE(screen.find("Last transfers"), std::string::npos);
+    EXPECT_NE(lines[lines.size() - 2].find("/srv/ftp/file29"), std::string::npos)
+        << "the newest transfer sits just above the footer";
+    EXPECT_EQ(screen.find("/srv/ftp/file0\n"), std::string::npos) << "the oldest did not fit";
+
+    // A screen too small for anything still gives its lines and the footer.
+    frame.rows = 3;
+    frame.cols = 10;
+    lines = WatchLines(Sample(), frame);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines.back(), "q quit");
+}
+
+TEST(ConsoleViewTest, TheKickRowIsTypedDigitByDigit) {
+    CRowEntry entry;
+    EXPECT_EQ(entry.Key('1'), CRowEntry::Outcome::Typing);
+    EXPECT_EQ(entry.Key('x'), CRowEntry::Outcome::Typing) << "not a digit: ignored";
+    EXPECT_EQ(entry.Key('2'), CRowEntry::Outcome::Typing);
+    EXPECT_EQ(entry.Key(KEY_BACKSPACE), CRowEntry::Outcome::Typing);
+    EXPECT_EQ(entry.Text(), "1");
+    EXPECT_EQ(entry.Key('\n'), CRowEntry::Outcome::Done);
+    CRowEntry empty;
+    EXPECT_EQ(empty.Key('\r'), CRowEntry::Outcome::Cancelled) << "Enter without a row";
+    CRowEntry escaped;
+    escaped.Key('3');
+    EXPECT_EQ(escaped.Key(27), CRowEntry::Outcome::Cancelled);
+}
