@@ -1,9 +1,11 @@
 #include "console/ConsoleLink.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <openssl/x509v3.h>
 
+#include <cstdio>
+
+#include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
 #include "platform/Clock.h"
@@ -19,21 +21,6 @@ int RecordVerify(int preverifyOk, X509_STORE_CTX* store) {
         g_verifyProblem = X509_verify_cert_error_string(g_verifyError);
     }
     return preverifyOk;
-}
-
-// The IPv4 address of host in dotted form.
-bool Resolve(const std::string& host, std::string& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
-                sizeof text);
-    ::freeaddrinfo(found);
-    address = text;
-    return true;
 }
 
 bool IsAddress(const std::string& host) {
@@ -64,6 +51,12 @@ CConsoleLink::~CConsoleLink() {
 bool CConsoleLink::Fail(const std::string& text) {
     error_ = text;
     return false;
+}
+
+std::string CConsoleLink::Seconds() const {
+    char text[16];
+    std::snprintf(text, sizeof text, "%g s", target_.timeoutMs / 1000.0);
+    return text;
 }
 
 std::string CConsoleLink::Where() const {
@@ -109,7 +102,7 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     client_->Restart();
     requestSent_ = false;
     std::string address;
-    if (!Resolve(target.host, address))
+    if (!ResolveIPv4(target.host, address))
         return Fail("cannot connect to " + Where() + ": the host name does not resolve");
     // The server speaks plain text only to 127.0.0.1 and judges by the address we come from;
     // towards another loopback address we come from that address, so both sides use TLS.
@@ -118,9 +111,7 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     if (!client_->ConnectConsole(address, target.port)) return Fail("cannot connect to " + Where());
     bool settled = RunUntil([&] { return client_->Settled(); }, target.timeoutMs);
     if (client_->Ready() && client_->Open()) return true;
-    if (!settled)
-        return Fail("no answer from " + Where() + " within " +
-                    std::to_string(target.timeoutMs / 1000) + " s");
+    if (!settled) return Fail("no answer from " + Where() + " within " + Seconds());
     if (client_->TlsFailed()) {
         bool otherName = g_verifyError == X509_V_ERR_HOSTNAME_MISMATCH ||
                          g_verifyError == X509_V_ERR_IP_ADDRESS_MISMATCH;
@@ -189,8 +180,7 @@ bool CConsoleLink::Fetch(CFtpReqMsg request) {
         return true;
     }
     if (!Connected()) return Fail(Gone());
-    return Fail("the server at " + Where() + " did not answer within " +
-                std::to_string(target_.timeoutMs / 1000) + " s");
+    return Fail("the server at " + Where() + " did not answer within " + Seconds());
 }
 
 bool CConsoleLink::FetchOverview(bool withSessions, bool withEvents, bool withFileEvents) {

@@ -58,6 +58,7 @@ private:
     // Why the connection is gone, as one sentence.
     std::string Gone() const;
     std::string Where() const;
+    std::string Seconds() const;  // the time limit as text
 
     CSslRuntime runtime_;
     bool runtimeStarted_ = false;

@@ -1,7 +1,6 @@
 #include "engine/ServerController.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <new>
 
 #include "config/IpRules.h"
+#include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "platform/Text.h"
 
@@ -54,16 +54,7 @@ bool CFtpServerController::Create() {
 bool CFtpServerController::GetHostAddress(std::string& address) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return false;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text,
-                sizeof text);
-    ::freeaddrinfo(found);
-    address = text;
-    return true;
+    return ResolveIPv4(name, address);
 }
 
 bool CFtpServerController::StartServer() {

@@ -2,13 +2,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/tcp.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+
+#include "net/HostAddress.h"
 
 CSocketEx::CSocketEx() = default;
 
@@ -287,18 +288,10 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &sa.sin_addr) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) {
-            record_->state = SS_NONE;  // nothing started; the socket may try again
-            record_->noGraceful = false;
-            return false;
-        }
-        sa.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
+    if (!ResolveIPv4(host, sa.sin_addr)) {
+        record_->state = SS_NONE;  // nothing started; the socket may try again
+        record_->noGraceful = false;
+        return false;
     }
     if (::connect(record_->handle, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ||
         errno == EINPROGRESS || errno == EWOULDBLOCK) {

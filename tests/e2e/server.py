@@ -106,6 +106,17 @@ class Server:
         self.stop()
 
 
+def wait_until(check, seconds=10):
+    """Calls check every tenth of a second until it gives something true; its last value."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = check()
+        if value:
+            return value
+        time.sleep(0.1)
+    return check()
+
+
 def anonymous_ftp(server):
     """An ftplib client logged in as anonymous."""
     import ftplib

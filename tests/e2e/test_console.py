@@ -15,7 +15,7 @@ import threading
 import time
 import unittest
 
-from server import BINARY, Server, free_port
+from server import BINARY, Server, free_port, wait_until
 
 PASSWORD = "c0ns0le"
 ACCOUNTS = [("alice", "a1", 15), ("bob", "b2", 15)]
@@ -67,16 +67,6 @@ def sessions(server):
     return json.loads(out)["sessions"]
 
 
-def wait_for(check, seconds=5):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.1)
-    return check()
-
-
 class ConsoleCommandsTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -91,9 +81,8 @@ class ConsoleCommandsTest(unittest.TestCase):
         bob = login(self.server, "bob", "b2")
         try:
             # The list follows the sessions at the server's next tick.
-            rows = wait_for(lambda: [r for r in sessions(self.server) if r["user"]]
-                            if len([r for r in sessions(self.server) if r["user"]]) == 2
-                            else None)
+            logged_in = lambda: [r for r in sessions(self.server) if r["user"]]
+            rows = wait_until(lambda: len(logged_in()) == 2 and logged_in())
             self.assertEqual(sorted(r["user"] for r in rows), ["alice", "bob"])
             for row in rows:
                 self.assertEqual(row["peer"], "127.0.0.1")
@@ -136,7 +125,7 @@ class ConsoleCommandsTest(unittest.TestCase):
             worker.start()
             try:
                 # The name and the command follow at the server's next tick; the bytes are live.
-                row = wait_for(lambda: next((r for r in sessions(self.server)
+                row = wait_until(lambda: next((r for r in sessions(self.server)
                                              if r.get("transfer_bytes") and
                                              r["command"].startswith("RETR")), None))
                 self.assertIsNotNone(row, "a running download shows its bytes")
@@ -288,7 +277,7 @@ class RawConsoleTest(unittest.TestCase):
         with console_server() as server:
             ftp = login(server, "alice", "a1")
             try:
-                wait_for(lambda: any(r["user"] == "alice" for r in sessions(server)))
+                wait_until(lambda: any(r["user"] == "alice" for r in sessions(server)))
                 for version, record_version in ((5, 1), (6, 2)):
                     with socket.create_connection(("127.0.0.1", server.console_port),
                                                   timeout=5) as sock:
@@ -387,7 +376,7 @@ class RemoteConsoleTest(unittest.TestCase):
     def test_verified_tls_from_another_loopback_address(self):
         ftp = login(self.server, "alice", "a1")
         try:
-            wait_for(lambda: any(r["user"] == "alice" for r in sessions(self.server)))
+            wait_until(lambda: any(r["user"] == "alice" for r in sessions(self.server)))
             status, out, err = console(self.server, "--host", "127.0.0.2", "--cafile", self.cert,
                                        "sessions", "--json")
             self.assertEqual(status, 0, err)
@@ -462,7 +451,7 @@ class WatchTest(unittest.TestCase):
         with console_server() as server, tempfile.TemporaryDirectory() as work:
             ftp = login(server, "alice", "a1")
             try:
-                wait_for(lambda: any(r["user"] == "alice" for r in sessions(server)))
+                wait_until(lambda: any(r["user"] == "alice" for r in sessions(server)))
                 pid, fd = self.watch(server, work)
                 screen = read_until(fd, b"q quit")
                 self.assertIn(b"PEER", screen)
@@ -472,7 +461,7 @@ class WatchTest(unittest.TestCase):
                 os.write(fd, b"k0\r")
                 self.assertIn(b"to go.", read_until(fd, b"to go."))
                 with self.assertRaises((EOFError, OSError, ftplib.Error)):
-                    wait_for(lambda: ftp.voidcmd("NOOP") and False, seconds=3)
+                    wait_until(lambda: ftp.voidcmd("NOOP") and False, seconds=3)
                 os.write(fd, b"q")
                 status, _ = self.finish(pid, fd, work)
                 self.assertEqual(status, 0)

@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from server import BINARY, Server, make_certificate
+from server import BINARY, Server, make_certificate, wait_until
 
 # The two client icons share the screen's blue; only the secure one has the lock's gold.
 SCREEN_BLUE = (70, 130, 200)
@@ -18,16 +18,6 @@ LOCK_GOLD = (230, 180, 40)
 MAIN_WINDOW_SIZE = (380, 420)
 SCREENSHOT = os.path.join(os.path.dirname(os.path.abspath(BINARY)), "tests",
                           "main-window-two-clients.png")
-
-
-def wait_until(check, seconds=10):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.1)
-    return check()
 
 
 class Desktop:
