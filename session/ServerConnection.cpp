@@ -1,7 +1,5 @@
 #include "session/ServerConnection.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -14,6 +12,7 @@
 #include "config/UserAccounts.h"
 #include "engine/ServerController.h"
 #include "net/SocketEngine.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "session/DataCommands.h"
 #include "session/Replies.h"
@@ -461,25 +460,25 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_EPSV:
             return HandlePassive(id, argument);
         case CMD_CWD:
-            return HandleCwd(GetArgument(currentLine_, ignored) ? argument : std::string());
+            return tree_.Cwd(GetArgument(currentLine_, ignored) ? argument : std::string());
         case CMD_CDUP:
-            return HandleCwd("..");
+            return tree_.Cwd("..");
         case CMD_PWD:
-            return HandlePwd(id);
+            return tree_.Pwd(id);
         case CMD_MKD:
-            return HandleMkd(argument);
+            return tree_.Mkd(argument);
         case CMD_RMD:
-            return HandleRmd(argument);
+            return tree_.Rmd(argument);
         case CMD_DELE:
-            return HandleDele(argument);
+            return tree_.Dele(argument);
         case CMD_RNFR:
-            return HandleRnfr(argument);
+            return tree_.Rnfr(argument);
         case CMD_RNTO:
-            return HandleRnto(argument);
+            return tree_.Rnto(argument);
         case CMD_SIZE:
-            return HandleSize(argument);
+            return tree_.Size(argument);
         case CMD_MDTM:
-            return HandleMdtm(argument);
+            return tree_.Mdtm(argument);
         case CMD_TYPE:
             return HandleType(argument);
         case CMD_MODE:
@@ -566,9 +565,8 @@ void CFtpServerConnection::HandlePass(const std::string& password) {
     control_.BeginReply(230, DefaultReplyText(230));
     std::string welcome;
     Settings().GetString("SysWelcomeMsg", welcome);
-    struct stat st {};
     if (BoolSetting("SysWelcomeMsgState") && !welcome.empty() &&
-        ::stat(welcome.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        platform::Files().Status(welcome).regular)
         control_.OpenReplyFile(welcome);
     control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
 }
@@ -801,18 +799,35 @@ bool CFtpServerConnection::FindFolderMessage(std::string& path) {
     return true;
 }
 
-void CFtpServerConnection::HandleCwd(const std::string& path) {
-    if (path.empty() || path.find_first_of("*?") != std::string::npos) {
-        SendReply(CMD_CWD, 501);
-        return;
-    }
-    std::string resolved = ResolveAgainst(currentFolder_, path);
-    if (!FolderExists(resolved, Home())) {
-        SendReply(CMD_CWD, 550);
-        return;
-    }
-    currentFolder_ = resolved;
-    OnReply(CMD_CWD, 2, 250, resolved);
+// What the tree commands ask of the session.
+
+const std::string& CFtpServerConnection::TreeFolder() const {
+    return currentFolder_;
+}
+
+std::string CFtpServerConnection::TreeHome() const {
+    return Home();
+}
+
+uint32_t CFtpServerConnection::TreeRights() const {
+    return user_ ? user_->rights : 0;
+}
+
+const std::string& CFtpServerConnection::TreePreviousLine() const {
+    return previousLine_;
+}
+
+bool CFtpServerConnection::TreeTextType() const {
+    return dataType_ == 0;
+}
+
+bool CFtpServerConnection::TreeReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+void CFtpServerConnection::TreeEnterFolder(const std::string& folder) {
+    currentFolder_ = folder;
+    OnReply(CMD_CWD, 2, 250, folder);
     control_.BeginReply(250, DefaultReplyText(250));
     std::string message, real;
     if (FindFolderMessage(message) && MapToReal(message, Home(), real))
@@ -820,111 +835,8 @@ void CFtpServerConnection::HandleCwd(const std::string& path) {
     control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
 }
 
-void CFtpServerConnection::HandlePwd(CommandId id) {
-    std::string shown = currentFolder_;
-    for (char& c : shown)
-        if (c == '\\') c = '/';
-    shown.pop_back();
-    if (shown.empty()) shown = "/";
-    SendReply(id, 257, "\"" + shown + "\" is current directory.");
-}
-
-namespace {
-std::string Filled(int code, const std::string& argument) {
-    std::string text = DefaultReplyText(code);
-    size_t at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, argument);
-    return text;
-}
-}  // namespace
-
-void CFtpServerConnection::HandleMkd(const std::string& argument) {
-    if (!(user_->rights & RightsWrite)) return (void)SendReply(CMD_MKD, 550);
-    if (argument.empty()) return (void)SendReply(CMD_MKD, 501);
-    if (!IsValidName(argument)) return (void)SendReply(CMD_MKD, 550);
-    std::string resolved = ResolveAgainst(currentFolder_, argument);
-    if (FolderExists(resolved, Home())) return (void)SendReply(CMD_MKD, 521, Filled(521, argument));
-    std::string real;
-    if (MapToReal(resolved, Home(), real) && ::mkdir(real.c_str(), 0755) == 0)
-        SendReply(CMD_MKD, 257, Filled(257, argument));
-    else
-        SendReply(CMD_MKD, 550);
-}
-
-void CFtpServerConnection::HandleRmd(const std::string& argument) {
-    if (!(user_->rights & RightsDelete)) return (void)SendReply(CMD_RMD, 550);
-    if (argument.empty()) return (void)SendReply(CMD_RMD, 501);
-    std::string resolved = ResolveAgainst(currentFolder_, argument);
-    std::string real;
-    if (IsValidName(argument) && FolderExists(resolved, Home()) && !IsSharePointRoot(resolved) &&
-        MapToReal(resolved, Home(), real) && ::rmdir(real.c_str()) == 0)
-        SendReply(CMD_RMD, 250);
-    else
-        SendReply(CMD_RMD, 550);
-}
-
-void CFtpServerConnection::HandleDele(const std::string& argument) {
-    if (!(user_->rights & RightsDelete)) return (void)SendReply(CMD_DELE, 550);
-    if (argument.empty()) return (void)SendReply(CMD_DELE, 501);
-    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
-    std::string real;
-    if (IsValidName(argument) && FileExists(resolved, Home()) &&
-        MapToReal(resolved, Home(), real) && ::unlink(real.c_str()) == 0)
-        SendReply(CMD_DELE, 250);
-    else
-        SendReply(CMD_DELE, 550);
-}
-
-bool CFtpServerConnection::RenameSourceOk(const std::string& argument, std::string& resolved) {
-    std::string folder = ResolveAgainst(currentFolder_, argument);
-    resolved = WithoutTrailingSeparator(folder);
-    if (resolved.empty() || IsSharePointRoot(resolved)) return false;
-    return FileExists(resolved, Home()) || FolderExists(folder, Home());
-}
-
-void CFtpServerConnection::HandleRnfr(const std::string& argument) {
-    if (!(user_->rights & RightsRename)) return (void)SendReply(CMD_RNFR, 550);
-    if (argument.empty() || !IsValidName(argument)) return (void)SendReply(CMD_RNFR, 501);
-    std::string resolved;
-    SendReply(CMD_RNFR, RenameSourceOk(argument, resolved) ? 350 : 550);
-}
-
-void CFtpServerConnection::HandleRnto(const std::string& argument) {
-    if (!(user_->rights & RightsRename)) return (void)SendReply(CMD_RNTO, 550);
-    // The name to rename comes from the line just before, which must be an RNFR.
-    std::string source, from;
-    if (LookupCommand(previousLine_) != CMD_RNFR || !GetArgument(previousLine_, source) ||
-        !IsValidName(source) || !RenameSourceOk(source, from))
-        return (void)SendReply(CMD_RNTO, 503);
-    std::string to = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
-    if (argument.empty() || !IsValidName(argument) || to.empty() || FileExists(to, Home()) ||
-        FolderExists(to + "\\", Home()) || IsSharePointRoot(to))
-        return (void)SendReply(CMD_RNTO, 553);
-    std::vector<std::string> a = SplitVirtual(from), b = SplitVirtual(to);
-    if (a.size() != b.size()) return (void)SendReply(CMD_RNTO, 553);
-    for (size_t i = 0; i + 1 < a.size(); ++i)
-        if (!platform::EqualsIgnoreCase(a[i], b[i])) return (void)SendReply(CMD_RNTO, 553);
-    std::string realFrom, realTo;
-    if (MapToReal(from, Home(), realFrom) && MapToReal(to, Home(), realTo) &&
-        ::rename(realFrom.c_str(), realTo.c_str()) == 0)
-        SendReply(CMD_RNTO, 250);
-    else
-        SendReply(CMD_RNTO, 553);
-}
-
-void CFtpServerConnection::HandleSize(const std::string& argument) {
-    if (argument.empty()) return (void)SendReply(CMD_SIZE, 501);
-    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
-    std::string real;
-    struct stat st {};
-    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real) ||
-        ::stat(real.c_str(), &st) != 0)
-        return (void)SendReply(CMD_SIZE, 550);
-    if (dataType_ != 0) {
-        SendReply(CMD_SIZE, 213, std::to_string(static_cast<long long>(st.st_size)));
-        return;
-    }
-    // ASCII: counted through the line-end conversion, a block per send event.
+void CFtpServerConnection::TreeCountTextSize(const std::string& real) {
+    // Counted through the line-end conversion, a block per send event.
     if (!sizeFile_.Open(real, FILE_READ | FILE_SHARE_DENY_NONE | FILE_TEXT))
         return (void)SendReply(CMD_SIZE, 550);
     SetCurrentOperation(CMD_SIZE);
@@ -949,56 +861,6 @@ void CFtpServerConnection::SizeStep() {
         SetCurrentOperation(CMD_NOOP);
         SendReply(CMD_SIZE, 550);
     }
-}
-
-void CFtpServerConnection::HandleMdtm(const std::string& argument) {
-    if (argument.empty()) return (void)SendReply(CMD_MDTM, 501);
-    std::string path = argument;
-    bool setting = false;
-    struct tm when {};
-    std::string rest;
-    if (GetArgument(argument, rest)) {
-        std::string stamp = argument.substr(0, argument.find_first_of(" \t"));
-        size_t dot = stamp.rfind('.');
-        if (dot != std::string::npos && dot != 0) stamp.erase(dot);
-        int y, mo, d, h, mi, sec;
-        if (stamp.size() == 14 && stamp.find_first_not_of("0123456789") == std::string::npos &&
-            std::sscanf(stamp.c_str(), "%4d%2d%2d%2d%2d%2d", &y, &mo, &d, &h, &mi, &sec) == 6 &&
-            y >= 1970 && y <= 9999 && mo >= 1 && mo <= 12 && d >= 1 && d <= 31 && h <= 23 &&
-            mi <= 59 && sec <= 59) {
-            when.tm_year = y - 1900;
-            when.tm_mon = mo - 1;
-            when.tm_mday = d;
-            when.tm_hour = h;
-            when.tm_min = mi;
-            when.tm_sec = sec;
-            setting = true;
-            path = rest;
-        }
-    }
-    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path));
-    std::string real;
-    struct stat st {};
-    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real) ||
-        ::stat(real.c_str(), &st) != 0)
-        return (void)SendReply(CMD_MDTM, 550);
-    if (setting) {
-        if (!(user_->rights & RightsWrite))
-            return (void)SendReply(CMD_MDTM, 553, "Permission denied.");
-        timespec times[2];
-        times[0].tv_sec = times[1].tv_sec = platform::MakeLocalTime(when);  // given as local time
-        times[0].tv_nsec = times[1].tv_nsec = 0;
-        if (::utimensat(AT_FDCWD, real.c_str(), times, 0) != 0 || ::stat(real.c_str(), &st) != 0)
-            return (void)SendReply(CMD_MDTM, 550);
-    }
-    // Replies give UTC, as RFC 3659 has it.
-    time_t modified = st.st_mtime;
-    struct tm utc {};
-    gmtime_r(&modified, &utc);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
-    SendReply(CMD_MDTM, 213, text);
 }
 
 // ---- transfers ----
@@ -1080,8 +942,10 @@ void CFtpServerConnection::HandleAbor() {
 
 bool CFtpServerConnection::OpenForReading(const std::string& path, bool digest,
                                           std::string& real) {
-    std::string resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path));
-    if (!FileExists(resolved, Home()) || !MapToReal(resolved, Home(), real)) return false;
+    CheckedPath at =
+        CheckPath(WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path)), Home());
+    if (!at.IsFile()) return false;
+    real = at.real;
     uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
     if (!file_.OpenFile(real, flags, digest)) return false;
     file_.SetMode(transferMode_);

@@ -8,6 +8,7 @@
 
 #include "engine/PooledSession.h"
 #include "session/Commands.h"
+#include "session/TreeCommands.h"
 #include "session/VirtualFinder.h"
 #include "streams/DeflateBuffer.h"
 #include "streams/FileStream.h"
@@ -52,7 +53,7 @@ struct CurrentOperation {
     virtual ~CurrentOperation() = default;
 };
 
-class CFtpServerConnection : public CFtpPooledSession {
+class CFtpServerConnection : public CFtpPooledSession, private CTreeSession {
 public:
     CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink);
     ~CFtpServerConnection() override;
@@ -133,17 +134,17 @@ protected:
     void HandleRein(const std::string& argument, bool hasArgument);
     void HandleQuit();
     void HandlePort(CommandId id, const std::string& argument);
-    void HandleCwd(const std::string& path);
-    void HandlePwd(CommandId id);
-    void HandleMkd(const std::string& argument);
-    void HandleRmd(const std::string& argument);
-    void HandleDele(const std::string& argument);
-    bool RenameSourceOk(const std::string& argument, std::string& resolved);
-    void HandleRnfr(const std::string& argument);
-    void HandleRnto(const std::string& argument);
-    void HandleSize(const std::string& argument);
+    // The tree commands' view of the session (session/TreeCommands.h).
+    const std::string& TreeFolder() const override;
+    std::string TreeHome() const override;
+    uint32_t TreeRights() const override;
+    const std::string& TreePreviousLine() const override;
+    bool TreeTextType() const override;
+    bool TreeReply(CommandId id, int code, const std::string& text = "") override;
+    void TreeEnterFolder(const std::string& folder) override;
+    void TreeCountTextSize(const std::string& real) override;
+    // One step of an ASCII SIZE's count.
     void SizeStep();
-    void HandleMdtm(const std::string& argument);
     void HandleType(const std::string& argument);
     void HandleMode(const std::string& argument);
     void HandleStru(const std::string& argument);
@@ -230,6 +231,7 @@ protected:
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
     CFtpFile sizeFile_;  // the file an ASCII SIZE counts through
     CVirtualFinder finder_;
+    CTreeCommands tree_{*this};
     uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
     std::string uniqueName_;    // STOU's file name
 };

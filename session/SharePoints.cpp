@@ -1,11 +1,6 @@
 #include "session/SharePoints.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 CSharePointTable& CSharePointTable::Instance() {
@@ -45,8 +40,7 @@ std::string ResolveAgainst(const std::string& currentFolder, const std::string& 
 
 namespace {
 std::string Canonical(const std::string& path) {
-    char buffer[PATH_MAX];
-    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+    return platform::Files().Canonical(path);
 }
 
 // The path stays inside folder once links are resolved: resolve the deepest part that exists.
@@ -59,8 +53,7 @@ bool ResolvesInside(const std::string& real, const std::string& folder) {
     while (existing.empty()) {
         // A part that is there but does not resolve is a link to nothing (or a loop): a file
         // created through it would land wherever the link points.
-        struct stat st {};
-        if (::lstat(probe.c_str(), &st) == 0) return false;
+        if (platform::Files().LinkStatus(probe).exists) return false;
         size_t slash = probe.find_last_of('/');
         if (slash == std::string::npos || slash == 0) return false;
         probe.erase(slash);
@@ -84,12 +77,12 @@ bool StaysInside(const std::string& real, const std::string& folder) {
         if (part == "." || part == "..") return ResolvesInside(real, folder);
         if (probe.back() != '/') probe += '/';
         probe += part;
-        struct stat st {};
-        if (::lstat(probe.c_str(), &st) != 0) {
-            if (errno == ENOENT) return true;  // nothing below exists, so nothing links away
-            return ResolvesInside(real, folder);
-        }
-        if (S_ISLNK(st.st_mode)) return ResolvesInside(real, folder);
+        platform::FileFacts facts = platform::Files().LinkStatus(probe);
+        // Nothing below a missing part exists, so nothing there links away; a part that
+        // cannot be looked at for another reason (no access, not a folder) takes the full
+        // resolution.
+        if (!facts.exists) return facts.missing || ResolvesInside(real, folder);
+        if (facts.link) return ResolvesInside(real, folder);
     }
     return true;
 }
@@ -124,18 +117,22 @@ bool IsSharePointRoot(const std::string& virtualPath) {
     return parts.size() == 1 && CSharePointTable::Instance().Find(parts[0]);
 }
 
+CheckedPath CheckPath(const std::string& virtualPath, const std::string& home) {
+    CheckedPath checked;
+    if (!MapToReal(virtualPath, home, checked.real)) {
+        checked.real.clear();
+        return checked;
+    }
+    std::string look = checked.real;
+    if (look.size() > 1 && look.back() == '/') look.pop_back();
+    checked.facts = platform::Files().Status(look);
+    return checked;
+}
+
 bool FolderExists(const std::string& virtualPath, const std::string& home) {
-    if (virtualPath == "\\") return true;
-    std::string real;
-    if (!MapToReal(virtualPath, home, real)) return false;
-    if (real.size() > 1 && real.back() == '/') real.pop_back();
-    struct stat st {};
-    return ::stat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return virtualPath == "\\" || CheckPath(virtualPath, home).IsFolder();
 }
 
 bool FileExists(const std::string& virtualPath, const std::string& home) {
-    std::string real;
-    if (!MapToReal(virtualPath, home, real)) return false;
-    struct stat st {};
-    return ::stat(real.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return CheckPath(virtualPath, home).IsFile();
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/FolderPath.h"
+#include "platform/FileSystem.h"
 
 struct SharePoint {
     std::string name;
@@ -36,6 +37,17 @@ std::string ResolveAgainst(const std::string& currentFolder, const std::string& 
 // a home share has no home, or when the real path would leave the share point's folder
 // (symbolic links resolved).
 bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real);
+// A virtual path resolved once for a command: its real path (inside its share point, links
+// resolved) and what is there, so that the command acts on what it checked.
+struct CheckedPath {
+    std::string real;  // empty when the path maps to no real place
+    platform::FileFacts facts;
+    bool Maps() const { return !real.empty(); }
+    bool IsFile() const { return Maps() && facts.exists && !facts.folder; }
+    bool IsFolder() const { return Maps() && facts.exists && facts.folder; }
+};
+CheckedPath CheckPath(const std::string& virtualPath, const std::string& home);
+
 // A file's virtual path as the commands take it: without a trailing "\".
 std::string WithoutTrailingSeparator(std::string path);
 bool IsSharePointRoot(const std::string& virtualPath);

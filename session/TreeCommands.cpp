@@ -1,0 +1,187 @@
+#include "session/TreeCommands.h"
+
+#include <cstdio>
+
+#include "config/FolderPath.h"
+#include "config/UserAccounts.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "session/Replies.h"
+#include "session/SharePoints.h"
+
+namespace {
+std::string Filled(int code, const std::string& argument) {
+    std::string text = DefaultReplyText(code);
+    size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, argument);
+    return text;
+}
+
+// RNFR's source: not the root or a share point itself, and something there.
+bool RenameSource(const std::string& folder, const std::string& argument, const std::string& home,
+                  std::string& resolved, CheckedPath& checked) {
+    resolved = WithoutTrailingSeparator(ResolveAgainst(folder, argument));
+    if (resolved.empty() || IsSharePointRoot(resolved)) return false;
+    checked = CheckPath(resolved, home);
+    return checked.IsFile() || checked.IsFolder();
+}
+}  // namespace
+
+std::string ShownFolder(const std::string& folder) {
+    std::string shown = folder;
+    for (char& c : shown)
+        if (c == '\\') c = '/';
+    if (!shown.empty()) shown.pop_back();
+    return shown.empty() ? "/" : shown;
+}
+
+bool ParseModifyStamp(const std::string& argument, struct tm& when, std::string& path) {
+    path = argument;
+    std::string rest;
+    if (!GetArgument(argument, rest)) return false;
+    std::string stamp = argument.substr(0, argument.find_first_of(" \t"));
+    size_t dot = stamp.rfind('.');
+    if (dot != std::string::npos && dot != 0) stamp.erase(dot);
+    int y, mo, d, h, mi, sec;
+    if (stamp.size() != 14 || stamp.find_first_not_of("0123456789") != std::string::npos ||
+        std::sscanf(stamp.c_str(), "%4d%2d%2d%2d%2d%2d", &y, &mo, &d, &h, &mi, &sec) != 6 ||
+        y < 1970 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+        sec > 59)
+        return false;
+    when = {};
+    when.tm_year = y - 1900;
+    when.tm_mon = mo - 1;
+    when.tm_mday = d;
+    when.tm_hour = h;
+    when.tm_min = mi;
+    when.tm_sec = sec;
+    path = rest;
+    return true;
+}
+
+std::string ModifyStampText(time_t t) {
+    struct tm utc {};
+    gmtime_r(&t, &utc);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+void CTreeCommands::Cwd(const std::string& path) {
+    if (path.empty() || path.find_first_of("*?") != std::string::npos)
+        return (void)session_.TreeReply(CMD_CWD, 501);
+    std::string resolved = ResolveAgainst(session_.TreeFolder(), path);
+    if (!FolderExists(resolved, session_.TreeHome())) return (void)session_.TreeReply(CMD_CWD, 550);
+    session_.TreeEnterFolder(resolved);
+}
+
+void CTreeCommands::Pwd(CommandId id) {
+    session_.TreeReply(id, 257,
+                       "\"" + ShownFolder(session_.TreeFolder()) + "\" is current directory.");
+}
+
+void CTreeCommands::Mkd(const std::string& argument) {
+    if (!(session_.TreeRights() & RightsWrite)) return (void)session_.TreeReply(CMD_MKD, 550);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_MKD, 501);
+    if (!IsValidName(argument)) return (void)session_.TreeReply(CMD_MKD, 550);
+    std::string resolved = ResolveAgainst(session_.TreeFolder(), argument);
+    CheckedPath at = CheckPath(resolved, session_.TreeHome());
+    if (resolved == "\\" || at.IsFolder())
+        return (void)session_.TreeReply(CMD_MKD, 521, Filled(521, argument));
+    if (at.Maps() && platform::Files().MakeFolder(at.real))
+        session_.TreeReply(CMD_MKD, 257, Filled(257, argument));
+    else
+        session_.TreeReply(CMD_MKD, 550);
+}
+
+void CTreeCommands::Rmd(const std::string& argument) {
+    if (!(session_.TreeRights() & RightsDelete)) return (void)session_.TreeReply(CMD_RMD, 550);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_RMD, 501);
+    std::string resolved = ResolveAgainst(session_.TreeFolder(), argument);
+    CheckedPath at = CheckPath(resolved, session_.TreeHome());
+    if (IsValidName(argument) && at.IsFolder() && !IsSharePointRoot(resolved) &&
+        platform::Files().RemoveFolder(at.real))
+        session_.TreeReply(CMD_RMD, 250);
+    else
+        session_.TreeReply(CMD_RMD, 550);
+}
+
+void CTreeCommands::Dele(const std::string& argument) {
+    if (!(session_.TreeRights() & RightsDelete)) return (void)session_.TreeReply(CMD_DELE, 550);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_DELE, 501);
+    CheckedPath at =
+        CheckPath(WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), argument)),
+                  session_.TreeHome());
+    if (IsValidName(argument) && at.IsFile() && platform::Files().RemoveFile(at.real))
+        session_.TreeReply(CMD_DELE, 250);
+    else
+        session_.TreeReply(CMD_DELE, 550);
+}
+
+void CTreeCommands::Rnfr(const std::string& argument) {
+    if (!(session_.TreeRights() & RightsRename)) return (void)session_.TreeReply(CMD_RNFR, 550);
+    if (argument.empty() || !IsValidName(argument)) return (void)session_.TreeReply(CMD_RNFR, 501);
+    std::string resolved;
+    CheckedPath checked;
+    bool ok = RenameSource(session_.TreeFolder(), argument, session_.TreeHome(), resolved, checked);
+    session_.TreeReply(CMD_RNFR, ok ? 350 : 550);
+}
+
+void CTreeCommands::Rnto(const std::string& argument) {
+    if (!(session_.TreeRights() & RightsRename)) return (void)session_.TreeReply(CMD_RNTO, 550);
+    // The name to rename comes from the line just before, which must be an RNFR.
+    const std::string& previous = session_.TreePreviousLine();
+    std::string source, from;
+    CheckedPath fromAt;
+    if (LookupCommand(previous) != CMD_RNFR || !GetArgument(previous, source) ||
+        !IsValidName(source) ||
+        !RenameSource(session_.TreeFolder(), source, session_.TreeHome(), from, fromAt))
+        return (void)session_.TreeReply(CMD_RNTO, 503);
+    std::string to = WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), argument));
+    if (argument.empty() || !IsValidName(argument) || to.empty() || IsSharePointRoot(to))
+        return (void)session_.TreeReply(CMD_RNTO, 553);
+    CheckedPath toAt = CheckPath(to, session_.TreeHome());
+    if (toAt.IsFile() || toAt.IsFolder()) return (void)session_.TreeReply(CMD_RNTO, 553);
+    // Within one folder only.
+    std::vector<std::string> a = SplitVirtual(from), b = SplitVirtual(to);
+    if (a.size() != b.size()) return (void)session_.TreeReply(CMD_RNTO, 553);
+    for (size_t i = 0; i + 1 < a.size(); ++i)
+        if (!platform::EqualsIgnoreCase(a[i], b[i])) return (void)session_.TreeReply(CMD_RNTO, 553);
+    if (toAt.Maps() && platform::Files().Rename(fromAt.real, toAt.real))
+        session_.TreeReply(CMD_RNTO, 250);
+    else
+        session_.TreeReply(CMD_RNTO, 553);
+}
+
+void CTreeCommands::Size(const std::string& argument) {
+    if (argument.empty()) return (void)session_.TreeReply(CMD_SIZE, 501);
+    CheckedPath at =
+        CheckPath(WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), argument)),
+                  session_.TreeHome());
+    if (!at.IsFile()) return (void)session_.TreeReply(CMD_SIZE, 550);
+    if (session_.TreeTextType()) return session_.TreeCountTextSize(at.real);
+    session_.TreeReply(CMD_SIZE, 213, std::to_string(at.facts.size));
+}
+
+void CTreeCommands::Mdtm(const std::string& argument) {
+    if (argument.empty()) return (void)session_.TreeReply(CMD_MDTM, 501);
+    struct tm when {};
+    std::string path;
+    bool setting = ParseModifyStamp(argument, when, path);
+    CheckedPath at = CheckPath(
+        WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), path)), session_.TreeHome());
+    if (!at.IsFile()) return (void)session_.TreeReply(CMD_MDTM, 550);
+    platform::FileFacts facts = at.facts;
+    if (setting) {
+        if (!(session_.TreeRights() & RightsWrite))
+            return (void)session_.TreeReply(CMD_MDTM, 553, "Permission denied.");
+        // The time is given as local time.
+        if (!platform::Files().SetModified(at.real, platform::MakeLocalTime(when)))
+            return (void)session_.TreeReply(CMD_MDTM, 550);
+        facts = platform::Files().Status(at.real);
+        if (!facts.exists) return (void)session_.TreeReply(CMD_MDTM, 550);
+    }
+    // Replies give UTC, as RFC 3659 has it.
+    session_.TreeReply(CMD_MDTM, 213, ModifyStampText(static_cast<time_t>(facts.modified)));
+}
