@@ -105,8 +105,7 @@ void CSocketEngine::WakeEngine() {
 }
 
 bool CSocketEngine::IsStarted() const {
-    auto& self = const_cast<CSocketEngine&>(*this);
-    SocketLock lock(self.mutex_);
+    SocketLock lock(mutex_);
     return started_;
 }
 

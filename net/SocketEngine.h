@@ -156,7 +156,7 @@ private:
     bool PortTaken(int port) const;
     void SetPortBit(int port, bool taken);
 
-    std::recursive_mutex mutex_;
+    mutable std::recursive_mutex mutex_;  // also taken by const readers
     std::thread monitor_;
     int wakeFd_ = -1;
     bool started_ = false;

@@ -62,8 +62,9 @@ public:
     // Waits on Fd for at most timeoutMs (-1: without limit), then RunPending.
     void RunOnce(int timeoutMs);
 
-    // Runs until Quit (callable from any thread, also from a signal-safe context).
+    // Runs until Quit.
     void Run();
+    // Any thread, also a signal-safe context.
     void Quit();
     bool QuitRequested() const;
 

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cctype>
 
 #include <cstdio>
 #include <new>
@@ -30,11 +29,6 @@ void CurrentOperation::Reset() {
     state = offset = 0;
     bytesSent = bytesReceived = previousSent = previousReceived = 0;
     time = Clock::Now();
-    extra1.clear();
-    extra2.clear();
-    extraInt1 = -1;
-    extraLong = 0;
-    extraInt2 = 0;
 }
 
 CFtpServerConnection::CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink)
@@ -87,7 +81,7 @@ bool CFtpServerConnection::Create() {
         file_.SetDeflateBuffer(deflate);
         return true;
     } catch (const std::exception&) {
-        OnError(3, EV_CONNECT_FAILED);
+        OnError(ERROR_FAILED, EV_CONNECT_FAILED);
         return false;
     }
 }
@@ -142,7 +136,7 @@ void CFtpServerConnection::CloseSession() {
     secondarySocket_->Close();
     tertiarySocket_->Close();
     primarySocket_->Close();
-    OnError(2, EV_CLOSE);
+    OnError(ERROR_ENDED, EV_CLOSE);
     CloseSockets();
 }
 
@@ -150,7 +144,7 @@ void CFtpServerConnection::Greet() {
     try {
         startTime_ = Clock::Now();
         ticksWithoutConnection_ = 0;
-        if (!control_.Open(3, 0)) {
+        if (!control_.Open(STREAM_KIND_CONNECTION, 0)) {
             closeReason_ = CLOSE_ERROR;
             return CloseSession();
         }
@@ -160,7 +154,7 @@ void CFtpServerConnection::Greet() {
         control_.WriteLine(GreetingLine(name));
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
-        OnError(3, EV_CONNECT);
+        OnError(ERROR_FAILED, EV_CONNECT);
         closeReason_ = CLOSE_ERROR;
         CloseSession();
     }
@@ -258,7 +252,7 @@ void CFtpServerConnection::OnSend(CFtpSocket* socket) {
         }
         ResumeReading();
     } catch (const std::exception&) {
-        OnError(3, EV_SEND);
+        OnError(ERROR_FAILED, EV_SEND);
         closeReason_ = CLOSE_ERROR;
         CloseSession();
     }
@@ -290,14 +284,14 @@ void CFtpServerConnection::OnClose(CFtpSocket* socket) {
 
 void CFtpServerConnection::OnTlsEnd(CFtpSocket* socket) {
     CFtpConnection::OnTlsEnd(socket);
-    if (socket == primarySocket_) OnError(2, EV_TLS_END);
+    if (socket == primarySocket_) OnError(ERROR_ENDED, EV_TLS_END);
 }
 
 void CFtpServerConnection::OnTlsFailed(CFtpSocket* socket) {
     CFtpConnection::OnTlsFailed(socket);
     if (socket == primarySocket_ || socket == tertiarySocket_) {
         // A failed control handshake must end the session, not leave it hanging.
-        OnError(2, EV_TLS_FAILED);
+        OnError(ERROR_ENDED, EV_TLS_FAILED);
         closeReason_ = CLOSE_ERROR;
         return CloseSession();
     }
@@ -336,7 +330,7 @@ void CFtpServerConnection::OnTick() {
                       limit);
         if (!SendReply(CMD_QUIT, 421, text) || primarySocket_->IsTlsRoleSet()) CloseSession();
     } catch (const std::exception&) {
-        OnError(3, EV_CONNECT);
+        OnError(ERROR_FAILED, EV_CONNECT);
         closeReason_ = CLOSE_ERROR;
         CloseSession();
     }
@@ -354,7 +348,7 @@ void CFtpServerConnection::ShutdownSession() {
         SetCurrentOperation(CMD_QUIT);
         SendReply(CMD_QUIT, 421, "Shutting system down.");
     } catch (const std::exception&) {
-        OnError(3, EV_CLOSE);
+        OnError(ERROR_FAILED, EV_CLOSE);
         closeReason_ = CLOSE_ERROR;
     }
 }
@@ -433,7 +427,7 @@ void CFtpServerConnection::DispatchCommand() {
         lastActivity_ = Clock::Now();
         ResumeReading();
     } catch (const std::exception& failure) {
-        OnError(3, EV_RECEIVE);
+        OnError(ERROR_FAILED, EV_RECEIVE);
         closeReason_ = CLOSE_ERROR;
         CloseSession();
     }
@@ -656,9 +650,7 @@ void CFtpServerConnection::HandlePort(CommandId id, const std::string& argument)
 
 void CFtpServerConnection::HandlePassive(CommandId id, const std::string& argument) {
     if (id == CMD_EPSV && !argument.empty()) {
-        std::string upper = argument;
-        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (upper == "ALL") {
+        if (platform::AsciiUpper(argument) == "ALL") {
             epsvAll_ = true;
             SendReply(id, 200, "EPSV ALL command successful.");
             return;
@@ -704,7 +696,7 @@ void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
     CFtpConnection::OnAccept(socket);
     if (socket != tertiarySocket_) return;
     try {
-        if (!loggedIn_) return OnError(3, EV_ACCEPT);
+        if (!loggedIn_) return OnError(ERROR_FAILED, EV_ACCEPT);
         if (secondarySocket_->State() == SS_CONNECTED) {
             socket->SetAcceptWanted(true);
             return;
@@ -727,7 +719,7 @@ void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
         }
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
-        OnError(3, EV_ACCEPT);
+        OnError(ERROR_FAILED, EV_ACCEPT);
     }
 }
 
@@ -735,7 +727,7 @@ void CFtpServerConnection::OnConnect(CFtpSocket* socket, bool ok) {
     CFtpConnection::OnConnect(socket, ok);
     try {
         if (!loggedIn_) {
-            OnError(3, EV_CONNECT);
+            OnError(ERROR_FAILED, EV_CONNECT);
             socket->Close();
             return;
         }
@@ -745,7 +737,7 @@ void CFtpServerConnection::OnConnect(CFtpSocket* socket, bool ok) {
         if (!ok) secondarySocket_->Close();
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
-        OnError(3, EV_CONNECT);
+        OnError(ERROR_FAILED, EV_CONNECT);
     }
 }
 
@@ -818,7 +810,7 @@ const std::string& CFtpServerConnection::TreePreviousLine() const {
 }
 
 bool CFtpServerConnection::TreeTextType() const {
-    return dataType_ == 0;
+    return dataType_ == TYPE_ASCII;
 }
 
 bool CFtpServerConnection::TreeReply(CommandId id, int code, const std::string& text) {
@@ -875,9 +867,9 @@ void CFtpServerConnection::HandleType(const std::string& argument) {
     if (argument.empty()) return (void)SendReply(CMD_TYPE, 501);
     std::string type = platform::AsciiUpper(argument);
     if (type == "I" || type == "L 8")
-        dataType_ = 1;
+        dataType_ = TYPE_IMAGE;
     else if (type == "A" || type == "AN" || type == "N" || type == "AT" || type == "T")
-        dataType_ = 0;
+        dataType_ = TYPE_ASCII;
     else
         return (void)SendReply(CMD_TYPE, 504);
     SendReply(CMD_TYPE, 200, "Type set to " + type + ".");
@@ -946,7 +938,7 @@ bool CFtpServerConnection::OpenForReading(const std::string& path, bool digest,
         CheckPath(WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path)), Home());
     if (!at.IsFile()) return false;
     real = at.real;
-    uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
+    uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == TYPE_IMAGE ? FILE_BINARY : FILE_TEXT);
     if (!file_.OpenFile(real, flags, digest)) return false;
     file_.SetMode(transferMode_);
     return true;
@@ -1002,7 +994,7 @@ void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argumen
         !MapToReal(resolved, Home(), real))
         return (void)SendReply(id, 550);
     uint32_t flags = FILE_CREATE | FILE_READ_WRITE | FILE_SHARE_DENY_WRITE |
-                     (dataType_ == 1 ? FILE_BINARY : FILE_TEXT);
+                     (dataType_ == TYPE_IMAGE ? FILE_BINARY : FILE_TEXT);
     if ((id == CMD_STOR && offset != 0) || id == CMD_APPE) flags |= FILE_NO_TRUNCATE;
     // An overwrite replaces the file only when the upload completes; resumes and appends
     // write in place, and what a failed new upload wrote stays for a resume.
@@ -1105,12 +1097,12 @@ void CFtpServerConnection::HandleList(int kind, const std::string& argument) {
         if (resolved == "\\" || FolderExists(resolved + "\\", Home()))
             resolved = (resolved == "\\" ? "" : resolved) + "\\*";
     }
-    if (!list_.OpenListing(2, resolved, kind == 1)) return (void)SendReply(CMD_LIST, 450);
+    if (!list_.OpenListing(STREAM_KIND_LISTING, resolved, kind == 1)) return (void)SendReply(CMD_LIST, 450);
     list_.SetMode(transferMode_);
     list_.SetUtf8(kind == 1 && utf8Nlst_);
     CurrentOperation saved = operation_;
     SetCurrentOperation(CMD_LIST, resolved);
-    if (!OpenDataConnection(0)) {
+    if (!OpenDataConnection(TYPE_ASCII)) {
         list_.Close();
         operation_ = saved;
     }
@@ -1131,7 +1123,7 @@ void CFtpServerConnection::OnDataSend() {
             try {
                 if (list_.Usable() && !list_.SendListing()) list_.ShutDown();
             } catch (const std::exception&) {
-                OnError(3, EV_SEND);
+                OnError(ERROR_FAILED, EV_SEND);
                 list_.ShutDown();
             }
             UpdateFromStream(list_);
@@ -1141,7 +1133,7 @@ void CFtpServerConnection::OnDataSend() {
         }
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
-        OnError(3, EV_SEND);
+        OnError(ERROR_FAILED, EV_SEND);
     }
 }
 
@@ -1150,7 +1142,7 @@ void CFtpServerConnection::FileStep(bool sending) {
         if (file_.Usable() && !(sending ? file_.SendFromFile() : file_.ReceiveToFile()))
             file_.ShutDown();
     } catch (const std::exception&) {
-        OnError(3, sending ? EV_SEND : EV_RECEIVE);
+        OnError(ERROR_FAILED, sending ? EV_SEND : EV_RECEIVE);
         file_.AddState(STREAM_FAILED);
         file_.ShutDown();
     }
@@ -1190,7 +1182,7 @@ void CFtpServerConnection::OnDataClose() {
                 return;
         }
     } catch (const std::exception&) {
-        OnError(3, EV_CLOSE);
+        OnError(ERROR_FAILED, EV_CLOSE);
         FinishTransfer(426);
     }
 }
@@ -1208,7 +1200,7 @@ void CFtpServerConnection::FinishTransfer(int code) {
         try {
             SendReply(id, code);
         } catch (const std::exception&) {
-            OnError(3, EV_CLOSE);
+            OnError(ERROR_FAILED, EV_CLOSE);
         }
         SetCurrentOperation(CMD_NOOP);
     } catch (const std::exception&) {
@@ -1239,7 +1231,7 @@ void CFtpServerConnection::ReportTransfer(CommandId id, bool success, const std:
     if (transferMode_ == MODE_DEFLATE) event.flags |= FILE_EVENT_DEFLATE;
     if (primarySocket_->IsTlsRoleSet() && dataProtection_ != 0) event.flags |= FILE_EVENT_PROTECTED;
     if (!success) event.flags |= FILE_EVENT_FAILED;
-    if (dataType_ == 1) event.flags |= FILE_EVENT_BINARY;
+    if (dataType_ == TYPE_IMAGE) event.flags |= FILE_EVENT_BINARY;
     if (restarted) event.flags |= FILE_EVENT_RESTARTED;
     event.valid = 1;
     event.path = path;

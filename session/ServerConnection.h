@@ -27,6 +27,12 @@ enum CloseReason {
     CLOSE_ERROR = 5
 };
 
+// TYPE A (the default) or TYPE I.
+enum DataType : int { TYPE_ASCII = 0, TYPE_IMAGE = 1 };
+
+// OnError's severity: the connection ended, or a step failed.
+enum ErrorSeverity : int { ERROR_ENDED = 2, ERROR_FAILED = 3 };
+
 // The client's account data.
 struct UserRecord {
     virtual ~UserRecord() = default;
@@ -44,10 +50,6 @@ struct CurrentOperation {
     uint64_t offset = 0;
     uint64_t bytesSent = 0, bytesReceived = 0, previousSent = 0, previousReceived = 0;
     platform::Time32 time = 0;
-    std::string extra1, extra2;
-    int32_t extraInt1 = -1;
-    uint64_t extraLong = 0;
-    int32_t extraInt2 = 0;
 
     void Reset();
     virtual ~CurrentOperation() = default;
@@ -222,7 +224,7 @@ protected:
     platform::Time32 startTime_ = 0;
     int ticksWithoutConnection_ = 0;
     int closeReason_ = CLOSE_NONE;
-    int dataType_ = 0, transferMode_ = 0, fileStructure_ = 0;
+    int dataType_ = TYPE_ASCII, transferMode_ = MODE_STREAM, fileStructure_ = 0;
     int dataProtection_ = 0, authMechanism_ = 0;
     bool utf8_ = false, utf8Nlst_ = false, epsvAll_ = false;
     std::string portAddress_;

@@ -157,7 +157,7 @@ bool CFtpFileStream::Create(uint32_t size) {
 }
 
 bool CFtpFileStream::OpenFile(const std::string& path, uint32_t flags, bool digest) {
-    Open(3, static_cast<intptr_t>(flags));
+    Open(STREAM_KIND_CONNECTION, static_cast<intptr_t>(flags));
     fileError_ = 0;
     std::string target = path;
     if ((flags & FILE_REPLACE) && CFileReplacement::Replaces(path)) {

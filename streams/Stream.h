@@ -22,6 +22,9 @@ enum StreamState : uint32_t {
 
 enum TransferMode : int { MODE_STREAM = 0, MODE_DEFLATE = 3 };
 
+// What a stream is opened for (Kind()).
+enum StreamKind : int { STREAM_KIND_NONE = 0, STREAM_KIND_LISTING = 2, STREAM_KIND_CONNECTION = 3 };
+
 class CFtpStream {
 public:
     explicit CFtpStream(CSocketEx* socket = nullptr) : socket_(socket) {}
