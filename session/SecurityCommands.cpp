@@ -70,8 +70,7 @@ void CFtpServerConnection::HandleProt(const std::string& argument) {
         default:
             return (void)SendReply(CMD_PROT, 504);
     }
-    tertiarySocket_->Close();
-    passivePending_ = false;
+    data_.ForgetPassive();
     dataProtection_ = protection;
     SendReply(CMD_PROT, 200);
 }

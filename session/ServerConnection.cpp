@@ -100,12 +100,11 @@ void CFtpServerConnection::ResetSession() {
     loggedIn_ = false;
     if (user_) user_->Reset();
     currentFolder_ = "\\";
-    portAddress_.clear();
-    port_ = 0;
-    passivePending_ = dataVerified_ = false;
+    data_.Reset();
+    dataVerified_ = false;
     failedLogins_ = 0;
     dataType_ = transferMode_ = fileStructure_ = dataProtection_ = authMechanism_ = 0;
-    utf8_ = utf8Nlst_ = epsvAll_ = false;
+    utf8_ = utf8Nlst_ = false;
     control_.SetUtf8(false);
     if (BoolSetting("SysDeflateState")) deflate_.SetLevel(7);
     currentLine_.clear();
@@ -449,10 +448,10 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
             return HandleQuit();
         case CMD_PORT:
         case CMD_EPRT:
-            return HandlePort(id, argument);
+            return data_.Port(id, argument);
         case CMD_PASV:
         case CMD_EPSV:
-            return HandlePassive(id, argument);
+            return data_.Passive(id, argument);
         case CMD_CWD:
             return tree_.Cwd(GetArgument(currentLine_, ignored) ? argument : std::string());
         case CMD_CDUP:
@@ -600,124 +599,11 @@ bool CFtpServerConnection::CheckDataPeer(CFtpSocket* socket) {
     return socket->GetPeerName(peer, port) && CheckAddress(peer) && peer == ControlPeer();
 }
 
-void CFtpServerConnection::HandlePort(CommandId id, const std::string& argument) {
-    const char* name = id == CMD_PORT ? "PORT" : "EPRT";
-    if (!BoolSetting("NetPortState")) {
-        SendReply(id, 534);
-        return;
-    }
-    if (epsvAll_) {
-        SendReply(id, 501, std::string(name) + " not allowed after EPSV ALL.");
-        return;
-    }
-    // A new data connection is being set up: an unused old one must not carry it.
-    secondarySocket_->Close();
-    tertiarySocket_->Close();
-    passivePending_ = false;
-    if (argument.empty()) {
-        SendReply(id, 501);
-        return;
-    }
-    std::string address;
-    int port = 0;
-    if (id == CMD_PORT) {
-        if (!ParsePortArgument(argument, address, port)) {
-            SendReply(id, 501);
-            return;
-        }
-    } else {
-        EprtResult result = ParseEprtArgument(argument, address, port);
-        if (result != EprtResult::Ok) {
-            SendReply(id, result == EprtResult::UnsupportedProtocol ? 522 : 501);
-            return;
-        }
-    }
-    if (port < 20 || (port > 21 && port < 1024)) {
-        SendReply(id, 504);
-        return;
-    }
-    // Data goes only to the client itself: another address would make this server attack
-    // a third party for the client (FTP bounce).
-    uint32_t given = 0, own = 0;
-    if (!ParseAddress(address, given) || !ParseAddress(ControlPeer(), own) || given != own) {
-        SendReply(id, 534);
-        return;
-    }
-    portAddress_ = address;
-    port_ = port;
-    SendReply(id, 200);
-}
-
-void CFtpServerConnection::HandlePassive(CommandId id, const std::string& argument) {
-    if (id == CMD_EPSV && !argument.empty()) {
-        if (platform::AsciiUpper(argument) == "ALL") {
-            epsvAll_ = true;
-            SendReply(id, 200, "EPSV ALL command successful.");
-            return;
-        }
-        if (argument.size() != 1 || argument[0] < '0' || argument[0] > '9') {
-            SendReply(id, 501);
-            return;
-        }
-        if (argument[0] != '1') {
-            SendReply(id, 522);
-            return;
-        }
-    }
-    if (id == CMD_PASV && epsvAll_) {
-        SendReply(id, 501, "PASV not allowed after EPSV ALL.");
-        return;
-    }
-    secondarySocket_->Close();
-    tertiarySocket_->Close();
-    passivePending_ = false;
-    std::string bindAddress = CSocketEngine::Instance().BindAddress();
-    if (!tertiarySocket_->Create(0, SOCK_STREAM, bindAddress.c_str()) ||
-        !tertiarySocket_->Listen(1)) {
-        tertiarySocket_->Close();
-        SendReply(id, 425);
-        return;
-    }
-    passivePending_ = true;
-    std::string address, fixed;
-    int port = 0, localPort = 0;
-    Settings().GetString("NetFixIPAddress", fixed);
-    if (BoolSetting("NetFixIPState") && !fixed.empty())
-        address = fixed;
-    else
-        primarySocket_->GetSockName(address, localPort);
-    std::string ignored;
-    tertiarySocket_->GetSockName(ignored, port);
-    SendReply(id, id == CMD_EPSV ? 229 : 227,
-              id == CMD_EPSV ? ExtendedPassiveModeText(port) : PassiveModeText(address, port));
-}
-
 void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
     CFtpConnection::OnAccept(socket);
     if (socket != tertiarySocket_) return;
     try {
-        if (!loggedIn_) return OnError(ERROR_FAILED, EV_ACCEPT);
-        if (secondarySocket_->State() == SS_CONNECTED) {
-            socket->SetAcceptWanted(true);
-            return;
-        }
-        secondarySocket_->Close();
-        if (socket->Accept(*secondarySocket_) == 0 || !secondarySocket_->IsOpen() ||
-            !CheckDataPeer(secondarySocket_)) {
-            // Refused by the rules, someone other than our client took the port, or the
-            // connection was gone before we took it: the port is burnt, so the transfer
-            // waiting for it fails instead of waiting on. Without one, the next transfer
-            // command is answered 425; a reply now would answer nothing.
-            secondarySocket_->Close();
-            tertiarySocket_->Close();
-            return FailWaitingTransfer();
-        }
-        tertiarySocket_->Close();
-        if (dataProtection_ != 0 && !secondarySocket_->SetTlsRole(TLS_SERVER)) {
-            secondarySocket_->Close();
-            return FailWaitingTransfer();
-        }
-        lastActivity_ = Clock::Now();
+        data_.OnAccept(*socket);
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_ACCEPT);
     }
@@ -726,57 +612,76 @@ void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
 void CFtpServerConnection::OnConnect(CFtpSocket* socket, bool ok) {
     CFtpConnection::OnConnect(socket, ok);
     try {
-        if (!loggedIn_) {
-            OnError(ERROR_FAILED, EV_CONNECT);
-            socket->Close();
-            return;
-        }
-        if (socket != secondarySocket_) return;
-        if (ok && !CheckDataPeer(secondarySocket_)) ok = false;
-        if (ok && dataProtection_ != 0 && !secondarySocket_->SetTlsRole(TLS_SERVER)) ok = false;
-        if (!ok) secondarySocket_->Close();
-        lastActivity_ = Clock::Now();
+        data_.OnConnect(*socket, ok);
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_CONNECT);
     }
 }
 
 bool CFtpServerConnection::OpenDataConnection(int type, const std::string& text) {
-    const char* word = type == 0 ? "ASCII" : type == 1 ? "BINARY" : "UNKNOWN";
-    char standard[96];
-    int code;
-    if (passivePending_) {
-        if (secondarySocket_->State() != SS_CONNECTED && !tertiarySocket_->IsListening()) {
-            SendReply(operation_.commandId, 425);
-            return false;
-        }
-        code = 125;
-        std::snprintf(standard, sizeof standard,
-                      "%s mode data connection already open; transfer starting.", word);
-        secondarySocket_->SetReadWanted(true);
-        secondarySocket_->SetWriteWanted(true);
-        // A connection that is already there would otherwise wait for the tick to start
-        // moving data: raise its first event now.
-        bool upload = operation_.commandId & (CMD_STOR | CMD_APPE | CMD_STOU);
-        if (secondarySocket_->State() == SS_CONNECTED)
-            Notify(upload && dataProtection_ == 0 ? EV_RECEIVE : EV_SEND, secondarySocket_);
-    } else {
-        secondarySocket_->Close();
-        std::string bindAddress = CSocketEngine::Instance().BindAddress();
-        if (portAddress_.empty() || !BoolSetting("NetPortState") ||
-            !secondarySocket_->Create(0, SOCK_STREAM, bindAddress.c_str()) ||
-            !secondarySocket_->Connect(portAddress_, port_)) {
-            secondarySocket_->Close();
-            SendReply(operation_.commandId, 425);
-            return false;
-        }
-        code = 150;
-        std::snprintf(standard, sizeof standard,
-                      "Opening %s mode data connection; transfer starting.", word);
-    }
+    if (!data_.Open(type, text)) return false;
     dataVerified_ = false;
-    SendReply(operation_.commandId, code, text.empty() ? standard : text);
     return true;
+}
+
+// What the data-connection set-up asks of the session.
+
+bool CFtpServerConnection::DataReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+CFtpSocket& CFtpServerConnection::ControlSocket() {
+    return *primarySocket_;
+}
+
+CFtpSocket& CFtpServerConnection::DataSocket() {
+    return *secondarySocket_;
+}
+
+CFtpSocket& CFtpServerConnection::PassiveListener() {
+    return *tertiarySocket_;
+}
+
+bool CFtpServerConnection::DataLoggedIn() const {
+    return loggedIn_;
+}
+
+bool CFtpServerConnection::DataProtected() const {
+    return dataProtection_ != 0;
+}
+
+CommandId CFtpServerConnection::DataCommand() const {
+    return operation_.commandId;
+}
+
+bool CFtpServerConnection::DataBoolSetting(const char* name) const {
+    return BoolSetting(name);
+}
+
+std::string CFtpServerConnection::DataTextSetting(const char* name) const {
+    std::string text;
+    Settings().GetString(name, text);
+    return text;
+}
+
+bool CFtpServerConnection::DataPeerAllowed(CFtpSocket& socket) {
+    return CheckDataPeer(&socket);
+}
+
+void CFtpServerConnection::DataRefused() {
+    FailWaitingTransfer();
+}
+
+void CFtpServerConnection::DataActivity() {
+    lastActivity_ = Clock::Now();
+}
+
+void CFtpServerConnection::DataRaise(uint32_t code, CFtpSocket& socket) {
+    Notify(code, &socket);
+}
+
+void CFtpServerConnection::DataError(uint32_t code) {
+    OnError(ERROR_FAILED, code);
 }
 
 // ---- the virtual tree ----

@@ -8,6 +8,7 @@
 
 #include "engine/PooledSession.h"
 #include "session/Commands.h"
+#include "session/DataSetup.h"
 #include "session/TreeCommands.h"
 #include "session/VirtualFinder.h"
 #include "streams/DeflateBuffer.h"
@@ -55,7 +56,9 @@ struct CurrentOperation {
     virtual ~CurrentOperation() = default;
 };
 
-class CFtpServerConnection : public CFtpPooledSession, private CTreeSession {
+class CFtpServerConnection : public CFtpPooledSession,
+                             private CTreeSession,
+                             private CDataSession {
 public:
     CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink);
     ~CFtpServerConnection() override;
@@ -135,7 +138,6 @@ protected:
     void HandlePass(const std::string& argument);
     void HandleRein(const std::string& argument, bool hasArgument);
     void HandleQuit();
-    void HandlePort(CommandId id, const std::string& argument);
     // The tree commands' view of the session (session/TreeCommands.h).
     const std::string& TreeFolder() const override;
     std::string TreeHome() const override;
@@ -194,7 +196,21 @@ protected:
     // ".message" of the current folder when folder messages are on.
     virtual bool FindFolderMessage(std::string& path);
     std::string Home() const { return user_ ? user_->home : ""; }
-    void HandlePassive(CommandId id, const std::string& argument);
+    // The data-connection set-up's view of the session (session/DataSetup.h).
+    bool DataReply(CommandId id, int code, const std::string& text = "") override;
+    CFtpSocket& ControlSocket() override;
+    CFtpSocket& DataSocket() override;
+    CFtpSocket& PassiveListener() override;
+    bool DataLoggedIn() const override;
+    bool DataProtected() const override;
+    CommandId DataCommand() const override;
+    bool DataBoolSetting(const char* name) const override;
+    std::string DataTextSetting(const char* name) const override;
+    bool DataPeerAllowed(CFtpSocket& socket) override;
+    void DataRefused() override;
+    void DataActivity() override;
+    void DataRaise(uint32_t code, CFtpSocket& socket) override;
+    void DataError(uint32_t code) override;
     std::string ControlPeer();
 
     const CSettingsMap& Settings() const;
@@ -226,14 +242,13 @@ protected:
     int closeReason_ = CLOSE_NONE;
     int dataType_ = TYPE_ASCII, transferMode_ = MODE_STREAM, fileStructure_ = 0;
     int dataProtection_ = 0, authMechanism_ = 0;
-    bool utf8_ = false, utf8Nlst_ = false, epsvAll_ = false;
-    std::string portAddress_;
-    int port_ = 0;
-    bool passivePending_ = false, dataVerified_ = false;
+    bool utf8_ = false, utf8Nlst_ = false;
+    bool dataVerified_ = false;
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
     CFtpFile sizeFile_;  // the file an ASCII SIZE counts through
     CVirtualFinder finder_;
     CTreeCommands tree_{*this};
+    CDataSetup data_{*this};
     uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
     std::string uniqueName_;    // STOU's file name
 };
