@@ -4,6 +4,7 @@
 #include <new>
 
 #include "config/IpRules.h"
+#include "config/SettingNames.h"
 #include "engine/ThrottleStore.h"
 #include "messages/ThrottleData.h"
 #include "net/SocketEngine.h"
@@ -34,12 +35,13 @@ bool CFtpControlConnection::InitConsole(bool consoleEnabled) {
             ReportError("Failed to allocate control connection buffers");
             return false;
         }
-        if (!EngineBool(settings_, "SysConsoleState") || !consoleEnabled) return true;
+        if (!EngineBool(settings_, setting::SysConsoleState) || !consoleEnabled) return true;
         int port = 0;
-        if (!settings_.GetInt("SysConsolePort", port) || port < 2) port = 1;
+        if (!settings_.GetInt(setting::SysConsolePort, port) || port < 2) port = 1;
         port &= 0xFFFF;
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
-        int verify = EngineBool(settings_, "SysConsoleAuthPeer") ? VERIFY_REQUIRED : VERIFY_NONE;
+        int verify =
+            EngineBool(settings_, setting::SysConsoleAuthPeer) ? VERIFY_REQUIRED : VERIFY_NONE;
         if (!primarySocket_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(), verify) ||
             !primarySocket_->Listen(1)) {
             char text[160];
@@ -149,7 +151,7 @@ void CFtpControlConnection::CloseConsoleConnection() {
 
 bool CFtpControlConnection::PasswordAccepted() const {
     std::string password;
-    settings_.GetString("SysConsolePass", password);
+    settings_.GetString(setting::SysConsolePass, password);
     return request_.password == password;
 }
 
@@ -224,7 +226,7 @@ void CFtpControlConnection::OnReceive(CFtpSocket* socket) {
 
 void CFtpControlConnection::HandleFrame() {
     std::string password;
-    settings_.GetString("SysConsolePass", password);
+    settings_.GetString(setting::SysConsolePass, password);
     switch (PeekMessageType()) {
         case MSG_REQUEST: {
             CFtpReqMsg newer;

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "config/IpRules.h"
+#include "config/SettingNames.h"
 #include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "platform/Text.h"
@@ -66,8 +67,8 @@ bool CFtpServerController::StartServer() {
     }
     stopped_ = false;
     ResetStatistics();
-    if (EngineBool(settings_, "NetTcpPortState")) {
-        int port = EngineInt(settings_, "NetTcpPort") & 0xFFFF;
+    if (EngineBool(settings_, setting::NetTcpPortState)) {
+        int port = EngineInt(settings_, setting::NetTcpPort) & 0xFFFF;
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
         if (!tertiarySocket_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
                                              VERIFY_FROM_CONTEXT) ||
@@ -84,7 +85,7 @@ bool CFtpServerController::StartServer() {
     int i = 0;
     try {
         DestroyPool();
-        int n = std::max(0, EngineInt(settings_, "NetMaxConnection"));
+        int n = std::max(0, EngineInt(settings_, setting::NetMaxConnection));
         allSessions_.reserve(static_cast<size_t>(n));
         freeSessions_.reserve(static_cast<size_t>(n));
         activeSessions_.reserve(static_cast<size_t>(n));
@@ -256,7 +257,7 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     CFtpSocket* control = s->PrimarySocket();
     if (listener->Accept(*control) != 0 && control->IsOpen() && control->GetPeerName(peer, port) &&
         CheckAddress(peer)) {
-        int limit = EngineInt(settings_, "NetLoginsPerIp");
+        int limit = EngineInt(settings_, setting::NetLoginsPerIp);
         if (limit < 2) limit = 1;
         int sameAddress = 0;
         for (CFtpPooledSession* other : activeSessions_) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config/IpRules.h"
+#include "config/SettingNames.h"
 #include "net/EventCodes.h"
 #include "net/FtpSocket.h"
 #include "net/SocketEngine.h"
@@ -22,7 +23,7 @@ void CDataSetup::ForgetPassive() {
 
 void CDataSetup::Port(CommandId id, const std::string& argument) {
     const char* name = id == CMD_PORT ? "PORT" : "EPRT";
-    if (!session_.DataBoolSetting("NetPortState")) return (void)session_.DataReply(id, 534);
+    if (!session_.DataBoolSetting(setting::NetPortState)) return (void)session_.DataReply(id, 534);
     if (epsvAll_)
         return (void)session_.DataReply(id, 501,
                                         std::string(name) + " not allowed after EPSV ALL.");
@@ -75,9 +76,9 @@ void CDataSetup::Passive(CommandId id, const std::string& argument) {
         return (void)session_.DataReply(id, 425);
     }
     passivePending_ = true;
-    std::string address, fixed = session_.DataTextSetting("NetFixIPAddress");
+    std::string address, fixed = session_.DataTextSetting(setting::NetFixIPAddress);
     int port = 0, localPort = 0;
-    if (session_.DataBoolSetting("NetFixIPState") && !fixed.empty())
+    if (session_.DataBoolSetting(setting::NetFixIPState) && !fixed.empty())
         address = fixed;
     else
         session_.ControlSocket().GetSockName(address, localPort);
@@ -151,7 +152,7 @@ bool CDataSetup::Open(int type, const std::string& text) {
     } else {
         data.Close();
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
-        if (portAddress_.empty() || !session_.DataBoolSetting("NetPortState") ||
+        if (portAddress_.empty() || !session_.DataBoolSetting(setting::NetPortState) ||
             !data.Create(0, SOCK_STREAM, bindAddress.c_str()) ||
             !data.Connect(portAddress_, port_)) {
             data.Close();

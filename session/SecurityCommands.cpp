@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "config/SettingNames.h"
 #include "net/TlsRuntime.h"
 #include "platform/Text.h"
 #include "session/Replies.h"
@@ -25,7 +26,7 @@ bool CFtpServerConnection::ControlSwitchPending() const {
 }
 
 void CFtpServerConnection::HandleAuth(const std::string& argument) {
-    if (!BoolSetting("SSLState") || !CTlsRuntime::Instance().HasServerContext())
+    if (!BoolSetting(setting::SSLState) || !CTlsRuntime::Instance().HasServerContext())
         return (void)SendReply(CMD_AUTH, 534);
     if (argument.empty()) return (void)SendReply(CMD_AUTH, 502);
     std::string upper = platform::AsciiUpper(argument);
@@ -100,7 +101,8 @@ bool CFtpServerConnection::VerifyDataConnection() {
         secondarySocket_->SetWriteWanted(true);  // the send event after the handshake
         return false;
     }
-    if (BoolSetting("SSLVerifyCert") && primarySocket_->SamePeerCertificate(*secondarySocket_) < 1) {
+    if (BoolSetting(setting::SSLVerifyCert) &&
+        primarySocket_->SamePeerCertificate(*secondarySocket_) < 1) {
         FinishTransfer(435);
         return false;
     }

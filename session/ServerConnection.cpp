@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-
 #include <cstdio>
 #include <new>
 
 #include "config/IpRules.h"
+#include "config/SettingNames.h"
 #include "config/SettingsMap.h"
 #include "config/UserAccounts.h"
 #include "engine/ServerController.h"
@@ -64,9 +64,10 @@ int CFtpServerConnection::AtLeastOne(const char* name) const {
 bool CFtpServerConnection::Create() {
     if (!CFtpConnection::Create()) return false;
     try {
-        if (BoolSetting("SysDeflateState"))
-            deflate_.Init(4096, true, IntSetting("SysDeflComprLevel"),
-                          IntSetting("SysDeflMemLevel"), IntSetting("SysDeflWindowSize"));
+        if (BoolSetting(setting::SysDeflateState))
+            deflate_.Init(4096, true, IntSetting(setting::SysDeflComprLevel),
+                          IntSetting(setting::SysDeflMemLevel),
+                          IntSetting(setting::SysDeflWindowSize));
         control_.Create(4096, 4096);
         list_.Create(0, 4096);
         file_.Create(32768);
@@ -106,7 +107,7 @@ void CFtpServerConnection::ResetSession() {
     dataType_ = transferMode_ = fileStructure_ = dataProtection_ = authMechanism_ = 0;
     utf8_ = utf8Nlst_ = false;
     control_.SetUtf8(false);
-    if (BoolSetting("SysDeflateState")) deflate_.SetLevel(7);
+    if (BoolSetting(setting::SysDeflateState)) deflate_.SetLevel(7);
     currentLine_.clear();
     previousLine_.clear();
     errorDelay_ = readDeferred_ = false;
@@ -149,7 +150,7 @@ void CFtpServerConnection::Greet() {
         }
         closeReason_ = CLOSE_NONE;
         std::string name;
-        Settings().GetString("SysName", name);
+        Settings().GetString(setting::SysName, name);
         control_.WriteLine(GreetingLine(name));
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
@@ -162,7 +163,7 @@ void CFtpServerConnection::Greet() {
 bool CFtpServerConnection::SendReply(CommandId id, int code, const std::string& text) {
     OnReply(id, code < 400 ? 2 : 1, code, text.empty() ? FormatReply(code) : text);
     // A delay of 0 seconds is none: setting the flag would hold the next line until a tick.
-    if (code >= 400 && IntSetting("SysCmdTimeout") > 0) {
+    if (code >= 400 && IntSetting(setting::SysCmdTimeout) > 0) {
         errorDelay_ = true;
         lastErrorTime_ = Clock::Now();
     }
@@ -297,8 +298,7 @@ void CFtpServerConnection::OnTlsFailed(CFtpSocket* socket) {
     if (socket != secondarySocket_) return;
     // A protected data connection that failed cannot carry the transfer.
     CommandId id = operation_.commandId;
-    if ((id == CMD_LIST || id == CMD_RETR || id == CMD_STOR) &&
-        !(operation_.state & kStartPending))
+    if ((id == CMD_LIST || id == CMD_RETR || id == CMD_STOR) && !(operation_.state & kStartPending))
         return FinishTransfer(426);
     secondarySocket_->Close();
 }
@@ -312,11 +312,11 @@ void CFtpServerConnection::OnTick() {
     controller_->UpdateSessionInfo(this);
     // The command delay ends here rather than by re-arming read interest over and over.
     if (errorDelay_ && Clock::Now() - lastErrorTime_ >=
-                           static_cast<uint32_t>(std::max(0, IntSetting("SysCmdTimeout")))) {
+                           static_cast<uint32_t>(std::max(0, IntSetting(setting::SysCmdTimeout)))) {
         errorDelay_ = false;
         Notify(EV_RECEIVE, primarySocket_);  // what waits may still be in the socket
     }
-    int limit = AtLeastOne("SysIdleTimeout");
+    int limit = AtLeastOne(setting::SysIdleTimeout);
     if (Clock::Now() - lastActivity_ < static_cast<uint32_t>(limit)) return;
     lastActivity_ = Clock::Now();
     secondarySocket_->Close();
@@ -362,7 +362,7 @@ void CFtpServerConnection::Disconnect() {
 void CFtpServerConnection::DispatchCommand() {
     try {
         if (errorDelay_) {
-            int delay = std::max(0, IntSetting("SysCmdTimeout"));
+            int delay = std::max(0, IntSetting(setting::SysCmdTimeout));
             if (Clock::Now() - lastErrorTime_ < static_cast<uint32_t>(delay)) {
                 // The line waits unread; the tick lifts the delay and resumes reading.
                 lastActivity_ = Clock::Now();
@@ -391,7 +391,7 @@ void CFtpServerConnection::DispatchCommand() {
         CommandId id = tooLong ? 0 : LookupCommand(line);
         std::string argument;
         GetArgument(line, argument);
-        if (!loggedIn_ && failedLogins_ >= AtLeastOne("SysLoginAttempts")) {
+        if (!loggedIn_ && failedLogins_ >= AtLeastOne(setting::SysLoginAttempts)) {
             closeReason_ = CLOSE_LOGINS;
             return CloseSession();
         }
@@ -527,12 +527,12 @@ void CFtpServerConnection::HandleUser(const std::string& name) {
         return;
     }
     if (name != "anonymous") {
-        if (BoolSetting("SysReqSSLLogin") && !primarySocket_->IsTlsRoleSet()) {
+        if (BoolSetting(setting::SysReqSSLLogin) && !primarySocket_->IsTlsRoleSet()) {
             ++failedLogins_;
             SendReply(CMD_USER, 534, "Secure login required.");
             return;
         }
-    } else if (!BoolSetting("SysAnonState")) {
+    } else if (!BoolSetting(setting::SysAnonState)) {
         ++failedLogins_;
         SendReply(CMD_USER, 500, "User not allowed.");
         return;
@@ -557,8 +557,8 @@ void CFtpServerConnection::HandlePass(const std::string& password) {
     loggedIn_ = true;
     control_.BeginReply(230, DefaultReplyText(230));
     std::string welcome;
-    Settings().GetString("SysWelcomeMsg", welcome);
-    if (BoolSetting("SysWelcomeMsgState") && !welcome.empty() &&
+    Settings().GetString(setting::SysWelcomeMsg, welcome);
+    if (BoolSetting(setting::SysWelcomeMsgState) && !welcome.empty() &&
         platform::Files().Status(welcome).regular)
         control_.OpenReplyFile(welcome);
     control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
@@ -688,7 +688,7 @@ void CFtpServerConnection::DataError(uint32_t code) {
 
 bool CFtpServerConnection::FindFolderMessage(std::string& path) {
     path.clear();
-    if (!BoolSetting("SysCwdMsgState")) return false;
+    if (!BoolSetting(setting::SysCwdMsgState)) return false;
     std::string candidate = ResolveAgainst(currentFolder_, ".message");
     candidate.pop_back();
     if (!FileExists(candidate, Home())) return false;
@@ -787,7 +787,7 @@ void CFtpServerConnection::HandleMode(const std::string& argument) {
         transferMode_ = MODE_STREAM;
         SendReply(CMD_MODE, 200, "Mode set to S.");
     } else if (mode == "Z") {
-        if (!BoolSetting("SysDeflateState") || !deflate_.Initialised())
+        if (!BoolSetting(setting::SysDeflateState) || !deflate_.Initialised())
             return (void)SendReply(CMD_MODE, 534);
         transferMode_ = MODE_DEFLATE;
         SendReply(CMD_MODE, 200, "Mode set to Z.");
@@ -837,13 +837,13 @@ void CFtpServerConnection::HandleAbor() {
     SetCurrentOperation(CMD_NOOP);
 }
 
-bool CFtpServerConnection::OpenForReading(const std::string& path, bool digest,
-                                          std::string& real) {
+bool CFtpServerConnection::OpenForReading(const std::string& path, bool digest, std::string& real) {
     CheckedPath at =
         CheckPath(WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path)), Home());
     if (!at.IsFile()) return false;
     real = at.real;
-    uint32_t flags = FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == TYPE_IMAGE ? FILE_BINARY : FILE_TEXT);
+    uint32_t flags =
+        FILE_READ | FILE_SHARE_DENY_NONE | (dataType_ == TYPE_IMAGE ? FILE_BINARY : FILE_TEXT);
     if (!file_.OpenFile(real, flags, digest)) return false;
     file_.SetMode(transferMode_);
     return true;
@@ -1002,7 +1002,8 @@ void CFtpServerConnection::HandleList(int kind, const std::string& argument) {
         if (resolved == "\\" || FolderExists(resolved + "\\", Home()))
             resolved = (resolved == "\\" ? "" : resolved) + "\\*";
     }
-    if (!list_.OpenListing(STREAM_KIND_LISTING, resolved, kind == 1)) return (void)SendReply(CMD_LIST, 450);
+    if (!list_.OpenListing(STREAM_KIND_LISTING, resolved, kind == 1))
+        return (void)SendReply(CMD_LIST, 450);
     list_.SetMode(transferMode_);
     list_.SetUtf8(kind == 1 && utf8Nlst_);
     CurrentOperation saved = operation_;

@@ -1,5 +1,6 @@
 // The status and feature commands of the session: STAT, HELP, FEAT, OPTS, SITE MD5.
 
+#include "config/SettingNames.h"
 #include "config/SettingsMap.h"
 #include "platform/Text.h"
 #include "session/Replies.h"
@@ -24,11 +25,11 @@ void CFtpServerConnection::HandleStat(const std::string& argument) {
         return;
     }
     SessionStatus status;
-    if (!BoolSetting("NetFixIPState")) {
+    if (!BoolSetting(setting::NetFixIPState)) {
         int port = 0;
         primarySocket_->GetSockName(status.localAddress, port);
     }
-    Settings().GetString("SysAdminEmail", status.contact);
+    Settings().GetString(setting::SysAdminEmail, status.contact);
     status.user = user_->name;
     status.auth = authMechanism_;
     status.type = dataType_;
@@ -57,7 +58,7 @@ void CFtpServerConnection::HandleHelp(const std::string& argument) {
 void CFtpServerConnection::HandleFeat(const std::string& argument) {
     if (!argument.empty()) return (void)SendReply(CMD_FEAT, 501);
     OnReply(CMD_FEAT, 2, 211, "");
-    control_.WriteLine(FeatureBlock(BoolSetting("SysDeflateState")));
+    control_.WriteLine(FeatureBlock(BoolSetting(setting::SysDeflateState)));
     control_.WriteLine("211 End");
 }
 
@@ -72,7 +73,7 @@ void CFtpServerConnection::HandleOpts(const std::string& argument) {
     }
     if (id == CMD_MODE) {
         std::string upper = platform::AsciiUpper(argument);
-        if (!BoolSetting("SysDeflateState") || !deflate_.Initialised() ||
+        if (!BoolSetting(setting::SysDeflateState) || !deflate_.Initialised() ||
             upper.compare(0, 6, "MODE Z") != 0)
             return (void)SendReply(CMD_OPTS, 501, "Option not recognized.");
         std::optional<int> level = ParseDeflateOptions(upper.substr(6));
