@@ -62,6 +62,11 @@ struct CommandEntry {
 };
 
 inline constexpr int kCommandCount = 47;
+
+// STOR, APPE and STOU: the commands that write a file from the data connection.
+inline bool IsUpload(CommandId id) {
+    return (id & (CMD_STOR | CMD_APPE | CMD_STOU)) != 0;
+}
 const CommandEntry* CommandTable();  // kCommandCount entries, in table order
 
 // The word before the first blank or tab, upper-cased and stripped of non-letters; 0 when it

@@ -146,7 +146,7 @@ bool CDataSetup::Open(int type, const std::string& text) {
         data.SetWriteWanted(true);
         // A connection that is already there would otherwise wait for the tick to start
         // moving data: raise its first event now.
-        bool upload = id & (CMD_STOR | CMD_APPE | CMD_STOU);
+        bool upload = IsUpload(id);
         if (data.State() == SS_CONNECTED)
             session_.DataRaise(upload && !session_.DataProtected() ? EV_RECEIVE : EV_SEND, data);
     } else {

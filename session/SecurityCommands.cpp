@@ -108,6 +108,6 @@ bool CFtpServerConnection::VerifyDataConnection() {
     }
     dataVerified_ = true;
     // An upload may have data waiting already; its receive events were only re-armed so far.
-    if (operation_.commandId == CMD_STOR) Notify(EV_RECEIVE, secondarySocket_);
+    if (IsUpload(operation_.commandId)) Notify(EV_RECEIVE, secondarySocket_);
     return true;
 }

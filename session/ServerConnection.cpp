@@ -185,18 +185,18 @@ void CFtpServerConnection::SetCurrentOperation(CommandId id, const std::string& 
 bool CFtpServerConnection::OperationPending() const {
     CommandId id = operation_.commandId;
     if (id == CMD_SIZE) return true;
-    return (id == CMD_STOR || id == CMD_RETR || id == CMD_SITE) &&
+    return (IsUpload(id) || id == CMD_RETR || id == CMD_SITE) &&
            (operation_.state & kStartPending);
 }
 
 bool CFtpServerConnection::OperationInProgress() const {
     CommandId id = operation_.commandId;
-    return id == CMD_LIST || id == CMD_STOR || id == CMD_RETR || id == CMD_AUTH || id == CMD_CCC;
+    return id == CMD_LIST || IsUpload(id) || id == CMD_RETR || id == CMD_AUTH || id == CMD_CCC;
 }
 
 bool CFtpServerConnection::TransferStarted() const {
     CommandId id = operation_.commandId;
-    return (id == CMD_LIST || id == CMD_STOR || id == CMD_RETR) &&
+    return (id == CMD_LIST || IsUpload(id) || id == CMD_RETR) &&
            !(operation_.state & kStartPending);
 }
 
@@ -229,7 +229,7 @@ void CFtpServerConnection::OnSend(CFtpSocket* socket) {
         if (operation_.commandId == CMD_SIZE) return SizeStep();
         if (operation_.state & kStartPending) {
             if (operation_.commandId == CMD_RETR) return StartDownload();
-            if (operation_.commandId == CMD_STOR) return StartUpload();
+            if (IsUpload(operation_.commandId)) return StartUpload();
             if (operation_.commandId == CMD_SITE) return DigestStep();
         }
         if (operation_.commandId == CMD_AUTH) {
@@ -272,7 +272,7 @@ void CFtpServerConnection::ContinueOnSend() {
 }
 
 void CFtpServerConnection::OnClose(CFtpSocket* socket) {
-    if (socket == secondarySocket_ && operation_.commandId == CMD_STOR) DrainUpload();
+    if (socket == secondarySocket_ && IsUpload(operation_.commandId)) DrainUpload();
     CFtpConnection::OnClose(socket);
     if (socket == secondarySocket_) return OnDataClose();
     if (socket == primarySocket_ || socket == tertiarySocket_) {
@@ -298,7 +298,7 @@ void CFtpServerConnection::OnTlsFailed(CFtpSocket* socket) {
     if (socket != secondarySocket_) return;
     // A protected data connection that failed cannot carry the transfer.
     CommandId id = operation_.commandId;
-    if ((id == CMD_LIST || id == CMD_RETR || id == CMD_STOR) && !(operation_.state & kStartPending))
+    if ((id == CMD_LIST || id == CMD_RETR || IsUpload(id)) && !(operation_.state & kStartPending))
         return FinishTransfer(426);
     secondarySocket_->Close();
 }
@@ -906,7 +906,7 @@ void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argumen
     if (id == CMD_STOR && offset == 0 && exists) flags |= FILE_REPLACE;
     if (!file_.OpenFile(real, flags, false)) return (void)SendReply(id, 550);
     file_.SetMode(transferMode_);
-    SetCurrentOperation(CMD_STOR, real, kStartPending, offset);
+    SetCurrentOperation(id, real, kStartPending, offset);
     restartLeft_ = offset;
     ContinueOnSend();
 }
@@ -962,7 +962,7 @@ void CFtpServerConnection::StartDownload() {
 }
 
 void CFtpServerConnection::StartUpload() {
-    CommandId id = LookupCommand(currentLine_);
+    CommandId id = operation_.commandId;
     try {
         if (id != CMD_STOU) {
             // APPE writes after the last byte; STOR at its offset.
@@ -972,11 +972,7 @@ void CFtpServerConnection::StartUpload() {
         }
         operation_.state = 0;
         std::string text = id == CMD_STOU ? "FILE: " + uniqueName_ : "";
-        CommandId stored = operation_.commandId;
-        operation_.commandId = id;  // the reply names the command given
-        bool opened = OpenDataConnection(dataType_, text);
-        operation_.commandId = stored;
-        if (opened) {
+        if (OpenDataConnection(dataType_, text)) {
             CountFiles(1, 0);
         } else {
             AbandonStart(id, 0);
@@ -1058,7 +1054,7 @@ void CFtpServerConnection::FileStep(bool sending) {
 void CFtpServerConnection::OnDataReceive() {
     if (OperationPending() || (dataProtection_ != 0 && !dataVerified_))
         return secondarySocket_->SetReadWanted(true);  // the check comes with a send event
-    if (operation_.commandId != CMD_STOR) return;
+    if (!IsUpload(operation_.commandId)) return;
     FileStep(false);
     CountBytes(operation_.bytesReceived - operation_.previousReceived, 0);
     lastActivity_ = Clock::Now();
@@ -1073,6 +1069,8 @@ void CFtpServerConnection::OnDataClose() {
                 return FinishTransfer((state & STREAM_COMPLETE) && !(state & STREAM_FAILED) ? 226
                                                                                             : 426);
             case CMD_STOR:
+            case CMD_APPE:
+            case CMD_STOU:
                 // What the client sent before closing may still wait in the socket.
                 if (file_.FileOpen() && !(file_.State() & STREAM_FAILED)) {
                     UpdateFromStream(file_);
@@ -1096,7 +1094,7 @@ void CFtpServerConnection::OnDataClose() {
 void CFtpServerConnection::FinishTransfer(int code) {
     try {
         CommandId id = operation_.commandId;
-        if (id == CMD_STOR && code < 300 && !file_.CommitReplacement()) code = 451;
+        if (IsUpload(id) && code < 300 && !file_.CommitReplacement()) code = 451;
         EndTransfer(code < 300);
         dataVerified_ = false;
         secondarySocket_->Close();
@@ -1120,7 +1118,7 @@ void CFtpServerConnection::FailWaitingTransfer() {
 
 void CFtpServerConnection::EndTransfer(bool success) {
     CommandId id = operation_.commandId;
-    if (id != CMD_RETR && id != CMD_STOR) return;
+    if (id != CMD_RETR && !IsUpload(id)) return;
     uint64_t offset = operation_.offset;
     uint64_t position = file_.Position();
     ReportTransfer(id, success, operation_.path, offset != 0,
