@@ -491,9 +491,9 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_APPE:
             return HandleUpload(id, argument);
         case CMD_LIST:
-            return HandleList(LookupCommand(currentLine_) == CMD_NLST ? 1 : 0, argument);
+            return HandleList(LISTING_LONG, argument);
         case CMD_NLST:
-            return HandleList(1, argument);
+            return HandleList(LISTING_NAMES, argument);
         case CMD_STAT:
             return HandleStat(argument);
         case CMD_HELP:
@@ -998,10 +998,10 @@ void CFtpServerConnection::HandleList(int kind, const std::string& argument) {
         if (resolved == "\\" || FolderExists(resolved + "\\", Home()))
             resolved = (resolved == "\\" ? "" : resolved) + "\\*";
     }
-    if (!list_.OpenListing(STREAM_KIND_LISTING, resolved, kind == 1))
+    if (!list_.OpenListing(STREAM_KIND_LISTING, resolved, kind == LISTING_NAMES))
         return (void)SendReply(CMD_LIST, 450);
     list_.SetMode(transferMode_);
-    list_.SetUtf8(kind == 1 && utf8Nlst_);
+    list_.SetUtf8(kind == LISTING_NAMES && utf8Nlst_);
     CurrentOperation saved = operation_;
     SetCurrentOperation(CMD_LIST, resolved);
     if (!OpenDataConnection(TYPE_ASCII)) {

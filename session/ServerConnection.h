@@ -31,6 +31,9 @@ enum CloseReason {
 // TYPE A (the default) or TYPE I.
 enum DataType : int { TYPE_ASCII = 0, TYPE_IMAGE = 1 };
 
+// LIST gives long lines, NLST names only.
+enum ListingKind : int { LISTING_LONG = 0, LISTING_NAMES = 1 };
+
 // OnError's severity: the connection ended, or a step failed.
 enum ErrorSeverity : int { ERROR_ENDED = 2, ERROR_FAILED = 3 };
 
