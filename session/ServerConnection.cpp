@@ -863,13 +863,15 @@ void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argumen
     if (!(user_->rights & RightsWrite)) return (void)SendReply(id, 553, "Permission denied.");
     uint64_t offset = RestartOffset();
     std::string resolved;
+    CheckedPath at;
     bool exists = false;
     if (id != CMD_STOU) {
         if (argument.empty() || !IsValidName(argument)) return (void)SendReply(id, 501);
-        std::string folder = ResolveAgainst(currentFolder_, argument);
-        if (FolderExists(folder, Home())) return (void)SendReply(id, 550);
-        resolved = WithoutTrailingSeparator(folder);
-        exists = FileExists(resolved, Home());
+        resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, argument));
+        if (resolved.empty()) return (void)SendReply(id, 550);  // the root
+        at = CheckPath(resolved, Home());
+        if (at.IsFolder()) return (void)SendReply(id, 550);
+        exists = at.IsFile();
         bool overwrite = (user_->rights & RightsOverwrite) != 0;
         if (id == CMD_STOR) {
             if (!exists && offset != 0) return (void)SendReply(id, 552);
@@ -887,17 +889,18 @@ void CFtpServerConnection::HandleUpload(CommandId id, const std::string& argumen
             char name[8];
             std::snprintf(name, sizeof name, "%05d", n);
             resolved = WithoutTrailingSeparator(ResolveAgainst(currentFolder_, name));
-            if (!FileExists(resolved, Home())) {
+            at = CheckPath(resolved, Home());
+            if (!at.IsFile()) {
                 uniqueName_ = name;
                 break;
             }
         }
         if (n == 65535) return (void)SendReply(id, 552);
     }
-    std::string real;
     if (resolved.empty() || IsSharePointRoot(resolved) || SplitVirtual(resolved).size() < 2 ||
-        !MapToReal(resolved, Home(), real))
+        !at.Maps())
         return (void)SendReply(id, 550);
+    const std::string& real = at.real;
     uint32_t flags = FILE_CREATE | FILE_READ_WRITE | FILE_SHARE_DENY_WRITE |
                      (dataType_ == TYPE_IMAGE ? FILE_BINARY : FILE_TEXT);
     if ((id == CMD_STOR && offset != 0) || id == CMD_APPE) flags |= FILE_NO_TRUNCATE;
