@@ -21,6 +21,7 @@ using platform::Clock;
 
 namespace {
 constexpr uint64_t kStartPending = 1;
+constexpr uint32_t kDigestStep = 8192;  // bytes SITE MD5 reads a step
 }
 
 void CurrentOperation::Reset() {
@@ -495,18 +496,18 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_NLST:
             return HandleList(LISTING_NAMES, argument);
         case CMD_STAT:
-            return HandleStat(argument);
+            return status_.Stat(argument);
         case CMD_HELP:
-            return HandleHelp(argument);
+            return status_.Help(argument);
         case CMD_FEAT:
-            return HandleFeat(argument);
+            return status_.Feat(argument);
         case CMD_OPTS:
-            return HandleOpts(argument);
+            return status_.Opts(argument);
         case CMD_SYST:
             SendReply(id, 215, "Windows_CE.");
             return;
         case CMD_SITE:
-            return HandleSite(argument);
+            return status_.Site(argument);
         case CMD_AUTH:
             return HandleAuth(argument);
         case CMD_PBSZ:
@@ -624,66 +625,6 @@ bool CFtpServerConnection::OpenDataConnection(int type, const std::string& text)
     return true;
 }
 
-// What the data-connection set-up asks of the session.
-
-bool CFtpServerConnection::DataReply(CommandId id, int code, const std::string& text) {
-    return SendReply(id, code, text);
-}
-
-CFtpSocket& CFtpServerConnection::ControlSocket() {
-    return *primarySocket_;
-}
-
-CFtpSocket& CFtpServerConnection::DataSocket() {
-    return *secondarySocket_;
-}
-
-CFtpSocket& CFtpServerConnection::PassiveListener() {
-    return *tertiarySocket_;
-}
-
-bool CFtpServerConnection::DataLoggedIn() const {
-    return loggedIn_;
-}
-
-bool CFtpServerConnection::DataProtected() const {
-    return dataProtection_ != 0;
-}
-
-CommandId CFtpServerConnection::DataCommand() const {
-    return operation_.commandId;
-}
-
-bool CFtpServerConnection::DataBoolSetting(const char* name) const {
-    return BoolSetting(name);
-}
-
-std::string CFtpServerConnection::DataTextSetting(const char* name) const {
-    std::string text;
-    Settings().GetString(name, text);
-    return text;
-}
-
-bool CFtpServerConnection::DataPeerAllowed(CFtpSocket& socket) {
-    return CheckDataPeer(&socket);
-}
-
-void CFtpServerConnection::DataRefused() {
-    FailWaitingTransfer();
-}
-
-void CFtpServerConnection::DataActivity() {
-    lastActivity_ = Clock::Now();
-}
-
-void CFtpServerConnection::DataRaise(uint32_t code, CFtpSocket& socket) {
-    Notify(code, &socket);
-}
-
-void CFtpServerConnection::DataError(uint32_t code) {
-    OnError(ERROR_FAILED, code);
-}
-
 // ---- the virtual tree ----
 
 bool CFtpServerConnection::FindFolderMessage(std::string& path) {
@@ -694,50 +635,6 @@ bool CFtpServerConnection::FindFolderMessage(std::string& path) {
     if (!FileExists(candidate, Home())) return false;
     path = candidate;
     return true;
-}
-
-// What the tree commands ask of the session.
-
-const std::string& CFtpServerConnection::TreeFolder() const {
-    return currentFolder_;
-}
-
-std::string CFtpServerConnection::TreeHome() const {
-    return Home();
-}
-
-uint32_t CFtpServerConnection::TreeRights() const {
-    return user_ ? user_->rights : 0;
-}
-
-const std::string& CFtpServerConnection::TreePreviousLine() const {
-    return previousLine_;
-}
-
-bool CFtpServerConnection::TreeTextType() const {
-    return dataType_ == TYPE_ASCII;
-}
-
-bool CFtpServerConnection::TreeReply(CommandId id, int code, const std::string& text) {
-    return SendReply(id, code, text);
-}
-
-void CFtpServerConnection::TreeEnterFolder(const std::string& folder) {
-    currentFolder_ = folder;
-    OnReply(CMD_CWD, 2, 250, folder);
-    control_.BeginReply(250, DefaultReplyText(250));
-    std::string message, real;
-    if (FindFolderMessage(message) && MapToReal(message, Home(), real))
-        control_.OpenReplyFile(real);
-    control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
-}
-
-void CFtpServerConnection::TreeCountTextSize(const std::string& real) {
-    // Counted through the line-end conversion, a block per send event.
-    if (!sizeFile_.Open(real, FILE_READ | FILE_SHARE_DENY_NONE | FILE_TEXT))
-        return (void)SendReply(CMD_SIZE, 550);
-    SetCurrentOperation(CMD_SIZE);
-    ContinueOnSend();
 }
 
 void CFtpServerConnection::SizeStep() {
@@ -757,6 +654,31 @@ void CFtpServerConnection::SizeStep() {
         sizeFile_.Close();
         SetCurrentOperation(CMD_NOOP);
         SendReply(CMD_SIZE, 550);
+    }
+}
+
+bool CFtpServerConnection::StatusStartDigest(const std::string& path) {
+    std::string real;
+    if (!OpenForReading(path, true, real)) return false;
+    SetCurrentOperation(CMD_SITE, real, kStartPending);
+    ContinueOnSend();
+    return true;
+}
+
+void CFtpServerConnection::DigestStep() {
+    try {
+        CFtpFifoBuffer& buffer = file_.Buffer();
+        buffer.Clear();  // only the digest of what was read matters
+        if (file_.ReadFile(buffer, kDigestStep) > 0) return ContinueOnSend();
+        file_.CloseFile();  // finishes the digest (a read that found the end closed it already)
+        std::string digest = file_.DigestHex();
+        file_.Close();
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(CMD_SITE, 200, digest);
+    } catch (const CFileError&) {
+        file_.Close();
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(CMD_SITE, 550);
     }
 }
 

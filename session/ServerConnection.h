@@ -9,6 +9,7 @@
 #include "engine/PooledSession.h"
 #include "session/Commands.h"
 #include "session/DataSetup.h"
+#include "session/StatusCommands.h"
 #include "session/TreeCommands.h"
 #include "session/VirtualFinder.h"
 #include "streams/DeflateBuffer.h"
@@ -61,7 +62,8 @@ struct CurrentOperation {
 
 class CFtpServerConnection : public CFtpPooledSession,
                              private CTreeSession,
-                             private CDataSession {
+                             private CDataSession,
+                             private CStatusSession {
 public:
     CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink);
     ~CFtpServerConnection() override;
@@ -178,11 +180,18 @@ protected:
     void OnDataClose();
     void DrainUpload();
     // Status and feature commands.
-    void HandleStat(const std::string& argument);
-    void HandleHelp(const std::string& argument);
-    void HandleFeat(const std::string& argument);
-    void HandleOpts(const std::string& argument);
-    void HandleSite(const std::string& argument);
+    // The status commands' view of the session (session/StatusCommands.h).
+    bool StatusReply(CommandId id, int code, const std::string& text = "") override;
+    void StatusBegin(CommandId id, int code) override;
+    void StatusLine(const std::string& line) override;
+    std::optional<uint64_t> StatusTransferPosition() override;
+    SessionStatus StatusOfSession() override;
+    bool StatusDeflateOn() const override;
+    bool StatusDeflateReady() const override;
+    bool StatusSetDeflateLevel(int level) override;
+    int StatusApplyUtf8(const std::string& argument) override;
+    bool StatusStartDigest(const std::string& path) override;
+    // One step of SITE MD5's digest.
     void DigestStep();
     // Security commands.
     void HandleAuth(const std::string& argument);
@@ -252,6 +261,7 @@ protected:
     CVirtualFinder finder_;
     CTreeCommands tree_{*this};
     CDataSetup data_{*this};
+    CStatusCommands status_{*this};
     uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
     std::string uniqueName_;    // STOU's file name
 };

@@ -1,0 +1,170 @@
+// The session as its command families see it: the narrow views of session/TreeCommands.h,
+// session/DataSetup.h and session/StatusCommands.h, each answered from the session's state.
+
+#include "config/SettingNames.h"
+#include "config/SettingsMap.h"
+#include "platform/Clock.h"
+#include "session/Replies.h"
+#include "session/ServerConnection.h"
+#include "session/SharePoints.h"
+#include "streams/FileStream.h"
+
+// What the tree commands ask of the session.
+
+const std::string& CFtpServerConnection::TreeFolder() const {
+    return currentFolder_;
+}
+
+std::string CFtpServerConnection::TreeHome() const {
+    return Home();
+}
+
+uint32_t CFtpServerConnection::TreeRights() const {
+    return user_ ? user_->rights : 0;
+}
+
+const std::string& CFtpServerConnection::TreePreviousLine() const {
+    return previousLine_;
+}
+
+bool CFtpServerConnection::TreeTextType() const {
+    return dataType_ == TYPE_ASCII;
+}
+
+bool CFtpServerConnection::TreeReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+void CFtpServerConnection::TreeEnterFolder(const std::string& folder) {
+    currentFolder_ = folder;
+    OnReply(CMD_CWD, 2, 250, folder);
+    control_.BeginReply(250, DefaultReplyText(250));
+    std::string message, real;
+    if (FindFolderMessage(message) && MapToReal(message, Home(), real))
+        control_.OpenReplyFile(real);
+    control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
+}
+
+void CFtpServerConnection::TreeCountTextSize(const std::string& real) {
+    // Counted through the line-end conversion, a block per send event.
+    if (!sizeFile_.Open(real, FILE_READ | FILE_SHARE_DENY_NONE | FILE_TEXT))
+        return (void)SendReply(CMD_SIZE, 550);
+    SetCurrentOperation(CMD_SIZE);
+    ContinueOnSend();
+}
+
+// What the data-connection set-up asks of the session.
+
+bool CFtpServerConnection::DataReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+CFtpSocket& CFtpServerConnection::ControlSocket() {
+    return *primarySocket_;
+}
+
+CFtpSocket& CFtpServerConnection::DataSocket() {
+    return *secondarySocket_;
+}
+
+CFtpSocket& CFtpServerConnection::PassiveListener() {
+    return *tertiarySocket_;
+}
+
+bool CFtpServerConnection::DataLoggedIn() const {
+    return loggedIn_;
+}
+
+bool CFtpServerConnection::DataProtected() const {
+    return dataProtection_ != 0;
+}
+
+CommandId CFtpServerConnection::DataCommand() const {
+    return operation_.commandId;
+}
+
+bool CFtpServerConnection::DataBoolSetting(const char* name) const {
+    return BoolSetting(name);
+}
+
+std::string CFtpServerConnection::DataTextSetting(const char* name) const {
+    std::string text;
+    Settings().GetString(name, text);
+    return text;
+}
+
+bool CFtpServerConnection::DataPeerAllowed(CFtpSocket& socket) {
+    return CheckDataPeer(&socket);
+}
+
+void CFtpServerConnection::DataRefused() {
+    FailWaitingTransfer();
+}
+
+void CFtpServerConnection::DataActivity() {
+    lastActivity_ = platform::Clock::Now();
+}
+
+void CFtpServerConnection::DataRaise(uint32_t code, CFtpSocket& socket) {
+    Notify(code, &socket);
+}
+
+void CFtpServerConnection::DataError(uint32_t code) {
+    OnError(ERROR_FAILED, code);
+}
+
+// What the status commands ask of the session.
+
+bool CFtpServerConnection::StatusReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+void CFtpServerConnection::StatusBegin(CommandId id, int code) {
+    OnReply(id, 2, code, "");
+}
+
+void CFtpServerConnection::StatusLine(const std::string& line) {
+    control_.WriteLine(line);
+}
+
+std::optional<uint64_t> CFtpServerConnection::StatusTransferPosition() {
+    if (!OperationInProgress()) return std::nullopt;
+    return (file_.State() & STREAM_COMPLETE) ? 0 : file_.Position();
+}
+
+SessionStatus CFtpServerConnection::StatusOfSession() {
+    SessionStatus status;
+    if (!BoolSetting(setting::NetFixIPState)) {
+        int port = 0;
+        primarySocket_->GetSockName(status.localAddress, port);
+    }
+    Settings().GetString(setting::SysAdminEmail, status.contact);
+    status.user = user_->name;
+    status.auth = authMechanism_;
+    status.type = dataType_;
+    status.mode = transferMode_;
+    status.structure = fileStructure_;
+    status.bytesSent = user_->bytesSent;
+    status.downloads = user_->downloads;
+    status.bytesReceived = user_->bytesReceived;
+    status.uploads = user_->uploads;
+    return status;
+}
+
+bool CFtpServerConnection::StatusDeflateOn() const {
+    return BoolSetting(setting::SysDeflateState);
+}
+
+bool CFtpServerConnection::StatusDeflateReady() const {
+    return StatusDeflateOn() && deflate_.Initialised();
+}
+
+bool CFtpServerConnection::StatusSetDeflateLevel(int level) {
+    return deflate_.SetLevel(level);
+}
+
+int CFtpServerConnection::StatusApplyUtf8(const std::string& argument) {
+    int code = ApplyUtf8Option(argument, utf8_, utf8Nlst_);
+    control_.SetUtf8(utf8_);
+    return code;
+}
