@@ -509,13 +509,13 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_SITE:
             return status_.Site(argument);
         case CMD_AUTH:
-            return HandleAuth(argument);
+            return security_.Auth(argument);
         case CMD_PBSZ:
-            return HandlePbsz(argument);
+            return security_.Pbsz(argument);
         case CMD_PROT:
-            return HandleProt(argument);
+            return security_.Prot(argument);
         case CMD_CCC:
-            return HandleCcc(argument);
+            return security_.Ccc(argument);
         default:
             SendReply(id, 502);
             return;  // not available in this server

@@ -9,6 +9,7 @@
 #include "engine/PooledSession.h"
 #include "session/Commands.h"
 #include "session/DataSetup.h"
+#include "session/SecurityCommands.h"
 #include "session/StatusCommands.h"
 #include "session/TreeCommands.h"
 #include "session/VirtualFinder.h"
@@ -63,7 +64,8 @@ struct CurrentOperation {
 class CFtpServerConnection : public CFtpPooledSession,
                              private CTreeSession,
                              private CDataSession,
-                             private CStatusSession {
+                             private CStatusSession,
+                             private CSecuritySession {
 public:
     CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink);
     ~CFtpServerConnection() override;
@@ -193,11 +195,16 @@ protected:
     bool StatusStartDigest(const std::string& path) override;
     // One step of SITE MD5's digest.
     void DigestStep();
-    // Security commands.
-    void HandleAuth(const std::string& argument);
-    void HandlePbsz(const std::string& argument);
-    void HandleProt(const std::string& argument);
-    void HandleCcc(const std::string& argument);
+    // The security commands' view of the session (session/SecurityCommands.h).
+    bool SecurityReply(CommandId id, int code, const std::string& text = "") override;
+    bool SecurityTlsOffered() const override;
+    bool SecurityTlsAllowed() override;
+    bool SecurityControlSecure() override;
+    bool SecurityLoggedIn() const override;
+    const std::string& SecurityPreviousLine() const override;
+    void SecurityStartTls(AuthMechanism mechanism) override;
+    void SecurityEndTls() override;
+    void SecuritySetProtection(DataProtection protection) override;
     // The application's say whether TLS may be started (the base: never).
     virtual bool PrepareTls();
     // The once-per-transfer check of a protected data connection against the control
@@ -262,6 +269,7 @@ protected:
     CTreeCommands tree_{*this};
     CDataSetup data_{*this};
     CStatusCommands status_{*this};
+    CSecurityCommands security_{*this};
     uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
     std::string uniqueName_;    // STOU's file name
 };

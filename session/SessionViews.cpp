@@ -1,8 +1,10 @@
 // The session as its command families see it: the narrow views of session/TreeCommands.h,
-// session/DataSetup.h and session/StatusCommands.h, each answered from the session's state.
+// session/DataSetup.h, session/StatusCommands.h and session/SecurityCommands.h, each
+// answered from the session's state.
 
 #include "config/SettingNames.h"
 #include "config/SettingsMap.h"
+#include "net/TlsRuntime.h"
 #include "platform/Clock.h"
 #include "session/Replies.h"
 #include "session/ServerConnection.h"
@@ -167,4 +169,80 @@ int CFtpServerConnection::StatusApplyUtf8(const std::string& argument) {
     int code = ApplyUtf8Option(argument, utf8_, utf8Nlst_);
     control_.SetUtf8(utf8_);
     return code;
+}
+
+// What the security commands ask of the session, and the TLS mechanics they set going.
+
+bool CFtpServerConnection::PrepareTls() {
+    return false;
+}
+
+bool CFtpServerConnection::ControlSwitchPending() const {
+    return operation_.commandId == CMD_AUTH || operation_.commandId == CMD_CCC;
+}
+
+bool CFtpServerConnection::SecurityReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+bool CFtpServerConnection::SecurityTlsOffered() const {
+    return BoolSetting(setting::SSLState) && CTlsRuntime::Instance().HasServerContext();
+}
+
+bool CFtpServerConnection::SecurityTlsAllowed() {
+    return PrepareTls();
+}
+
+bool CFtpServerConnection::SecurityControlSecure() {
+    return primarySocket_->IsSecure();
+}
+
+bool CFtpServerConnection::SecurityLoggedIn() const {
+    return loggedIn_;
+}
+
+const std::string& CFtpServerConnection::SecurityPreviousLine() const {
+    return previousLine_;
+}
+
+void CFtpServerConnection::SecurityStartTls(AuthMechanism mechanism) {
+    authMechanism_ = mechanism;
+    dataProtection_ = PROT_PRIVATE;
+    SetCurrentOperation(CMD_AUTH);
+}
+
+void CFtpServerConnection::SecurityEndTls() {
+    SetCurrentOperation(CMD_CCC);
+}
+
+void CFtpServerConnection::SecuritySetProtection(DataProtection protection) {
+    data_.ForgetPassive();
+    dataProtection_ = protection;
+}
+
+bool CFtpServerConnection::EndControlTls() {
+    // Only the control connection goes back to plain text: the data protection the client
+    // chose with PROT stays (RFC 4217; clients such as curl go on using TLS for data after
+    // CCC, and data asked to be private must not go out in clear). REIN resets it anyway.
+    authMechanism_ = AUTH_NONE;
+    if (primarySocket_->State() == SS_CONNECTED && primarySocket_->IsSecure())
+        return primarySocket_->SetTlsRole(TLS_NONE);
+    return true;
+}
+
+bool CFtpServerConnection::VerifyDataConnection() {
+    if (dataProtection_ == PROT_CLEAR || dataVerified_) return true;
+    if (!secondarySocket_->TlsEstablished()) {
+        secondarySocket_->SetWriteWanted(true);  // the send event after the handshake
+        return false;
+    }
+    if (BoolSetting(setting::SSLVerifyCert) &&
+        primarySocket_->SamePeerCertificate(*secondarySocket_) < 1) {
+        FinishTransfer(435);
+        return false;
+    }
+    dataVerified_ = true;
+    // An upload may have data waiting already; its receive events were only re-armed so far.
+    if (IsUpload(operation_.commandId)) Notify(EV_RECEIVE, secondarySocket_);
+    return true;
 }
