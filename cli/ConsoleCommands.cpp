@@ -200,8 +200,12 @@ bool CurrentSchedule(CAdminSession& session, const ConsoleOptions& o,
     if (!link) return false;
     CFtpReqMsg request;
     request.throttle = 1;
-    if (!link->Fetch(request) || !link->Snapshot().schedule) {
+    if (!link->Fetch(request)) {
         session.Fail(link->Error());
+        return false;
+    }
+    if (!link->Snapshot().schedule) {
+        session.Fail("the server did not send its schedule");
         return false;
     }
     schedule = *link->Snapshot().schedule;
@@ -246,6 +250,8 @@ int ScheduleSet(CAdminSession& session, const ConsoleOptions& o) {
     std::unique_ptr<CConsoleLink> link;
     CFtpThrottleData schedule;
     if (!CurrentSchedule(session, o, link, schedule)) return kExitFailed;
+    // Once more over the schedule in force, which keeps its on/off state when the text
+    // gives none.
     ParseSchedule(text, schedule, errors);
     return Install(session, o, link.get(), schedule);
 }

@@ -1,7 +1,5 @@
 #include "console/ConsoleClient.h"
 
-#include "platform/Clock.h"
-
 CConsoleClient::CConsoleClient(CFtpEventSink* sink) : CFtpControlConnection(sink) {}
 
 CFtpSocket* CConsoleClient::CreatePrimarySocket(CFtpConnection* owner) {
@@ -18,7 +16,7 @@ void CConsoleClient::Restart() {
     protocolError_.clear();
     pendingSessions_.clear();
     reports_ = 0;
-    pendingSend_ = received_ = 0;
+    ResetConsoleBuffers();
 }
 
 bool CConsoleClient::Open() {
@@ -46,11 +44,8 @@ bool CConsoleClient::Ready() {
 void CConsoleClient::OnReceive(CFtpSocket* socket) {
     CFtpControlConnection::OnReceive(socket);
     // The channel drops a frame too long for its buffer: what came is not a console's.
-    if (socket != secondarySocket_ || socket->IsOpen() || received_ < kHeaderSize) return;
-    const uint8_t* length = receiveBuffer_.data() + 4;
-    uint64_t frame = uint64_t{length[0]} | uint64_t{length[1]} << 8 | uint64_t{length[2]} << 16 |
-                     uint64_t{length[3]} << 24;
-    if (frame + kHeaderSize > kBufferSize && protocolError_.empty())
+    if (socket != secondarySocket_ || socket->IsOpen()) return;
+    if (FrameOutgrowsBuffer() && protocolError_.empty())
         protocolError_ =
             "what the server sent is not a console message (is this its console port?)";
 }
@@ -91,7 +86,6 @@ void CConsoleClient::File(int type) {
         return;
     }
     ConsoleSnapshot& s = snapshot_;
-    s.taken = platform::Clock::Now();
     switch (type) {
         case MSG_SYSTEM:
             s.system = static_cast<CFtpSysMsg&>(*message);

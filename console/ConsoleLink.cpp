@@ -64,13 +64,7 @@ std::string CConsoleLink::Where() const {
 }
 
 bool CConsoleLink::RunUntil(const std::function<bool()>& done, int milliseconds) {
-    uint64_t deadline = platform::MonotonicMs() + static_cast<uint64_t>(milliseconds);
-    while (!done()) {
-        uint64_t now = platform::MonotonicMs();
-        if (now >= deadline) return false;
-        loop_.RunOnce(static_cast<int>(std::min<uint64_t>(deadline - now, 100)));
-    }
-    return true;
+    return loop_.RunUntil(done, milliseconds);
 }
 
 bool CConsoleLink::SetUpTls(const ConsoleTarget& target) {
@@ -100,7 +94,6 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     if (!SetUpTls(target)) return false;
     if (!clientReady_) return Fail("cannot set up the console: " + client_->Error());
     client_->Restart();
-    requestSent_ = false;
     std::string address;
     if (!ResolveIPv4(target.host, address))
         return Fail("cannot connect to " + Where() + ": the host name does not resolve");
@@ -167,7 +160,6 @@ bool CConsoleLink::Fetch(CFtpReqMsg request) {
     request.reportIndex = 0;
     client_->TakeReports();
     if (!client_->Send(MSG_REQUEST, request)) return Fail(Gone());
-    requestSent_ = true;
     bool reported = false;
     RunUntil(
         [&] {
@@ -200,10 +192,9 @@ bool CConsoleLink::FetchHostFacts() {
     bool ok = Fetch(request);
     target_.timeoutMs = limit;
     if (ok || !Connected()) return ok;
-    // A server that cannot fill them would hold every later request behind them.
-    ConsoleSnapshot kept = Snapshot();
+    // A server that cannot fill them would hold every later request behind them. The new
+    // connection keeps the snapshot: the client stays the same.
     if (!Open(target_)) return false;
-    Snapshot() = kept;
     return Fail("the server does not give system information");
 }
 
@@ -216,9 +207,8 @@ bool CConsoleLink::SendSchedule(CFtpThrottleData schedule) {
     request.throttle = 1;
     Snapshot().schedule.reset();
     if (!Fetch(request)) return false;
-    schedule.password.clear();
-    const CFtpThrottleData& now = *Snapshot().schedule;
-    if (now.enabled != schedule.enabled || now.days != schedule.days)
+    const std::optional<CFtpThrottleData>& now = Snapshot().schedule;
+    if (!now || now->enabled != schedule.enabled || now->days != schedule.days)
         return Fail("the server did not take the schedule");
     return true;
 }

@@ -68,7 +68,6 @@ private:
     std::unique_ptr<CConsoleClient> client_;
     int tickTimer_ = 0;
     ConsoleTarget target_;
-    bool requestSent_ = false;
     bool answered_ = false;
     std::string error_;
 };

@@ -24,5 +24,4 @@ struct ConsoleSnapshot {
     // oldest first.
     std::vector<CFtpEventMsg> events;
     std::deque<CFtpFileEventMsg> fileEvents;
-    platform::Time32 taken = 0;  // when the last answer arrived (this machine's clock)
 };

@@ -62,7 +62,8 @@ std::vector<std::string> WatchLines(const ConsoleSnapshot& s, const WatchFrame& 
     int sessionRoom = std::max(0, room - fileRoom - (fileRoom > 0 ? 1 : 0));
     for (int i = 0; i < sessionRoom && i < static_cast<int>(sessions.size()); ++i)
         add(sessions[static_cast<size_t>(i)]);
-    if (static_cast<int>(sessions.size()) > sessionRoom && sessionRoom > 0)
+    // The heading and the rows that fit; the last of them says how many did not.
+    if (static_cast<int>(sessions.size()) > sessionRoom && sessionRoom >= 2)
         lines.back() = Fit(
             "    ... " + std::to_string(sessions.size() - 1 - (sessionRoom - 2)) + " more sessions",
             f.cols);
@@ -161,7 +162,9 @@ int RunWatch(CConsoleLink& link, platform::SignalWatch& signals, const std::stri
                 ConsoleSnapshot& s = link.Snapshot();
                 if (s.network) {
                     uint64_t elapsed = lastFetch ? now - lastFetch : 0;
-                    if (haveTotals && elapsed > 0) {
+                    // Totals that went down belong to a restarted server: no rate this time.
+                    if (haveTotals && elapsed > 0 && s.network->bytesReceived >= lastReceived &&
+                        s.network->bytesSent >= lastSent) {
                         frame.receivedPerSecond =
                             (s.network->bytesReceived - lastReceived) * 1000 / elapsed;
                         frame.sentPerSecond = (s.network->bytesSent - lastSent) * 1000 / elapsed;

@@ -79,6 +79,10 @@ uint32_t CFtpControlConnection::FrameLength() const {
     return GetU32(receiveBuffer_.data() + 4);
 }
 
+bool CFtpControlConnection::FrameOutgrowsBuffer() const {
+    return received_ >= kHeaderSize && uint64_t{FrameLength()} + kHeaderSize > kBufferSize;
+}
+
 bool CFtpControlConnection::HasMessage() const {
     return received_ >= kHeaderSize && uint64_t{received_} >= uint64_t{FrameLength()} + kHeaderSize;
 }
@@ -213,8 +217,7 @@ void CFtpControlConnection::OnReceive(CFtpSocket* socket) {
         received_ += static_cast<uint32_t>(n);
     }
     // A frame that cannot fit the buffer would never complete: end such a console at once.
-    if (received_ >= kHeaderSize && uint64_t{FrameLength()} + kHeaderSize > kBufferSize)
-        return CloseConsoleConnection();
+    if (FrameOutgrowsBuffer()) return CloseConsoleConnection();
     if (consoleEnabled_ && HasMessage()) {
         HandleFrame();
         // One frame per receive event; for a further one already here the socket will not

@@ -65,6 +65,8 @@ protected:
     virtual bool SendReport(int /*kind*/, int /*index*/) { return true; }
 
     bool PasswordAccepted() const;
+    // The first frame's header announces more than the buffer can ever hold.
+    bool FrameOutgrowsBuffer() const;
     void CloseConsoleConnection();
     // Turns an accepted console into a served one (peer check, TLS, budget exemption).
     void AdmitConsole(CFtpSocket* socket, bool tlsClientRole);

@@ -3,12 +3,20 @@
 #include <algorithm>
 
 void PutHostFacts(const platform::HostFacts& facts, CFtpSysMsg& system, CFtpOsMsg& os) {
+    PutSystemFacts(facts, system);
+    PutOsFacts(facts, os);
+}
+
+void PutSystemFacts(const platform::HostFacts& facts, CFtpSysMsg& system) {
     system.bytes = {static_cast<uint8_t>(std::min<uint32_t>(facts.processors, 255)), 0, 0};
     system.values = {facts.load1, facts.load5, facts.load15, facts.memoryTotalMiB,
                      facts.memoryAvailableMiB};
     system.text = facts.hostName;
     system.moreValues = {facts.systemUptime, facts.processors};
     system.stamp = facts.serverStart;
+}
+
+void PutOsFacts(const platform::HostFacts& facts, CFtpOsMsg& os) {
     os.text1 = facts.kernelName;
     os.text2 = facts.kernelRelease;
     os.text3 = facts.machine;

@@ -16,5 +16,7 @@
 #include "platform/HostInfo.h"
 
 void PutHostFacts(const platform::HostFacts& facts, CFtpSysMsg& system, CFtpOsMsg& os);
+void PutSystemFacts(const platform::HostFacts& facts, CFtpSysMsg& system);
+void PutOsFacts(const platform::HostFacts& facts, CFtpOsMsg& os);
 // What the two messages say; either may be missing (null).
 platform::HostFacts TakeHostFacts(const CFtpSysMsg* system, const CFtpOsMsg* os);

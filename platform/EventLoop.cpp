@@ -5,6 +5,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <vector>
@@ -166,6 +167,17 @@ void EventLoop::RunReady(const epoll_event* ready, int count) {
         if (handler_) handler_(ev);
     if (batchEnd_) batchEnd_();
     runningLoop = outer;
+}
+
+bool EventLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        RunOnce(static_cast<int>(std::min<int64_t>(left.count(), 100)));
+    }
+    return true;
 }
 
 void EventLoop::Run() {

@@ -62,6 +62,9 @@ public:
     // Waits on Fd for at most timeoutMs (-1: without limit), then RunPending.
     void RunOnce(int timeoutMs);
 
+    // Runs until done() (checked before each wait) or timeoutMs pass; whether done() came.
+    bool RunUntil(const std::function<bool()>& done, int timeoutMs);
+
     // Runs until Quit.
     void Run();
     // Any thread, also a signal-safe context.

@@ -26,8 +26,12 @@ std::string OsReleasePrettyName(const std::string& osRelease) {
 
 HostFacts ReadHostFacts() {
     HostFacts facts;
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) == 0) facts.hostName = name;
+    ReadHostNames(facts);
+    ReadHostLoad(facts);
+    return facts;
+}
+
+void ReadHostNames(HostFacts& facts) {
     utsname uts{};
     if (::uname(&uts) == 0) {
         facts.kernelName = uts.sysname;
@@ -42,6 +46,11 @@ HostFacts ReadHostFacts() {
         facts.osName = OsReleasePrettyName(text.str());
         break;
     }
+}
+
+void ReadHostLoad(HostFacts& facts) {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) == 0) facts.hostName = name;
     facts.processors = std::thread::hardware_concurrency();
     struct sysinfo info {};
     if (::sysinfo(&info) == 0) {
@@ -67,7 +76,6 @@ HostFacts ReadHostFacts() {
             break;
         }
     }
-    return facts;
 }
 
 }  // namespace platform

@@ -19,6 +19,10 @@ struct HostFacts {
 };
 
 HostFacts ReadHostFacts();
+// The two halves of it: the kernel's and the distribution's names, and the host name with
+// the processors, load, memory and uptime.
+void ReadHostNames(HostFacts& facts);
+void ReadHostLoad(HostFacts& facts);
 
 // The PRETTY_NAME value of an os-release text ("" when it has none).
 std::string OsReleasePrettyName(const std::string& osRelease);

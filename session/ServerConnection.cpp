@@ -760,8 +760,7 @@ void CFtpServerConnection::HandleAbor() {
 }
 
 bool CFtpServerConnection::OpenForReading(const std::string& path, bool digest, std::string& real) {
-    CheckedPath at =
-        CheckPath(WithoutTrailingSeparator(ResolveAgainst(currentFolder_, path)), Home());
+    CheckedPath at = CheckFileArgument(currentFolder_, path, Home());
     if (!at.IsFile()) return false;
     real = at.real;
     uint32_t flags =

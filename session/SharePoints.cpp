@@ -70,8 +70,8 @@ bool StaysInside(const std::string& real, const std::string& folder) {
     size_t at = folder.size();
     while (at < real.size()) {
         size_t slash = real.find('/', at);
-        std::string part = real.substr(at, slash == std::string::npos ? std::string::npos
-                                                                        : slash - at);
+        std::string part =
+            real.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
         at = slash == std::string::npos ? real.size() : slash + 1;
         if (part.empty()) continue;
         if (part == "." || part == "..") return ResolvesInside(real, folder);
@@ -127,6 +127,11 @@ CheckedPath CheckPath(const std::string& virtualPath, const std::string& home) {
     if (look.size() > 1 && look.back() == '/') look.pop_back();
     checked.facts = platform::Files().Status(look);
     return checked;
+}
+
+CheckedPath CheckFileArgument(const std::string& currentFolder, const std::string& path,
+                              const std::string& home) {
+    return CheckPath(WithoutTrailingSeparator(ResolveAgainst(currentFolder, path)), home);
 }
 
 bool FolderExists(const std::string& virtualPath, const std::string& home) {

@@ -47,6 +47,9 @@ struct CheckedPath {
     bool IsFolder() const { return Maps() && facts.exists && facts.folder; }
 };
 CheckedPath CheckPath(const std::string& virtualPath, const std::string& home);
+// A file a command names: path against the current folder, without a trailing "\", checked.
+CheckedPath CheckFileArgument(const std::string& currentFolder, const std::string& path,
+                              const std::string& home);
 
 // A file's virtual path as the commands take it: without a trailing "\".
 std::string WithoutTrailingSeparator(std::string path);

@@ -110,9 +110,7 @@ void CTreeCommands::Rmd(const std::string& argument) {
 void CTreeCommands::Dele(const std::string& argument) {
     if (!(session_.TreeRights() & RightsDelete)) return (void)session_.TreeReply(CMD_DELE, 550);
     if (argument.empty()) return (void)session_.TreeReply(CMD_DELE, 501);
-    CheckedPath at =
-        CheckPath(WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), argument)),
-                  session_.TreeHome());
+    CheckedPath at = CheckFileArgument(session_.TreeFolder(), argument, session_.TreeHome());
     if (IsValidName(argument) && at.IsFile() && platform::Files().RemoveFile(at.real))
         session_.TreeReply(CMD_DELE, 250);
     else
@@ -156,9 +154,7 @@ void CTreeCommands::Rnto(const std::string& argument) {
 
 void CTreeCommands::Size(const std::string& argument) {
     if (argument.empty()) return (void)session_.TreeReply(CMD_SIZE, 501);
-    CheckedPath at =
-        CheckPath(WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), argument)),
-                  session_.TreeHome());
+    CheckedPath at = CheckFileArgument(session_.TreeFolder(), argument, session_.TreeHome());
     if (!at.IsFile()) return (void)session_.TreeReply(CMD_SIZE, 550);
     if (session_.TreeTextType()) return session_.TreeCountTextSize(at.real);
     session_.TreeReply(CMD_SIZE, 213, std::to_string(at.facts.size));
@@ -169,8 +165,7 @@ void CTreeCommands::Mdtm(const std::string& argument) {
     struct tm when {};
     std::string path;
     bool setting = ParseModifyStamp(argument, when, path);
-    CheckedPath at = CheckPath(
-        WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), path)), session_.TreeHome());
+    CheckedPath at = CheckFileArgument(session_.TreeFolder(), path, session_.TreeHome());
     if (!at.IsFile()) return (void)session_.TreeReply(CMD_MDTM, 550);
     platform::FileFacts facts = at.facts;
     if (setting) {

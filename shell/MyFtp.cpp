@@ -44,22 +44,18 @@ StatusSnapshot CMyFtpController::TakeStatusSnapshot(platform::Time32 now) {
     return snapshot;
 }
 
-namespace {
-platform::HostFacts FactsNow(platform::Time32 serverStart) {
-    platform::HostFacts facts = platform::ReadHostFacts();
-    facts.serverStart = serverStart;
-    return facts;
-}
-}  // namespace
-
+// Each message reads only the facts it carries.
 bool CMyFtpController::FillSysMsg(CFtpSysMsg& message) {
-    CFtpOsMsg unused;
-    PutHostFacts(FactsNow(CreatedTime()), message, unused);
+    platform::HostFacts facts;
+    platform::ReadHostLoad(facts);
+    facts.serverStart = CreatedTime();
+    PutSystemFacts(facts, message);
     return true;
 }
 
 bool CMyFtpController::FillOsMsg(CFtpOsMsg& message) {
-    CFtpSysMsg unused;
-    PutHostFacts(FactsNow(CreatedTime()), unused, message);
+    platform::HostFacts facts;
+    platform::ReadHostNames(facts);
+    PutOsFacts(facts, message);
     return true;
 }

@@ -34,13 +34,7 @@ void EngineTest::TearDown() {
 }
 
 bool EngineTest::PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-    uint64_t deadline = platform::MonotonicMs() + static_cast<uint64_t>(timeoutMs);
-    while (!done()) {
-        uint64_t now = platform::MonotonicMs();
-        if (now >= deadline) return false;
-        loop.RunOnce(static_cast<int>(std::min<uint64_t>(deadline - now, 100)));
-    }
-    return true;
+    return loop.RunUntil(done, timeoutMs);
 }
 
 void EngineTest::PumpFor(int milliseconds) {
