@@ -11,11 +11,10 @@
 #include "session/DataSetup.h"
 #include "session/SecurityCommands.h"
 #include "session/StatusCommands.h"
+#include "session/Transfers.h"
 #include "session/TreeCommands.h"
-#include "session/VirtualFinder.h"
 #include "streams/DeflateBuffer.h"
 #include "streams/FileStream.h"
-#include "streams/ListStream.h"
 #include "streams/MsgStream.h"
 
 class CFtpServerController;
@@ -30,12 +29,6 @@ enum CloseReason {
     CLOSE_ERROR = 5
 };
 
-// TYPE A (the default) or TYPE I.
-enum DataType : int { TYPE_ASCII = 0, TYPE_IMAGE = 1 };
-
-// LIST gives long lines, NLST names only.
-enum ListingKind : int { LISTING_LONG = 0, LISTING_NAMES = 1 };
-
 // OnError's severity: the connection ended, or a step failed.
 enum ErrorSeverity : int { ERROR_ENDED = 2, ERROR_FAILED = 3 };
 
@@ -48,24 +41,12 @@ struct UserRecord {
     uint64_t downloads = 0, bytesSent = 0, uploads = 0, bytesReceived = 0;
 };
 
-// The operation in progress, as transfer reports and the session list see it.
-struct CurrentOperation {
-    CommandId commandId = 0;
-    std::string path;
-    uint64_t state = 0;
-    uint64_t offset = 0;
-    uint64_t bytesSent = 0, bytesReceived = 0, previousSent = 0, previousReceived = 0;
-    platform::Time32 time = 0;
-
-    void Reset();
-    virtual ~CurrentOperation() = default;
-};
-
 class CFtpServerConnection : public CFtpPooledSession,
                              private CTreeSession,
                              private CDataSession,
                              private CStatusSession,
-                             private CSecuritySession {
+                             private CSecuritySession,
+                             private CTransferSession {
 public:
     CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink);
     ~CFtpServerConnection() override;
@@ -94,12 +75,10 @@ public:
     // The account check: the base refuses everyone.
     virtual bool Authenticate(UserRecord& user);
     virtual void OnReply(CommandId id, int kind, int code, const std::string& text);
-    virtual void EndTransfer(bool success);
-    virtual void ReportTransfer(CommandId id, bool success, const std::string& path, bool restarted,
-                                uint64_t fileBytes, uint64_t transferBytes, platform::Time32 start,
-                                platform::Time32 end);
+    virtual void ReportTransfer(const TransferRecord& record);
     virtual void CountFiles(uint64_t uploads, uint64_t downloads);
     virtual void CountBytes(uint64_t received, uint64_t sent);
+    // Closes the data connection and answers the running transfer with code.
     void FinishTransfer(int code);
     // A data connection that could not be taken: the transfer waiting for it ends with 425.
     void FailWaitingTransfer();
@@ -156,32 +135,6 @@ protected:
     void TreeCountTextSize(const std::string& real) override;
     // One step of an ASCII SIZE's count.
     void SizeStep();
-    void HandleType(const std::string& argument);
-    void HandleMode(const std::string& argument);
-    void HandleStru(const std::string& argument);
-    void HandleRest();
-    void HandleAllo(const std::string& argument);
-    void HandleAbor();
-    void HandleRetr(const std::string& argument);
-    void HandleUpload(CommandId id, const std::string& argument);
-    void HandleList(int kind, const std::string& argument);
-    void StartDownload();
-    void StartUpload();
-    void AbandonStart(CommandId id, int code);
-    bool PositionAt(CommandId id, uint64_t offset, bool throughText);
-    // The restart offset: the number of a REST on the line just before, else 0.
-    uint64_t RestartOffset() const;
-    void UpdateFromStream(const CFtpStream& stream);
-    // Resolves a client's path to an existing file and opens the file stream on it for
-    // reading in the session's type (RETR, SITE MD5); false when either fails.
-    bool OpenForReading(const std::string& path, bool digest, std::string& real);
-    // One step of the file stream in either direction; a failure fails the stream and ends it.
-    void FileStep(bool sending);
-    void OnDataSend();
-    void OnDataReceive();
-    void OnDataClose();
-    void DrainUpload();
-    // Status and feature commands.
     // The status commands' view of the session (session/StatusCommands.h).
     bool StatusReply(CommandId id, int code, const std::string& text = "") override;
     void StatusBegin(CommandId id, int code) override;
@@ -193,8 +146,6 @@ protected:
     bool StatusSetDeflateLevel(int level) override;
     int StatusApplyUtf8(const std::string& argument) override;
     bool StatusStartDigest(const std::string& path) override;
-    // One step of SITE MD5's digest.
-    void DigestStep();
     // The security commands' view of the session (session/SecurityCommands.h).
     bool SecurityReply(CommandId id, int code, const std::string& text = "") override;
     bool SecurityTlsOffered() const override;
@@ -231,6 +182,31 @@ protected:
     void DataRaise(uint32_t code, CFtpSocket& socket) override;
     void DataError(uint32_t code) override;
     std::string ControlPeer();
+    // The transfers' view of the session (session/Transfers.h).
+    bool TransferReply(CommandId id, int code, const std::string& text = "") override;
+    const std::string& TransferFolder() const override;
+    std::string TransferHome() const override;
+    uint32_t TransferRights() const override;
+    const std::string& TransferLine() const override;
+    const std::string& TransferPreviousLine() const override;
+    bool TransferNlstUtf8() const override;
+    bool TransferDeflateReady() const override;
+    CurrentOperation& TransferOperation() override;
+    void TransferSetOperation(CommandId id, const std::string& path, uint64_t state,
+                              uint64_t offset) override;
+    bool TransferOpenData(int type, const std::string& text) override;
+    bool TransferDataVerified() override;
+    bool TransferDataWaitsForCheck() const override;
+    CFtpSocket& TransferDataSocket() override;
+    bool TransferDataOpen() override;
+    void TransferCloseData() override;
+    void TransferContinue() override;
+    void TransferActivity() override;
+    void TransferError(uint32_t code) override;
+    void TransferCountFiles(uint64_t uploads, uint64_t downloads) override;
+    void TransferCountBytes(uint64_t received, uint64_t sent) override;
+    void TransferReport(const TransferRecord& record) override;
+    void TransferFailSession() override;
 
     const CSettingsMap& Settings() const;
     bool BoolSetting(const char* name) const;
@@ -243,8 +219,6 @@ protected:
     void ContinueOnSend();
 
     CFtpMsgStream control_;
-    CFtpListStream list_;
-    CFtpFileStream file_;
     CFtpDeflateBuffer deflate_;
     std::unique_ptr<UserRecord> user_;
     bool loggedIn_ = false;
@@ -259,17 +233,14 @@ protected:
     platform::Time32 startTime_ = 0;
     int ticksWithoutConnection_ = 0;
     int closeReason_ = CLOSE_NONE;
-    int dataType_ = TYPE_ASCII, transferMode_ = MODE_STREAM, fileStructure_ = 0;
     int dataProtection_ = 0, authMechanism_ = 0;
     bool utf8_ = false, utf8Nlst_ = false;
     bool dataVerified_ = false;
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
     CFtpFile sizeFile_;  // the file an ASCII SIZE counts through
-    CVirtualFinder finder_;
     CTreeCommands tree_{*this};
     CDataSetup data_{*this};
     CStatusCommands status_{*this};
     CSecurityCommands security_{*this};
-    uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
-    std::string uniqueName_;    // STOU's file name
+    CTransfers transfers_{*this};
 };

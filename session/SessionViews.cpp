@@ -1,6 +1,6 @@
 // The session as its command families see it: the narrow views of session/TreeCommands.h,
-// session/DataSetup.h, session/StatusCommands.h and session/SecurityCommands.h, each
-// answered from the session's state.
+// session/DataSetup.h, session/Transfers.h, session/StatusCommands.h and
+// session/SecurityCommands.h, each answered from the session's state.
 
 #include "config/SettingNames.h"
 #include "config/SettingsMap.h"
@@ -30,7 +30,7 @@ const std::string& CFtpServerConnection::TreePreviousLine() const {
 }
 
 bool CFtpServerConnection::TreeTextType() const {
-    return dataType_ == TYPE_ASCII;
+    return transfers_.DataTypeInUse() == TYPE_ASCII;
 }
 
 bool CFtpServerConnection::TreeReply(CommandId id, int code, const std::string& text) {
@@ -115,7 +115,108 @@ void CFtpServerConnection::DataError(uint32_t code) {
     OnError(ERROR_FAILED, code);
 }
 
+// What the transfers ask of the session.
+
+bool CFtpServerConnection::TransferReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+const std::string& CFtpServerConnection::TransferFolder() const {
+    return currentFolder_;
+}
+
+std::string CFtpServerConnection::TransferHome() const {
+    return Home();
+}
+
+uint32_t CFtpServerConnection::TransferRights() const {
+    return user_ ? user_->rights : 0;
+}
+
+const std::string& CFtpServerConnection::TransferLine() const {
+    return currentLine_;
+}
+
+const std::string& CFtpServerConnection::TransferPreviousLine() const {
+    return previousLine_;
+}
+
+bool CFtpServerConnection::TransferNlstUtf8() const {
+    return utf8Nlst_;
+}
+
+bool CFtpServerConnection::TransferDeflateReady() const {
+    return BoolSetting(setting::SysDeflateState) && deflate_.Initialised();
+}
+
+CurrentOperation& CFtpServerConnection::TransferOperation() {
+    return operation_;
+}
+
+void CFtpServerConnection::TransferSetOperation(CommandId id, const std::string& path,
+                                                uint64_t state, uint64_t offset) {
+    SetCurrentOperation(id, path, state, offset);
+}
+
+bool CFtpServerConnection::TransferOpenData(int type, const std::string& text) {
+    return OpenDataConnection(type, text);
+}
+
+bool CFtpServerConnection::TransferDataVerified() {
+    return VerifyDataConnection();
+}
+
+bool CFtpServerConnection::TransferDataWaitsForCheck() const {
+    return dataProtection_ != PROT_CLEAR && !dataVerified_;
+}
+
+CFtpSocket& CFtpServerConnection::TransferDataSocket() {
+    return *secondarySocket_;
+}
+
+bool CFtpServerConnection::TransferDataOpen() {
+    return secondarySocket_->State() == SS_CONNECTED || tertiarySocket_->IsListening();
+}
+
+void CFtpServerConnection::TransferCloseData() {
+    dataVerified_ = false;
+    secondarySocket_->Close();
+    tertiarySocket_->Close();
+}
+
+void CFtpServerConnection::TransferContinue() {
+    ContinueOnSend();
+}
+
+void CFtpServerConnection::TransferActivity() {
+    lastActivity_ = platform::Clock::Now();
+}
+
+void CFtpServerConnection::TransferError(uint32_t code) {
+    OnError(ERROR_FAILED, code);
+}
+
+void CFtpServerConnection::TransferCountFiles(uint64_t uploads, uint64_t downloads) {
+    CountFiles(uploads, downloads);
+}
+
+void CFtpServerConnection::TransferCountBytes(uint64_t received, uint64_t sent) {
+    CountBytes(received, sent);
+}
+
+void CFtpServerConnection::TransferReport(const TransferRecord& record) {
+    ReportTransfer(record);
+}
+
+void CFtpServerConnection::TransferFailSession() {
+    CloseSession();
+}
+
 // What the status commands ask of the session.
+
+bool CFtpServerConnection::StatusStartDigest(const std::string& path) {
+    return transfers_.StartDigest(path);
+}
 
 bool CFtpServerConnection::StatusReply(CommandId id, int code, const std::string& text) {
     return SendReply(id, code, text);
@@ -131,7 +232,7 @@ void CFtpServerConnection::StatusLine(const std::string& line) {
 
 std::optional<uint64_t> CFtpServerConnection::StatusTransferPosition() {
     if (!OperationInProgress()) return std::nullopt;
-    return (file_.State() & STREAM_COMPLETE) ? 0 : file_.Position();
+    return transfers_.FilePosition();
 }
 
 SessionStatus CFtpServerConnection::StatusOfSession() {
@@ -143,9 +244,9 @@ SessionStatus CFtpServerConnection::StatusOfSession() {
     Settings().GetString(setting::SysAdminEmail, status.contact);
     status.user = user_->name;
     status.auth = authMechanism_;
-    status.type = dataType_;
-    status.mode = transferMode_;
-    status.structure = fileStructure_;
+    status.type = transfers_.DataTypeInUse();
+    status.mode = transfers_.ModeInUse();
+    status.structure = transfers_.StructureInUse();
     status.bytesSent = user_->bytesSent;
     status.downloads = user_->downloads;
     status.bytesReceived = user_->bytesReceived;

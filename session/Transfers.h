@@ -1,0 +1,151 @@
+#pragma once
+// The transfers: RETR, STOR/APPE/STOU and LIST/NLST over the data connection, with their
+// parameters (TYPE, MODE, STRU, REST, ALLO) and ABOR. A transfer is checked and its file
+// opened when the command arrives; it starts on the control connection's next send event
+// (positioning first, a block per event for text files), and ends when the data connection
+// closes, with one final reply.
+
+#include <string>
+
+#include "platform/Clock.h"
+#include "session/Commands.h"
+#include "session/VirtualFinder.h"
+#include "streams/FileStream.h"
+#include "streams/ListStream.h"
+
+class CFtpDeflateBuffer;
+class CFtpSocket;
+
+// TYPE A (the default) or TYPE I.
+enum DataType : int { TYPE_ASCII = 0, TYPE_IMAGE = 1 };
+
+// LIST gives long lines, NLST names only.
+enum ListingKind : int { LISTING_LONG = 0, LISTING_NAMES = 1 };
+
+// The operation in progress, as transfer reports and the session list see it.
+struct CurrentOperation {
+    // state: the operation was accepted and waits for its start on a send event.
+    static constexpr uint64_t kStartPending = 1;
+
+    CommandId commandId = 0;
+    std::string path;
+    uint64_t state = 0;
+    uint64_t offset = 0;
+    uint64_t bytesSent = 0, bytesReceived = 0, previousSent = 0, previousReceived = 0;
+    platform::Time32 time = 0;
+
+    void Reset();
+    bool StartPending() const { return (state & kStartPending) != 0; }
+};
+
+// One finished (or failed) file transfer, as the session reports it.
+struct TransferRecord {
+    CommandId id = 0;
+    bool success = false;
+    std::string path;  // the real path
+    bool restarted = false;
+    uint64_t fileBytes = 0, transferBytes = 0;
+    platform::Time32 start = 0, end = 0;
+};
+
+// What the transfers need of their session.
+class CTransferSession {
+public:
+    virtual ~CTransferSession() = default;
+    virtual bool TransferReply(CommandId id, int code, const std::string& text = "") = 0;
+    virtual const std::string& TransferFolder() const = 0;
+    virtual std::string TransferHome() const = 0;
+    virtual uint32_t TransferRights() const = 0;
+    // The line being answered (REST reads its raw argument, STOU refuses one) and the line
+    // before it (where a transfer finds its REST).
+    virtual const std::string& TransferLine() const = 0;
+    virtual const std::string& TransferPreviousLine() const = 0;
+    virtual bool TransferNlstUtf8() const = 0;      // NLST names in UTF-8 (OPTS UTF8 NLST)
+    virtual bool TransferDeflateReady() const = 0;  // MODE Z may be chosen
+    virtual CurrentOperation& TransferOperation() = 0;
+    virtual void TransferSetOperation(CommandId id, const std::string& path = "",
+                                      uint64_t state = 0, uint64_t offset = 0) = 0;
+    // Opens the data connection and answers 150 or 125; false after 425.
+    virtual bool TransferOpenData(int type, const std::string& text) = 0;
+    // A protected data connection has passed its check (or needs none); false while it
+    // waits for its handshake or after it failed the check.
+    virtual bool TransferDataVerified() = 0;
+    virtual bool TransferDataWaitsForCheck() const = 0;
+    virtual CFtpSocket& TransferDataSocket() = 0;
+    // A data connection or a passive listener is open (ABOR answers 426 first then).
+    virtual bool TransferDataOpen() = 0;
+    // The data connection and the passive listener close; the next one is checked afresh.
+    virtual void TransferCloseData() = 0;
+    virtual void TransferContinue() = 0;  // the next step runs on the next send event
+    virtual void TransferActivity() = 0;  // the idle clock starts again
+    virtual void TransferError(uint32_t code) = 0;
+    virtual void TransferCountFiles(uint64_t uploads, uint64_t downloads) = 0;
+    virtual void TransferCountBytes(uint64_t received, uint64_t sent) = 0;
+    virtual void TransferReport(const TransferRecord& record) = 0;
+    // The final reply could not be given: the session ends.
+    virtual void TransferFailSession() = 0;
+};
+
+class CTransfers {
+public:
+    explicit CTransfers(CTransferSession& session) : session_(session) {}
+
+    // The streams' buffers and their sockets (throws when a buffer cannot be had).
+    void Create(CFtpSocket* dataSocket, CFtpDeflateBuffer* deflate);
+    void Detach();  // the sockets go away
+    void CloseStreams();
+    // REIN and a new client: TYPE A, MODE S, STRU F.
+    void Reset();
+
+    void Type(const std::string& argument);
+    void Mode(const std::string& argument);
+    void Stru(const std::string& argument);
+    void Rest();
+    void Allo(const std::string& argument);
+    void Abor();
+    void Retr(const std::string& argument);
+    void Upload(CommandId id, const std::string& argument);  // STOR, APPE, STOU
+    void List(ListingKind kind, const std::string& argument);
+
+    // The deferred start of RETR or an upload, one step per send event.
+    void StartDownload();
+    void StartUpload();
+    // SITE MD5: opens path for the digest; its steps follow on send events.
+    bool StartDigest(const std::string& path);
+    void DigestStep();
+
+    // Data-connection events while a transfer runs.
+    void OnDataSend();
+    void OnDataReceive();
+    void OnDataClose();
+    // The client's last bytes are stored before a closed data connection goes.
+    void DrainUpload();
+    // Closes the data connection and answers the transfer with code.
+    void Finish(int code);
+    // Reports the running file transfer (if one runs) as ended.
+    void End(bool success);
+
+    int DataTypeInUse() const { return dataType_; }
+    int ModeInUse() const { return mode_; }
+    int StructureInUse() const { return structure_; }
+    // Where the running file transfer stands (0 once complete).
+    uint64_t FilePosition() const;
+
+private:
+    uint64_t RestartOffset() const;
+    bool OpenForReading(const std::string& path, bool digest, std::string& real);
+    void AbandonStart(CommandId id, int code);
+    bool PositionAt(CommandId id, uint64_t offset, bool throughText);
+    void FileStep(bool sending);
+    void UpdateFromStream(const CFtpStream& stream);
+
+    CTransferSession& session_;
+    CFtpListStream list_;
+    CFtpFileStream file_;
+    CVirtualFinder finder_;
+    int dataType_ = TYPE_ASCII;
+    int mode_ = MODE_STREAM;
+    int structure_ = 0;
+    uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
+    std::string uniqueName_;    // STOU's file name
+};
