@@ -1,21 +1,13 @@
 #include "session/ServerConnection.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <new>
 
 #include "config/IpRules.h"
 #include "config/SettingNames.h"
 #include "config/SettingsMap.h"
-#include "config/UserAccounts.h"
 #include "engine/ServerController.h"
 #include "net/SocketEngine.h"
-#include "platform/FileSystem.h"
-#include "platform/Text.h"
-#include "session/DataCommands.h"
 #include "session/Replies.h"
-#include "session/SharePoints.h"
 
 using platform::Clock;
 
@@ -59,8 +51,8 @@ bool CFtpServerConnection::Create() {
         control_.Create(4096, 4096);
         control_.SetSocket(primarySocket_);
         transfers_.Create(secondarySocket_, deflate_.Initialised() ? &deflate_ : nullptr);
-        user_ = CreateUser();
-        return user_ != nullptr;
+        state_.user = CreateUser();
+        return state_.user != nullptr;
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_CONNECT_FAILED);
         return false;
@@ -78,22 +70,12 @@ void CFtpServerConnection::OnReply(CommandId, int, int, const std::string&) {}
 void CFtpServerConnection::OnError(int, uint32_t) {}
 
 void CFtpServerConnection::ResetSession() {
-    loggedIn_ = false;
-    if (user_) user_->Reset();
-    currentFolder_ = "\\";
+    state_.Reset();
     data_.Reset();
-    dataVerified_ = false;
-    failedLogins_ = 0;
     transfers_.Reset();
-    dataProtection_ = authMechanism_ = 0;
-    utf8_ = utf8Nlst_ = false;
     control_.SetUtf8(false);
     if (BoolSetting(setting::SysDeflateState)) deflate_.SetLevel(7);
-    currentLine_.clear();
-    previousLine_.clear();
     errorDelay_ = readDeferred_ = false;
-    SetCurrentOperation(CMD_NOOP);
-    operation_.Reset();
 }
 
 void CFtpServerConnection::CloseSockets() {
@@ -151,42 +133,30 @@ bool CFtpServerConnection::SendReply(CommandId id, int code, const std::string& 
 
 void CFtpServerConnection::SetCurrentOperation(CommandId id, const std::string& path,
                                                uint64_t state, uint64_t offset) {
-    operation_.previousSent = operation_.bytesSent;
-    operation_.previousReceived = operation_.bytesReceived;
-    operation_.commandId = id;
-    operation_.path = path;
-    operation_.state = state;
-    operation_.offset = offset;
-    operation_.bytesSent = operation_.bytesReceived = 0;
-    operation_.time = Clock::Now();
+    state_.operation.previousSent = state_.operation.bytesSent;
+    state_.operation.previousReceived = state_.operation.bytesReceived;
+    state_.operation.commandId = id;
+    state_.operation.path = path;
+    state_.operation.state = state;
+    state_.operation.offset = offset;
+    state_.operation.bytesSent = state_.operation.bytesReceived = 0;
+    state_.operation.time = Clock::Now();
 }
 
 bool CFtpServerConnection::OperationPending() const {
-    CommandId id = operation_.commandId;
+    CommandId id = state_.operation.commandId;
     if (id == CMD_SIZE) return true;
-    return (IsUpload(id) || id == CMD_RETR || id == CMD_SITE) && operation_.StartPending();
+    return (IsUpload(id) || id == CMD_RETR || id == CMD_SITE) && state_.operation.StartPending();
 }
 
 bool CFtpServerConnection::OperationInProgress() const {
-    CommandId id = operation_.commandId;
+    CommandId id = state_.operation.commandId;
     return id == CMD_LIST || IsUpload(id) || id == CMD_RETR || id == CMD_AUTH || id == CMD_CCC;
 }
 
 bool CFtpServerConnection::TransferStarted() const {
-    CommandId id = operation_.commandId;
-    return (id == CMD_LIST || IsUpload(id) || id == CMD_RETR) && !operation_.StartPending();
-}
-
-void CFtpServerConnection::FillFigures(CFtpConnMsg& record) const {
-    if (user_) {
-        record.uploads = user_->uploads;
-        record.downloads = user_->downloads;
-        record.bytesReceived = user_->bytesReceived;
-        record.bytesSent = user_->bytesSent;
-    }
-    record.transferring = TransferStarted() && OperationInProgress() ? 1 : 0;
-    record.transferBytes =
-        record.transferring ? operation_.bytesSent + operation_.bytesReceived : 0;
+    CommandId id = state_.operation.commandId;
+    return (id == CMD_LIST || IsUpload(id) || id == CMD_RETR) && !state_.operation.StartPending();
 }
 
 // ---- events ----
@@ -194,35 +164,35 @@ void CFtpServerConnection::FillFigures(CFtpConnMsg& record) const {
 void CFtpServerConnection::OnReceive(CFtpSocket* socket) {
     CFtpConnection::OnReceive(socket);
     if (socket == primarySocket_) DispatchCommand();
-    if (socket == secondarySocket_ && loggedIn_) transfers_.OnDataReceive();
+    if (socket == secondarySocket_ && state_.loggedIn) transfers_.OnDataReceive();
 }
 
 void CFtpServerConnection::OnSend(CFtpSocket* socket) {
     CFtpConnection::OnSend(socket);
-    if (socket == secondarySocket_ && loggedIn_) return transfers_.OnDataSend();
+    if (socket == secondarySocket_ && state_.loggedIn) return transfers_.OnDataSend();
     if (socket != primarySocket_) return;
     try {
         if (control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep) >= 0) return;
-        if (operation_.commandId == CMD_SIZE) return SizeStep();
-        if (operation_.StartPending()) {
-            if (operation_.commandId == CMD_RETR) return transfers_.StartDownload();
-            if (IsUpload(operation_.commandId)) return transfers_.StartUpload();
-            if (operation_.commandId == CMD_SITE) return transfers_.DigestStep();
+        if (state_.operation.commandId == CMD_SIZE) return SizeStep();
+        if (state_.operation.StartPending()) {
+            if (state_.operation.commandId == CMD_RETR) return transfers_.StartDownload();
+            if (IsUpload(state_.operation.commandId)) return transfers_.StartUpload();
+            if (state_.operation.commandId == CMD_SITE) return transfers_.DigestStep();
         }
-        if (operation_.commandId == CMD_AUTH) {
+        if (state_.operation.commandId == CMD_AUTH) {
             SetCurrentOperation(CMD_NOOP);
             if (!primarySocket_->SetTlsRole(TLS_SERVER)) {
                 closeReason_ = CLOSE_ERROR;
                 return CloseSession();
             }
-        } else if (operation_.commandId == CMD_CCC) {
+        } else if (state_.operation.commandId == CMD_CCC) {
             SetCurrentOperation(CMD_NOOP);
             if (!EndControlTls()) {
                 closeReason_ = CLOSE_ERROR;
                 return CloseSession();
             }
         }
-        if (operation_.commandId == CMD_QUIT) {
+        if (state_.operation.commandId == CMD_QUIT) {
             // Everything said: end our side and let the client close.
             if (control_.Usable()) control_.ShutDown();
             return;
@@ -249,7 +219,8 @@ void CFtpServerConnection::ContinueOnSend() {
 }
 
 void CFtpServerConnection::OnClose(CFtpSocket* socket) {
-    if (socket == secondarySocket_ && IsUpload(operation_.commandId)) transfers_.DrainUpload();
+    if (socket == secondarySocket_ && IsUpload(state_.operation.commandId))
+        transfers_.DrainUpload();
     CFtpConnection::OnClose(socket);
     if (socket == secondarySocket_) return transfers_.OnDataClose();
     if (socket == primarySocket_ || socket == tertiarySocket_) {
@@ -315,7 +286,7 @@ void CFtpServerConnection::ShutdownSession() {
         if (primarySocket_->State() != SS_CONNECTED) return;
         transfers_.End(false);
         closeReason_ = CLOSE_SHUTDOWN;
-        dataVerified_ = false;
+        state_.dataVerified = false;
         lastActivity_ = Clock::Now();
         secondarySocket_->Close();
         tertiarySocket_->Close();
@@ -361,18 +332,18 @@ void CFtpServerConnection::DispatchCommand() {
             if (!control_.TakeDiscardedLine()) return;
             tooLong = true;
         }
-        previousLine_ = currentLine_;
-        currentLine_ = line;
+        state_.previousLine = state_.line;
+        state_.line = line;
         CommandId id = tooLong ? 0 : LookupCommand(line);
         std::string argument;
         GetArgument(line, argument);
-        if (!loggedIn_ && failedLogins_ >= AtLeastOne(setting::SysLoginAttempts)) {
+        if (!state_.loggedIn && state_.failedLogins >= AtLeastOne(setting::SysLoginAttempts)) {
             closeReason_ = CLOSE_LOGINS;
             return CloseSession();
         }
         if (tooLong) {
             SendReply(id, 500);
-        } else if (!loggedIn_) {
+        } else if (!state_.loggedIn) {
             constexpr CommandId kBeforeLogin = CMD_USER | CMD_PASS | CMD_HELP | CMD_QUIT |
                                                CMD_AUTH | CMD_PBSZ | CMD_PROT | CMD_CCC | CMD_FEAT |
                                                CMD_OPTS;
@@ -411,16 +382,15 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
     std::string ignored;
     switch (id) {
         case CMD_USER:
-            return HandleUser(argument);
+            return login_.User(argument);
         case CMD_PASS:
-            return HandlePass(argument);
+            return login_.Pass(argument);
         case CMD_ACCT:
-            SendReply(id, 202);
-            return;
+            return login_.Acct();
         case CMD_REIN:
-            return HandleRein(argument, GetArgument(currentLine_, ignored));
+            return login_.Rein(GetArgument(state_.line, ignored));
         case CMD_QUIT:
-            return HandleQuit();
+            return login_.Quit();
         case CMD_PORT:
         case CMD_EPRT:
             return data_.Port(id, argument);
@@ -428,7 +398,7 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_EPSV:
             return data_.Passive(id, argument);
         case CMD_CWD:
-            return tree_.Cwd(GetArgument(currentLine_, ignored) ? argument : std::string());
+            return tree_.Cwd(GetArgument(state_.line, ignored) ? argument : std::string());
         case CMD_CDUP:
             return tree_.Cwd("..");
         case CMD_PWD:
@@ -496,69 +466,6 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
     }
 }
 
-void CFtpServerConnection::HandleUser(const std::string& name) {
-    if (secondarySocket_->IsOpen() || tertiarySocket_->IsOpen()) {
-        SendReply(CMD_USER, 421);
-        return;
-    }
-    if (name != "anonymous") {
-        if (BoolSetting(setting::SysReqSSLLogin) && !primarySocket_->IsTlsRoleSet()) {
-            ++failedLogins_;
-            SendReply(CMD_USER, 534, "Secure login required.");
-            return;
-        }
-    } else if (!BoolSetting(setting::SysAnonState)) {
-        ++failedLogins_;
-        SendReply(CMD_USER, 500, "User not allowed.");
-        return;
-    }
-    SendReply(CMD_USER, 331);
-    user_->name = name;
-}
-
-void CFtpServerConnection::HandlePass(const std::string& password) {
-    if (user_->name.empty()) {
-        ++failedLogins_;
-        SendReply(CMD_PASS, 503);
-        return;
-    }
-    user_->password = password;
-    if (!Authenticate(*user_)) {
-        ++failedLogins_;
-        SendReply(CMD_PASS, 530);
-        return;
-    }
-    OnReply(CMD_PASS, 2, 230, FormatReply(230));
-    loggedIn_ = true;
-    control_.BeginReply(230, DefaultReplyText(230));
-    std::string welcome;
-    Settings().GetString(setting::SysWelcomeMsg, welcome);
-    if (BoolSetting(setting::SysWelcomeMsgState) && !welcome.empty() &&
-        platform::Files().Status(welcome).regular)
-        control_.OpenReplyFile(welcome);
-    control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
-}
-
-void CFtpServerConnection::HandleRein(const std::string&, bool hasArgument) {
-    if (hasArgument) {
-        SendReply(CMD_REIN, 500);
-        return;
-    }
-    secondarySocket_->Close();
-    tertiarySocket_->Close();
-    SendReply(CMD_REIN, 220);
-    if (!EndControlTls()) {
-        closeReason_ = CLOSE_ERROR;
-        return CloseSession();
-    }
-    ResetSession();
-}
-
-void CFtpServerConnection::HandleQuit() {
-    SetCurrentOperation(CMD_QUIT);
-    SendReply(CMD_QUIT, 221, "Goodbye.");
-}
-
 // ---- data connections ----
 
 std::string CFtpServerConnection::ControlPeer() {
@@ -595,43 +502,11 @@ void CFtpServerConnection::OnConnect(CFtpSocket* socket, bool ok) {
 
 bool CFtpServerConnection::OpenDataConnection(int type, const std::string& text) {
     if (!data_.Open(type, text)) return false;
-    dataVerified_ = false;
+    state_.dataVerified = false;
     return true;
 }
 
-// ---- the virtual tree ----
-
-bool CFtpServerConnection::FindFolderMessage(std::string& path) {
-    path.clear();
-    if (!BoolSetting(setting::SysCwdMsgState)) return false;
-    std::string candidate = ResolveAgainst(currentFolder_, ".message");
-    candidate.pop_back();
-    if (!FileExists(candidate, Home())) return false;
-    path = candidate;
-    return true;
-}
-
-void CFtpServerConnection::SizeStep() {
-    try {
-        uint8_t block[8192];
-        uint32_t n = sizeFile_.Read(block, sizeof block);
-        operation_.offset += n;
-        if (n > 0) {
-            ContinueOnSend();
-            return;
-        }
-        sizeFile_.Close();
-        uint64_t count = operation_.offset;
-        SetCurrentOperation(CMD_NOOP);
-        SendReply(CMD_SIZE, 213, std::to_string(count));
-    } catch (const CFileError&) {
-        sizeFile_.Close();
-        SetCurrentOperation(CMD_NOOP);
-        SendReply(CMD_SIZE, 550);
-    }
-}
-
-// ---- transfer accounting ----
+// ---- the end of a transfer ----
 
 void CFtpServerConnection::FinishTransfer(int code) {
     transfers_.Finish(code);
@@ -639,37 +514,4 @@ void CFtpServerConnection::FinishTransfer(int code) {
 
 void CFtpServerConnection::FailWaitingTransfer() {
     if (TransferStarted()) FinishTransfer(425);
-}
-
-void CFtpServerConnection::ReportTransfer(const TransferRecord& record) {
-    CFtpFileEventMsg event;
-    event.flags = record.id == CMD_RETR ? FILE_EVENT_DOWNLOAD : FILE_EVENT_OTHER;
-    if (transfers_.ModeInUse() == MODE_DEFLATE) event.flags |= FILE_EVENT_DEFLATE;
-    if (primarySocket_->IsTlsRoleSet() && dataProtection_ != 0) event.flags |= FILE_EVENT_PROTECTED;
-    if (!record.success) event.flags |= FILE_EVENT_FAILED;
-    if (transfers_.DataTypeInUse() == TYPE_IMAGE) event.flags |= FILE_EVENT_BINARY;
-    if (record.restarted) event.flags |= FILE_EVENT_RESTARTED;
-    event.valid = 1;
-    event.path = record.path;
-    event.user =
-        platform::EqualsIgnoreCase(user_->name, "anonymous") ? user_->password : user_->name;
-    event.start = record.start;
-    event.end = record.end;
-    event.fileBytes = record.fileBytes;
-    event.transferBytes = record.transferBytes;
-    controller_->AddFileEvent(event);
-}
-
-void CFtpServerConnection::CountFiles(uint64_t uploads, uint64_t downloads) {
-    user_->uploads += uploads;
-    user_->downloads += downloads;
-    sessionUploads_ += uploads;
-    sessionDownloads_ += downloads;
-    controller_->AddTransferA(this, uploads, downloads);
-}
-
-void CFtpServerConnection::CountBytes(uint64_t received, uint64_t sent) {
-    user_->bytesReceived += received;
-    user_->bytesSent += sent;
-    controller_->AddTransferB(this, received, sent);
 }

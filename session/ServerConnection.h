@@ -9,7 +9,9 @@
 #include "engine/PooledSession.h"
 #include "session/Commands.h"
 #include "session/DataSetup.h"
+#include "session/LoginCommands.h"
 #include "session/SecurityCommands.h"
+#include "session/SessionState.h"
 #include "session/StatusCommands.h"
 #include "session/Transfers.h"
 #include "session/TreeCommands.h"
@@ -32,21 +34,13 @@ enum CloseReason {
 // OnError's severity: the connection ended, or a step failed.
 enum ErrorSeverity : int { ERROR_ENDED = 2, ERROR_FAILED = 3 };
 
-// The client's account data.
-struct UserRecord {
-    virtual ~UserRecord() = default;
-    virtual void Reset() { *this = UserRecord(); }
-    std::string name, password, home;
-    uint32_t rights = 0;
-    uint64_t downloads = 0, bytesSent = 0, uploads = 0, bytesReceived = 0;
-};
-
 class CFtpServerConnection : public CFtpPooledSession,
                              private CTreeSession,
                              private CDataSession,
                              private CStatusSession,
                              private CSecuritySession,
-                             private CTransferSession {
+                             private CTransferSession,
+                             private CLoginSession {
 public:
     CFtpServerConnection(CFtpServerController* controller, CFtpEventSink* sink);
     ~CFtpServerConnection() override;
@@ -100,30 +94,39 @@ public:
     bool TransferStarted() const;
 
     // The account and its counters as the status display reads them (null before a client).
-    const UserRecord* User() const { return user_.get(); }
+    const UserRecord* User() const { return state_.user.get(); }
     // Files this pool object has moved over all its sessions: kept when a session ends.
     uint64_t SessionUploads() const { return sessionUploads_; }
     uint64_t SessionDownloads() const { return sessionDownloads_; }
-    std::string UserName() const override { return user_ ? user_->name : ""; }
-    std::string Password() const override { return user_ ? user_->password : ""; }
-    std::string LastCommandLine() const override { return currentLine_; }
-    std::string CurrentFolder() const override { return currentFolder_; }
+    std::string UserName() const override { return state_.user ? state_.user->name : ""; }
+    std::string Password() const override { return state_.user ? state_.user->password : ""; }
+    std::string LastCommandLine() const override { return state_.line; }
+    std::string CurrentFolder() const override { return state_.folder; }
     platform::Time32 LoginTime() const override { return startTime_; }
     int CloseReason() const override { return closeReason_; }
     void FillFigures(CFtpConnMsg& record) const override;
 
-    bool LoggedIn() const { return loggedIn_; }
-    const CurrentOperation& Operation() const { return operation_; }
+    bool LoggedIn() const { return state_.loggedIn; }
+    const CurrentOperation& Operation() const { return state_.operation; }
     CFtpMsgStream& ControlStream() { return control_; }
 
 protected:
     virtual void DispatchCommand();
     // Calls the handler of an admitted command.
     virtual void Execute(CommandId id, const std::string& argument);
-    void HandleUser(const std::string& argument);
-    void HandlePass(const std::string& argument);
-    void HandleRein(const std::string& argument, bool hasArgument);
-    void HandleQuit();
+    // The login commands' view of the session (session/LoginCommands.h).
+    bool LoginReply(CommandId id, int code, const std::string& text = "") override;
+    UserRecord& LoginUser() override;
+    bool LoginDataOpen() override;
+    bool LoginControlSecure() override;
+    bool LoginBoolSetting(const char* name) const override;
+    std::string LoginTextSetting(const char* name) const override;
+    bool LoginAuthenticate(UserRecord& user) override;
+    void LoginFailed() override;
+    void LoginAccepted(const std::string& welcomeFile) override;
+    void LoginCloseData() override;
+    void LoginRestart() override;
+    void LoginQuit() override;
     // The tree commands' view of the session (session/TreeCommands.h).
     const std::string& TreeFolder() const override;
     std::string TreeHome() const override;
@@ -165,7 +168,7 @@ protected:
     bool ControlSwitchPending() const;
     // ".message" of the current folder when folder messages are on.
     virtual bool FindFolderMessage(std::string& path);
-    std::string Home() const { return user_ ? user_->home : ""; }
+    std::string Home() const { return state_.user ? state_.user->home : ""; }
     // The data-connection set-up's view of the session (session/DataSetup.h).
     bool DataReply(CommandId id, int code, const std::string& text = "") override;
     CFtpSocket& ControlSocket() override;
@@ -197,7 +200,7 @@ protected:
     bool TransferOpenData(int type, const std::string& text) override;
     bool TransferDataVerified() override;
     bool TransferDataWaitsForCheck() const override;
-    CFtpSocket& TransferDataSocket() override;
+    void TransferWantDataEvent(bool send) override;
     bool TransferDataOpen() override;
     void TransferCloseData() override;
     void TransferContinue() override;
@@ -218,14 +221,9 @@ protected:
     // the control socket's next send event; it is raised at once instead of on the tick.
     void ContinueOnSend();
 
+    SessionState state_;
     CFtpMsgStream control_;
     CFtpDeflateBuffer deflate_;
-    std::unique_ptr<UserRecord> user_;
-    bool loggedIn_ = false;
-    std::string currentFolder_ = "\\";
-    CurrentOperation operation_;
-    std::string currentLine_, previousLine_;
-    int failedLogins_ = 0;
     bool errorDelay_ = false;
     bool readDeferred_ = false;  // a line waits unread for a reply or a start to finish
     platform::Time32 lastErrorTime_ = 0;
@@ -233,9 +231,6 @@ protected:
     platform::Time32 startTime_ = 0;
     int ticksWithoutConnection_ = 0;
     int closeReason_ = CLOSE_NONE;
-    int dataProtection_ = 0, authMechanism_ = 0;
-    bool utf8_ = false, utf8Nlst_ = false;
-    bool dataVerified_ = false;
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
     CFtpFile sizeFile_;  // the file an ASCII SIZE counts through
     CTreeCommands tree_{*this};
@@ -243,4 +238,5 @@ protected:
     CStatusCommands status_{*this};
     CSecurityCommands security_{*this};
     CTransfers transfers_{*this};
+    CLoginCommands login_{*this};
 };

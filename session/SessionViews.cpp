@@ -1,6 +1,7 @@
-// The session as its command families see it: the narrow views of session/TreeCommands.h,
-// session/DataSetup.h, session/Transfers.h, session/StatusCommands.h and
-// session/SecurityCommands.h, each answered from the session's state.
+// The session as its command families see it: the narrow views of session/LoginCommands.h,
+// session/TreeCommands.h, session/DataSetup.h, session/Transfers.h,
+// session/StatusCommands.h and session/SecurityCommands.h, each answered from the
+// session's state.
 
 #include "config/SettingNames.h"
 #include "config/SettingsMap.h"
@@ -11,10 +12,71 @@
 #include "session/SharePoints.h"
 #include "streams/FileStream.h"
 
+// What the login commands ask of the session.
+
+bool CFtpServerConnection::LoginReply(CommandId id, int code, const std::string& text) {
+    return SendReply(id, code, text);
+}
+
+UserRecord& CFtpServerConnection::LoginUser() {
+    return *state_.user;
+}
+
+bool CFtpServerConnection::LoginDataOpen() {
+    return secondarySocket_->IsOpen() || tertiarySocket_->IsOpen();
+}
+
+bool CFtpServerConnection::LoginControlSecure() {
+    return primarySocket_->IsTlsRoleSet();
+}
+
+bool CFtpServerConnection::LoginBoolSetting(const char* name) const {
+    return BoolSetting(name);
+}
+
+std::string CFtpServerConnection::LoginTextSetting(const char* name) const {
+    std::string text;
+    Settings().GetString(name, text);
+    return text;
+}
+
+bool CFtpServerConnection::LoginAuthenticate(UserRecord& user) {
+    return Authenticate(user);
+}
+
+void CFtpServerConnection::LoginFailed() {
+    ++state_.failedLogins;
+}
+
+void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
+    OnReply(CMD_PASS, 2, 230, FormatReply(230));
+    state_.loggedIn = true;
+    control_.BeginReply(230, DefaultReplyText(230));
+    if (!welcomeFile.empty()) control_.OpenReplyFile(welcomeFile);
+    control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
+}
+
+void CFtpServerConnection::LoginCloseData() {
+    secondarySocket_->Close();
+    tertiarySocket_->Close();
+}
+
+void CFtpServerConnection::LoginRestart() {
+    if (!EndControlTls()) {
+        closeReason_ = CLOSE_ERROR;
+        return CloseSession();
+    }
+    ResetSession();
+}
+
+void CFtpServerConnection::LoginQuit() {
+    SetCurrentOperation(CMD_QUIT);
+}
+
 // What the tree commands ask of the session.
 
 const std::string& CFtpServerConnection::TreeFolder() const {
-    return currentFolder_;
+    return state_.folder;
 }
 
 std::string CFtpServerConnection::TreeHome() const {
@@ -22,11 +84,11 @@ std::string CFtpServerConnection::TreeHome() const {
 }
 
 uint32_t CFtpServerConnection::TreeRights() const {
-    return user_ ? user_->rights : 0;
+    return state_.user ? state_.user->rights : 0;
 }
 
 const std::string& CFtpServerConnection::TreePreviousLine() const {
-    return previousLine_;
+    return state_.previousLine;
 }
 
 bool CFtpServerConnection::TreeTextType() const {
@@ -38,7 +100,7 @@ bool CFtpServerConnection::TreeReply(CommandId id, int code, const std::string& 
 }
 
 void CFtpServerConnection::TreeEnterFolder(const std::string& folder) {
-    currentFolder_ = folder;
+    state_.folder = folder;
     OnReply(CMD_CWD, 2, 250, folder);
     control_.BeginReply(250, DefaultReplyText(250));
     std::string message, real;
@@ -53,6 +115,36 @@ void CFtpServerConnection::TreeCountTextSize(const std::string& real) {
         return (void)SendReply(CMD_SIZE, 550);
     SetCurrentOperation(CMD_SIZE);
     ContinueOnSend();
+}
+
+bool CFtpServerConnection::FindFolderMessage(std::string& path) {
+    path.clear();
+    if (!BoolSetting(setting::SysCwdMsgState)) return false;
+    std::string candidate = ResolveAgainst(state_.folder, ".message");
+    candidate.pop_back();
+    if (!FileExists(candidate, Home())) return false;
+    path = candidate;
+    return true;
+}
+
+void CFtpServerConnection::SizeStep() {
+    try {
+        uint8_t block[8192];
+        uint32_t n = sizeFile_.Read(block, sizeof block);
+        state_.operation.offset += n;
+        if (n > 0) {
+            ContinueOnSend();
+            return;
+        }
+        sizeFile_.Close();
+        uint64_t count = state_.operation.offset;
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(CMD_SIZE, 213, std::to_string(count));
+    } catch (const CFileError&) {
+        sizeFile_.Close();
+        SetCurrentOperation(CMD_NOOP);
+        SendReply(CMD_SIZE, 550);
+    }
 }
 
 // What the data-connection set-up asks of the session.
@@ -74,15 +166,15 @@ CFtpSocket& CFtpServerConnection::PassiveListener() {
 }
 
 bool CFtpServerConnection::DataLoggedIn() const {
-    return loggedIn_;
+    return state_.loggedIn;
 }
 
 bool CFtpServerConnection::DataProtected() const {
-    return dataProtection_ != 0;
+    return state_.dataProtection != 0;
 }
 
 CommandId CFtpServerConnection::DataCommand() const {
-    return operation_.commandId;
+    return state_.operation.commandId;
 }
 
 bool CFtpServerConnection::DataBoolSetting(const char* name) const {
@@ -122,7 +214,7 @@ bool CFtpServerConnection::TransferReply(CommandId id, int code, const std::stri
 }
 
 const std::string& CFtpServerConnection::TransferFolder() const {
-    return currentFolder_;
+    return state_.folder;
 }
 
 std::string CFtpServerConnection::TransferHome() const {
@@ -130,19 +222,19 @@ std::string CFtpServerConnection::TransferHome() const {
 }
 
 uint32_t CFtpServerConnection::TransferRights() const {
-    return user_ ? user_->rights : 0;
+    return state_.user ? state_.user->rights : 0;
 }
 
 const std::string& CFtpServerConnection::TransferLine() const {
-    return currentLine_;
+    return state_.line;
 }
 
 const std::string& CFtpServerConnection::TransferPreviousLine() const {
-    return previousLine_;
+    return state_.previousLine;
 }
 
 bool CFtpServerConnection::TransferNlstUtf8() const {
-    return utf8Nlst_;
+    return state_.utf8Nlst;
 }
 
 bool CFtpServerConnection::TransferDeflateReady() const {
@@ -150,7 +242,7 @@ bool CFtpServerConnection::TransferDeflateReady() const {
 }
 
 CurrentOperation& CFtpServerConnection::TransferOperation() {
-    return operation_;
+    return state_.operation;
 }
 
 void CFtpServerConnection::TransferSetOperation(CommandId id, const std::string& path,
@@ -167,11 +259,14 @@ bool CFtpServerConnection::TransferDataVerified() {
 }
 
 bool CFtpServerConnection::TransferDataWaitsForCheck() const {
-    return dataProtection_ != PROT_CLEAR && !dataVerified_;
+    return state_.dataProtection != PROT_CLEAR && !state_.dataVerified;
 }
 
-CFtpSocket& CFtpServerConnection::TransferDataSocket() {
-    return *secondarySocket_;
+void CFtpServerConnection::TransferWantDataEvent(bool send) {
+    if (send)
+        secondarySocket_->SetWriteWanted(true);
+    else
+        secondarySocket_->SetReadWanted(true);
 }
 
 bool CFtpServerConnection::TransferDataOpen() {
@@ -179,7 +274,7 @@ bool CFtpServerConnection::TransferDataOpen() {
 }
 
 void CFtpServerConnection::TransferCloseData() {
-    dataVerified_ = false;
+    state_.dataVerified = false;
     secondarySocket_->Close();
     tertiarySocket_->Close();
 }
@@ -242,15 +337,15 @@ SessionStatus CFtpServerConnection::StatusOfSession() {
         primarySocket_->GetSockName(status.localAddress, port);
     }
     Settings().GetString(setting::SysAdminEmail, status.contact);
-    status.user = user_->name;
-    status.auth = authMechanism_;
+    status.user = state_.user->name;
+    status.auth = state_.authMechanism;
     status.type = transfers_.DataTypeInUse();
     status.mode = transfers_.ModeInUse();
     status.structure = transfers_.StructureInUse();
-    status.bytesSent = user_->bytesSent;
-    status.downloads = user_->downloads;
-    status.bytesReceived = user_->bytesReceived;
-    status.uploads = user_->uploads;
+    status.bytesSent = state_.user->bytesSent;
+    status.downloads = state_.user->downloads;
+    status.bytesReceived = state_.user->bytesReceived;
+    status.uploads = state_.user->uploads;
     return status;
 }
 
@@ -267,8 +362,8 @@ bool CFtpServerConnection::StatusSetDeflateLevel(int level) {
 }
 
 int CFtpServerConnection::StatusApplyUtf8(const std::string& argument) {
-    int code = ApplyUtf8Option(argument, utf8_, utf8Nlst_);
-    control_.SetUtf8(utf8_);
+    int code = ApplyUtf8Option(argument, state_.utf8, state_.utf8Nlst);
+    control_.SetUtf8(state_.utf8);
     return code;
 }
 
@@ -279,7 +374,7 @@ bool CFtpServerConnection::PrepareTls() {
 }
 
 bool CFtpServerConnection::ControlSwitchPending() const {
-    return operation_.commandId == CMD_AUTH || operation_.commandId == CMD_CCC;
+    return state_.operation.commandId == CMD_AUTH || state_.operation.commandId == CMD_CCC;
 }
 
 bool CFtpServerConnection::SecurityReply(CommandId id, int code, const std::string& text) {
@@ -299,16 +394,16 @@ bool CFtpServerConnection::SecurityControlSecure() {
 }
 
 bool CFtpServerConnection::SecurityLoggedIn() const {
-    return loggedIn_;
+    return state_.loggedIn;
 }
 
 const std::string& CFtpServerConnection::SecurityPreviousLine() const {
-    return previousLine_;
+    return state_.previousLine;
 }
 
 void CFtpServerConnection::SecurityStartTls(AuthMechanism mechanism) {
-    authMechanism_ = mechanism;
-    dataProtection_ = PROT_PRIVATE;
+    state_.authMechanism = mechanism;
+    state_.dataProtection = PROT_PRIVATE;
     SetCurrentOperation(CMD_AUTH);
 }
 
@@ -318,21 +413,21 @@ void CFtpServerConnection::SecurityEndTls() {
 
 void CFtpServerConnection::SecuritySetProtection(DataProtection protection) {
     data_.ForgetPassive();
-    dataProtection_ = protection;
+    state_.dataProtection = protection;
 }
 
 bool CFtpServerConnection::EndControlTls() {
     // Only the control connection goes back to plain text: the data protection the client
     // chose with PROT stays (RFC 4217; clients such as curl go on using TLS for data after
     // CCC, and data asked to be private must not go out in clear). REIN resets it anyway.
-    authMechanism_ = AUTH_NONE;
+    state_.authMechanism = AUTH_NONE;
     if (primarySocket_->State() == SS_CONNECTED && primarySocket_->IsSecure())
         return primarySocket_->SetTlsRole(TLS_NONE);
     return true;
 }
 
 bool CFtpServerConnection::VerifyDataConnection() {
-    if (dataProtection_ == PROT_CLEAR || dataVerified_) return true;
+    if (state_.dataProtection == PROT_CLEAR || state_.dataVerified) return true;
     if (!secondarySocket_->TlsEstablished()) {
         secondarySocket_->SetWriteWanted(true);  // the send event after the handshake
         return false;
@@ -342,8 +437,8 @@ bool CFtpServerConnection::VerifyDataConnection() {
         FinishTransfer(435);
         return false;
     }
-    dataVerified_ = true;
+    state_.dataVerified = true;
     // An upload may have data waiting already; its receive events were only re-armed so far.
-    if (IsUpload(operation_.commandId)) Notify(EV_RECEIVE, secondarySocket_);
+    if (IsUpload(state_.operation.commandId)) Notify(EV_RECEIVE, secondarySocket_);
     return true;
 }

@@ -15,7 +15,10 @@ const char* ModeWord(int mode) {
     return mode == 0 ? "STREAM" : mode == 3 ? "DEFLATE" : "UNKNOWN";
 }
 const char* StruWord(int structure) {
-    return structure == 0 ? "FILE" : structure == 1 ? "RECORD" : structure == 2 ? "PAGE" : "UNKNOWN";
+    return structure == 0   ? "FILE"
+           : structure == 1 ? "RECORD"
+           : structure == 2 ? "PAGE"
+                            : "UNKNOWN";
 }
 
 std::string StatusBlock(const SessionStatus& s) {
@@ -29,8 +32,8 @@ std::string StatusBlock(const SessionStatus& s) {
     block += std::string("\r\n MODE: ") + ModeWord(s.mode);
     block += std::string("\r\n STRU: ") + StruWord(s.structure);
     block += "\r\n FORM: NON-PRINT";
-    block += "\r\n " + number(s.bytesSent) + " bytes sent in " + number(s.downloads) +
-             " download(s)";
+    block +=
+        "\r\n " + number(s.bytesSent) + " bytes sent in " + number(s.downloads) + " download(s)";
     block += "\r\n " + number(s.bytesReceived) + " bytes received in " + number(s.uploads) +
              " upload(s)";
     block += "\r\n " + number(s.bytesSent + s.bytesReceived) + " bytes total in " +

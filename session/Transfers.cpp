@@ -18,14 +18,6 @@ constexpr uint32_t kDigestStep = 8192;    // bytes SITE MD5 reads a step
 constexpr uint32_t kPositionStep = 8192;  // converted bytes a text restart skips a step
 }  // namespace
 
-void CurrentOperation::Reset() {
-    commandId = 0;
-    path.clear();
-    state = offset = 0;
-    bytesSent = bytesReceived = previousSent = previousReceived = 0;
-    time = Clock::Now();
-}
-
 void CTransfers::Create(CFtpSocket* dataSocket, CFtpDeflateBuffer* deflate) {
     list_.Create(0, 4096);
     file_.Create(32768);
@@ -372,7 +364,7 @@ void CTransfers::FileStep(bool sending) {
 
 void CTransfers::OnDataSend() {
     const CurrentOperation& operation = session_.TransferOperation();
-    if (operation.StartPending()) return session_.TransferDataSocket().SetWriteWanted(true);
+    if (operation.StartPending()) return session_.TransferWantDataEvent(true);
     if (!session_.TransferDataVerified()) return;
     try {
         if (operation.commandId == CMD_LIST) {
@@ -396,7 +388,7 @@ void CTransfers::OnDataSend() {
 void CTransfers::OnDataReceive() {
     const CurrentOperation& operation = session_.TransferOperation();
     if (operation.StartPending() || session_.TransferDataWaitsForCheck())
-        return session_.TransferDataSocket().SetReadWanted(true);  // checked on a send event
+        return session_.TransferWantDataEvent(false);  // checked on a send event
     if (!IsUpload(operation.commandId)) return;
     FileStep(false);
     session_.TransferCountBytes(operation.bytesReceived - operation.previousReceived, 0);

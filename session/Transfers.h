@@ -9,6 +9,7 @@
 
 #include "platform/Clock.h"
 #include "session/Commands.h"
+#include "session/SessionState.h"
 #include "session/VirtualFinder.h"
 #include "streams/FileStream.h"
 #include "streams/ListStream.h"
@@ -21,22 +22,6 @@ enum DataType : int { TYPE_ASCII = 0, TYPE_IMAGE = 1 };
 
 // LIST gives long lines, NLST names only.
 enum ListingKind : int { LISTING_LONG = 0, LISTING_NAMES = 1 };
-
-// The operation in progress, as transfer reports and the session list see it.
-struct CurrentOperation {
-    // state: the operation was accepted and waits for its start on a send event.
-    static constexpr uint64_t kStartPending = 1;
-
-    CommandId commandId = 0;
-    std::string path;
-    uint64_t state = 0;
-    uint64_t offset = 0;
-    uint64_t bytesSent = 0, bytesReceived = 0, previousSent = 0, previousReceived = 0;
-    platform::Time32 time = 0;
-
-    void Reset();
-    bool StartPending() const { return (state & kStartPending) != 0; }
-};
 
 // One finished (or failed) file transfer, as the session reports it.
 struct TransferRecord {
@@ -71,7 +56,8 @@ public:
     // waits for its handshake or after it failed the check.
     virtual bool TransferDataVerified() = 0;
     virtual bool TransferDataWaitsForCheck() const = 0;
-    virtual CFtpSocket& TransferDataSocket() = 0;
+    // The data connection's next send (or receive) event is wanted.
+    virtual void TransferWantDataEvent(bool send) = 0;
     // A data connection or a passive listener is open (ABOR answers 426 first then).
     virtual bool TransferDataOpen() = 0;
     // The data connection and the passive listener close; the next one is checked afresh.

@@ -1,0 +1,53 @@
+// What the session reports of its work: a record per file transfer to the controller's file
+// events, the counters of the account, the pool object and the controller, and the
+// figures the session list shows.
+
+#include "engine/ServerController.h"
+#include "platform/Text.h"
+#include "session/ServerConnection.h"
+
+void CFtpServerConnection::FillFigures(CFtpConnMsg& record) const {
+    if (state_.user) {
+        record.uploads = state_.user->uploads;
+        record.downloads = state_.user->downloads;
+        record.bytesReceived = state_.user->bytesReceived;
+        record.bytesSent = state_.user->bytesSent;
+    }
+    record.transferring = TransferStarted() && OperationInProgress() ? 1 : 0;
+    record.transferBytes =
+        record.transferring ? state_.operation.bytesSent + state_.operation.bytesReceived : 0;
+}
+
+void CFtpServerConnection::ReportTransfer(const TransferRecord& record) {
+    CFtpFileEventMsg event;
+    event.flags = record.id == CMD_RETR ? FILE_EVENT_DOWNLOAD : FILE_EVENT_OTHER;
+    if (transfers_.ModeInUse() == MODE_DEFLATE) event.flags |= FILE_EVENT_DEFLATE;
+    if (primarySocket_->IsTlsRoleSet() && state_.dataProtection != 0)
+        event.flags |= FILE_EVENT_PROTECTED;
+    if (!record.success) event.flags |= FILE_EVENT_FAILED;
+    if (transfers_.DataTypeInUse() == TYPE_IMAGE) event.flags |= FILE_EVENT_BINARY;
+    if (record.restarted) event.flags |= FILE_EVENT_RESTARTED;
+    event.valid = 1;
+    event.path = record.path;
+    event.user = platform::EqualsIgnoreCase(state_.user->name, "anonymous") ? state_.user->password
+                                                                            : state_.user->name;
+    event.start = record.start;
+    event.end = record.end;
+    event.fileBytes = record.fileBytes;
+    event.transferBytes = record.transferBytes;
+    controller_->AddFileEvent(event);
+}
+
+void CFtpServerConnection::CountFiles(uint64_t uploads, uint64_t downloads) {
+    state_.user->uploads += uploads;
+    state_.user->downloads += downloads;
+    sessionUploads_ += uploads;
+    sessionDownloads_ += downloads;
+    controller_->AddTransferA(this, uploads, downloads);
+}
+
+void CFtpServerConnection::CountBytes(uint64_t received, uint64_t sent) {
+    state_.user->bytesReceived += received;
+    state_.user->bytesSent += sent;
+    controller_->AddTransferB(this, received, sent);
+}

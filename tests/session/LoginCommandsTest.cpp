@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "config/SettingNames.h"
+#include "session/LoginCommands.h"
+
+namespace {
+
+// A session that records what the login commands ask for; "secret" is the one password.
+class RecordingLoginSession : public CLoginSession {
+public:
+    bool LoginReply(CommandId, int code, const std::string& reply) override {
+        codes.push_back(code);
+        texts.push_back(reply);
+        return true;
+    }
+    UserRecord& LoginUser() override { return user; }
+    bool LoginDataOpen() override { return dataOpen; }
+    bool LoginControlSecure() override { return secure; }
+    bool LoginBoolSetting(const char* name) const override {
+        auto found = flags.find(name);
+        return found != flags.end() && found->second;
+    }
+    std::string LoginTextSetting(const char*) const override { return ""; }
+    bool LoginAuthenticate(UserRecord& record) override { return record.password == "secret"; }
+    void LoginFailed() override { ++failures; }
+    void LoginAccepted(const std::string&) override { ++accepted; }
+    void LoginCloseData() override { dataOpen = false; }
+    void LoginRestart() override { restarted = true; }
+    void LoginQuit() override { quitting = true; }
+
+    int Last() const { return codes.empty() ? 0 : codes.back(); }
+
+    UserRecord user;
+    std::map<std::string, bool> flags{{setting::SysAnonState, true}};
+    bool dataOpen = false, secure = false, restarted = false, quitting = false;
+    int failures = 0, accepted = 0;
+    std::vector<int> codes;
+    std::vector<std::string> texts;
+};
+
+class LoginCommandsTest : public ::testing::Test {
+protected:
+    RecordingLoginSession session;
+    CLoginCommands login{session};
+};
+
+}  // namespace
+
+TEST_F(LoginCommandsTest, RefusedNamesAndPasswordsCountAgainstTheAttempts) {
+    login.Pass("secret");
+    EXPECT_EQ(session.Last(), 503) << "PASS before USER";
+    session.flags[setting::SysAnonState] = false;
+    login.User("anonymous");
+    EXPECT_EQ(session.texts.back(), "User not allowed.");
+    session.flags[setting::SysReqSSLLogin] = true;
+    login.User("alice");
+    EXPECT_EQ(session.Last(), 534);
+    EXPECT_EQ(session.texts.back(), "Secure login required.");
+    EXPECT_EQ(session.failures, 3);
+    EXPECT_EQ(session.user.name, "") << "a refused name is not kept";
+
+    session.secure = true;
+    login.User("alice");
+    login.Pass("wrong");
+    EXPECT_EQ(session.codes, (std::vector<int>{503, 500, 534, 331, 530}));
+    EXPECT_EQ(session.failures, 4);
+    login.Pass("secret");
+    EXPECT_EQ(session.accepted, 1);
+    EXPECT_EQ(session.failures, 4);
+}
+
+TEST_F(LoginCommandsTest, UserWaitsForTheDataConnectionAndReinResetsAfterItsReply) {
+    session.dataOpen = true;
+    login.User("anonymous");
+    EXPECT_EQ(session.Last(), 421);
+    EXPECT_EQ(session.failures, 0);
+    login.Rein(true);
+    EXPECT_EQ(session.Last(), 500);
+    EXPECT_FALSE(session.restarted);
+    login.Rein(false);
+    EXPECT_EQ(session.Last(), 220);
+    EXPECT_TRUE(session.restarted);
+    EXPECT_FALSE(session.dataOpen);
+    login.Acct();
+    EXPECT_EQ(session.Last(), 202);
+    login.Quit();
+    EXPECT_TRUE(session.quitting);
+    EXPECT_EQ(session.texts.back(), "Goodbye.");
+}
