@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "session/Replies.h"
+
 namespace {
 bool AllDigits(const std::string& text) {
     if (text.empty()) return false;
@@ -123,5 +125,5 @@ std::string ExtendedPassiveModeText(int port) {
 }
 
 int UploadFailureCode(int error) {
-    return error == ENOSPC || error == EDQUOT ? 452 : 426;
+    return error == ENOSPC || error == EDQUOT ? REPLY_NO_STORAGE : REPLY_TRANSFER_ABORTED;
 }

@@ -9,6 +9,7 @@
 #include "net/SocketEngine.h"
 #include "platform/Text.h"
 #include "session/DataCommands.h"
+#include "session/Replies.h"
 
 void CDataSetup::Reset() {
     portAddress_.clear();
@@ -23,25 +24,29 @@ void CDataSetup::ForgetPassive() {
 
 void CDataSetup::Port(CommandId id, const std::string& argument) {
     const char* name = id == CMD_PORT ? "PORT" : "EPRT";
-    if (!session_.DataBoolSetting(setting::NetPortState)) return (void)session_.DataReply(id, 534);
+    if (!session_.DataBoolSetting(setting::NetPortState))
+        return (void)session_.DataReply(id, REPLY_POLICY_DENIED);
     if (epsvAll_)
-        return (void)session_.DataReply(id, 501,
+        return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS,
                                         std::string(name) + " not allowed after EPSV ALL.");
     // A new data connection is being set up: an unused old one must not carry it.
     session_.DataSocket().Close();
     ForgetPassive();
-    if (argument.empty()) return (void)session_.DataReply(id, 501);
+    if (argument.empty()) return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS);
     std::string address;
     int port = 0;
     if (id == CMD_PORT) {
-        if (!ParsePortArgument(argument, address, port)) return (void)session_.DataReply(id, 501);
+        if (!ParsePortArgument(argument, address, port))
+            return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS);
     } else {
         EprtResult result = ParseEprtArgument(argument, address, port);
         if (result != EprtResult::Ok)
-            return (void)session_.DataReply(id,
-                                            result == EprtResult::UnsupportedProtocol ? 522 : 501);
+            return (void)session_.DataReply(id, result == EprtResult::UnsupportedProtocol
+                                                    ? REPLY_BAD_PROTOCOL
+                                                    : REPLY_BAD_ARGUMENTS);
     }
-    if (port < 20 || (port > 21 && port < 1024)) return (void)session_.DataReply(id, 504);
+    if (port < 20 || (port > 21 && port < 1024))
+        return (void)session_.DataReply(id, REPLY_BAD_PARAMETER);
     // Data goes only to the client itself: another address would make this server attack
     // a third party for the client (FTP bounce).
     std::string peer;
@@ -49,31 +54,32 @@ void CDataSetup::Port(CommandId id, const std::string& argument) {
     session_.ControlSocket().GetPeerName(peer, peerPort);
     uint32_t given = 0, own = 0;
     if (!ParseAddress(address, given) || !ParseAddress(peer, own) || given != own)
-        return (void)session_.DataReply(id, 534);
+        return (void)session_.DataReply(id, REPLY_POLICY_DENIED);
     portAddress_ = address;
     port_ = port;
-    session_.DataReply(id, 200);
+    session_.DataReply(id, REPLY_OK);
 }
 
 void CDataSetup::Passive(CommandId id, const std::string& argument) {
     if (id == CMD_EPSV && !argument.empty()) {
         if (platform::AsciiUpper(argument) == "ALL") {
             epsvAll_ = true;
-            return (void)session_.DataReply(id, 200, "EPSV ALL command successful.");
+            return (void)session_.DataReply(id, REPLY_OK, "EPSV ALL command successful.");
         }
         if (argument.size() != 1 || argument[0] < '0' || argument[0] > '9')
-            return (void)session_.DataReply(id, 501);
-        if (argument[0] != '1') return (void)session_.DataReply(id, 522);
+            return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS);
+        if (argument[0] != '1') return (void)session_.DataReply(id, REPLY_BAD_PROTOCOL);
     }
     if (id == CMD_PASV && epsvAll_)
-        return (void)session_.DataReply(id, 501, "PASV not allowed after EPSV ALL.");
+        return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS,
+                                        "PASV not allowed after EPSV ALL.");
     session_.DataSocket().Close();
     ForgetPassive();
     CFtpSocket& listener = session_.PassiveListener();
     std::string bindAddress = CSocketEngine::Instance().BindAddress();
     if (!listener.Create(0, SOCK_STREAM, bindAddress.c_str()) || !listener.Listen(1)) {
         listener.Close();
-        return (void)session_.DataReply(id, 425);
+        return (void)session_.DataReply(id, REPLY_NO_DATA_CONNECTION);
     }
     passivePending_ = true;
     std::string address, fixed = session_.DataTextSetting(setting::NetFixIPAddress);
@@ -85,7 +91,7 @@ void CDataSetup::Passive(CommandId id, const std::string& argument) {
     std::string ignored;
     listener.GetSockName(ignored, port);
     session_.DataReply(
-        id, id == CMD_EPSV ? 229 : 227,
+        id, id == CMD_EPSV ? REPLY_EXTENDED_PASSIVE : REPLY_PASSIVE,
         id == CMD_EPSV ? ExtendedPassiveModeText(port) : PassiveModeText(address, port));
 }
 
@@ -136,10 +142,10 @@ bool CDataSetup::Open(int type, const std::string& text) {
     int code;
     if (passivePending_) {
         if (data.State() != SS_CONNECTED && !session_.PassiveListener().IsListening()) {
-            session_.DataReply(id, 425);
+            session_.DataReply(id, REPLY_NO_DATA_CONNECTION);
             return false;
         }
-        code = 125;
+        code = REPLY_DATA_ALREADY_OPEN;
         std::snprintf(standard, sizeof standard,
                       "%s mode data connection already open; transfer starting.", word);
         data.SetReadWanted(true);
@@ -156,10 +162,10 @@ bool CDataSetup::Open(int type, const std::string& text) {
             !data.Create(0, SOCK_STREAM, bindAddress.c_str()) ||
             !data.Connect(portAddress_, port_)) {
             data.Close();
-            session_.DataReply(id, 425);
+            session_.DataReply(id, REPLY_NO_DATA_CONNECTION);
             return false;
         }
-        code = 150;
+        code = REPLY_OPENING_DATA;
         std::snprintf(standard, sizeof standard,
                       "Opening %s mode data connection; transfer starting.", word);
     }

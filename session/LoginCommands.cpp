@@ -2,19 +2,21 @@
 
 #include "config/SettingNames.h"
 #include "platform/FileSystem.h"
+#include "session/Replies.h"
 
 void CLoginCommands::User(const std::string& name) {
-    if (session_.LoginDataOpen()) return (void)session_.LoginReply(CMD_USER, 421);
+    if (session_.LoginDataOpen()) return (void)session_.LoginReply(CMD_USER, REPLY_CLOSING);
     if (name != "anonymous") {
         if (session_.LoginBoolSetting(setting::SysReqSSLLogin) && !session_.LoginControlSecure()) {
             session_.LoginFailed();
-            return (void)session_.LoginReply(CMD_USER, 534, "Secure login required.");
+            return (void)session_.LoginReply(CMD_USER, REPLY_POLICY_DENIED,
+                                             "Secure login required.");
         }
     } else if (!session_.LoginBoolSetting(setting::SysAnonState)) {
         session_.LoginFailed();
-        return (void)session_.LoginReply(CMD_USER, 500, "User not allowed.");
+        return (void)session_.LoginReply(CMD_USER, REPLY_SYNTAX_ERROR, "User not allowed.");
     }
-    session_.LoginReply(CMD_USER, 331);
+    session_.LoginReply(CMD_USER, REPLY_NEED_PASSWORD);
     session_.LoginUser().name = name;
 }
 
@@ -22,12 +24,12 @@ void CLoginCommands::Pass(const std::string& password) {
     UserRecord& user = session_.LoginUser();
     if (user.name.empty()) {
         session_.LoginFailed();
-        return (void)session_.LoginReply(CMD_PASS, 503);
+        return (void)session_.LoginReply(CMD_PASS, REPLY_BAD_SEQUENCE);
     }
     user.password = password;
     if (!session_.LoginAuthenticate(user)) {
         session_.LoginFailed();
-        return (void)session_.LoginReply(CMD_PASS, 530);
+        return (void)session_.LoginReply(CMD_PASS, REPLY_NOT_LOGGED_IN);
     }
     std::string welcome;
     if (session_.LoginBoolSetting(setting::SysWelcomeMsgState)) {
@@ -38,17 +40,17 @@ void CLoginCommands::Pass(const std::string& password) {
 }
 
 void CLoginCommands::Acct() {
-    session_.LoginReply(CMD_ACCT, 202);
+    session_.LoginReply(CMD_ACCT, REPLY_SUPERFLUOUS);
 }
 
 void CLoginCommands::Rein(bool hasArgument) {
-    if (hasArgument) return (void)session_.LoginReply(CMD_REIN, 500);
+    if (hasArgument) return (void)session_.LoginReply(CMD_REIN, REPLY_SYNTAX_ERROR);
     session_.LoginCloseData();
-    session_.LoginReply(CMD_REIN, 220);
+    session_.LoginReply(CMD_REIN, REPLY_READY);
     session_.LoginRestart();
 }
 
 void CLoginCommands::Quit() {
     session_.LoginQuit();
-    session_.LoginReply(CMD_QUIT, 221, "Goodbye.");
+    session_.LoginReply(CMD_QUIT, REPLY_GOODBYE, "Goodbye.");
 }

@@ -4,10 +4,7 @@
 #include <string>
 
 #include "session/Commands.h"
-
-// AUTH's mechanisms as STAT shows them, and PROT's levels.
-enum AuthMechanism : int { AUTH_NONE = 0, AUTH_SSL = 1, AUTH_TLS = 3 };
-enum DataProtection : int { PROT_CLEAR = 0, PROT_CONFIDENTIAL = 2, PROT_PRIVATE = 3 };
+#include "session/Parameters.h"
 
 // What the security commands need of their session.
 class CSecuritySession {

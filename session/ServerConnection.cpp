@@ -122,9 +122,10 @@ void CFtpServerConnection::Greet() {
 }
 
 bool CFtpServerConnection::SendReply(CommandId id, int code, const std::string& text) {
-    OnReply(id, code < 400 ? 2 : 1, code, text.empty() ? FormatReply(code) : text);
+    OnReply(id, IsFailureReply(code) ? REPLY_KIND_FAILURE : REPLY_KIND_SUCCESS, code,
+            text.empty() ? FormatReply(code) : text);
     // A delay of 0 seconds is none: setting the flag would hold the next line until a tick.
-    if (code >= 400 && IntSetting(setting::SysCmdTimeout) > 0) {
+    if (IsFailureReply(code) && IntSetting(setting::SysCmdTimeout) > 0) {
         errorDelay_ = true;
         lastErrorTime_ = Clock::Now();
     }
@@ -245,7 +246,7 @@ void CFtpServerConnection::OnTlsFailed(CFtpSocket* socket) {
     }
     if (socket != secondarySocket_) return;
     // A protected data connection that failed cannot carry the transfer.
-    if (TransferStarted()) return FinishTransfer(426);
+    if (TransferStarted()) return FinishTransfer(REPLY_TRANSFER_ABORTED);
     secondarySocket_->Close();
 }
 
@@ -273,7 +274,8 @@ void CFtpServerConnection::OnTick() {
         char text[96];
         std::snprintf(text, sizeof text, "Timeout (%d seconds): closing control connection.",
                       limit);
-        if (!SendReply(CMD_QUIT, 421, text) || primarySocket_->IsTlsRoleSet()) CloseSession();
+        if (!SendReply(CMD_QUIT, REPLY_CLOSING, text) || primarySocket_->IsTlsRoleSet())
+            CloseSession();
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_CONNECT);
         closeReason_ = CLOSE_ERROR;
@@ -291,7 +293,7 @@ void CFtpServerConnection::ShutdownSession() {
         secondarySocket_->Close();
         tertiarySocket_->Close();
         SetCurrentOperation(CMD_QUIT);
-        SendReply(CMD_QUIT, 421, "Shutting system down.");
+        SendReply(CMD_QUIT, REPLY_CLOSING, "Shutting system down.");
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_CLOSE);
         closeReason_ = CLOSE_ERROR;
@@ -342,7 +344,7 @@ void CFtpServerConnection::DispatchCommand() {
             return CloseSession();
         }
         if (tooLong) {
-            SendReply(id, 500);
+            SendReply(id, REPLY_SYNTAX_ERROR);
         } else if (!state_.loggedIn) {
             constexpr CommandId kBeforeLogin = CMD_USER | CMD_PASS | CMD_HELP | CMD_QUIT |
                                                CMD_AUTH | CMD_PBSZ | CMD_PROT | CMD_CCC | CMD_FEAT |
@@ -350,22 +352,22 @@ void CFtpServerConnection::DispatchCommand() {
             if (id & kBeforeLogin)
                 Execute(id, argument);
             else
-                SendReply(id, 530);
+                SendReply(id, REPLY_NOT_LOGGED_IN);
         } else if (OperationInProgress()) {
             constexpr CommandId kWhileBusy =
                 CMD_ABOR | CMD_STAT | CMD_HELP | CMD_QUIT | CMD_FEAT | CMD_OPTS;
             if (id == CMD_NOOP)
-                SendReply(id, 200);
+                SendReply(id, REPLY_OK);
             else if (id & kWhileBusy)
                 Execute(id, argument);
             else
-                SendReply(id, 500, "Service unavailable.");
+                SendReply(id, REPLY_SYNTAX_ERROR, "Service unavailable.");
         } else {
             SetCurrentOperation(CMD_NOOP);
             if (id == CMD_NOOP)
-                SendReply(id, 200);
+                SendReply(id, REPLY_OK);
             else if (id == 0 || id == CMD_USER || id == CMD_PASS)
-                SendReply(id, 502);
+                SendReply(id, REPLY_NOT_IMPLEMENTED);
             else
                 Execute(id, argument);
         }
@@ -448,7 +450,7 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_OPTS:
             return status_.Opts(argument);
         case CMD_SYST:
-            SendReply(id, 215, "Windows_CE.");
+            SendReply(id, REPLY_SYSTEM_TYPE, "Windows_CE.");
             return;
         case CMD_SITE:
             return status_.Site(argument);
@@ -461,7 +463,7 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
         case CMD_CCC:
             return security_.Ccc(argument);
         default:
-            SendReply(id, 502);
+            SendReply(id, REPLY_NOT_IMPLEMENTED);
             return;  // not available in this server
     }
 }
@@ -513,5 +515,5 @@ void CFtpServerConnection::FinishTransfer(int code) {
 }
 
 void CFtpServerConnection::FailWaitingTransfer() {
-    if (TransferStarted()) FinishTransfer(425);
+    if (TransferStarted()) FinishTransfer(REPLY_NO_DATA_CONNECTION);
 }

@@ -68,6 +68,7 @@ public:
     virtual std::unique_ptr<UserRecord> CreateUser();
     // The account check: the base refuses everyone.
     virtual bool Authenticate(UserRecord& user);
+    // Every reply as it goes out; kind is a ReplyKind.
     virtual void OnReply(CommandId id, int kind, int code, const std::string& text);
     virtual void ReportTransfer(const TransferRecord& record);
     virtual void CountFiles(uint64_t uploads, uint64_t downloads);

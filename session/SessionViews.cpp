@@ -49,9 +49,9 @@ void CFtpServerConnection::LoginFailed() {
 }
 
 void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
-    OnReply(CMD_PASS, 2, 230, FormatReply(230));
+    OnReply(CMD_PASS, REPLY_KIND_SUCCESS, REPLY_LOGGED_IN, FormatReply(REPLY_LOGGED_IN));
     state_.loggedIn = true;
-    control_.BeginReply(230, DefaultReplyText(230));
+    control_.BeginReply(REPLY_LOGGED_IN, DefaultReplyText(REPLY_LOGGED_IN));
     if (!welcomeFile.empty()) control_.OpenReplyFile(welcomeFile);
     control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
 }
@@ -101,8 +101,8 @@ bool CFtpServerConnection::TreeReply(CommandId id, int code, const std::string& 
 
 void CFtpServerConnection::TreeEnterFolder(const std::string& folder) {
     state_.folder = folder;
-    OnReply(CMD_CWD, 2, 250, folder);
-    control_.BeginReply(250, DefaultReplyText(250));
+    OnReply(CMD_CWD, REPLY_KIND_SUCCESS, REPLY_FILE_ACTION_DONE, folder);
+    control_.BeginReply(REPLY_FILE_ACTION_DONE, DefaultReplyText(REPLY_FILE_ACTION_DONE));
     std::string message, real;
     if (FindFolderMessage(message) && MapToReal(message, Home(), real))
         control_.OpenReplyFile(real);
@@ -112,7 +112,7 @@ void CFtpServerConnection::TreeEnterFolder(const std::string& folder) {
 void CFtpServerConnection::TreeCountTextSize(const std::string& real) {
     // Counted through the line-end conversion, a block per send event.
     if (!sizeFile_.Open(real, FILE_READ | FILE_SHARE_DENY_NONE | FILE_TEXT))
-        return (void)SendReply(CMD_SIZE, 550);
+        return (void)SendReply(CMD_SIZE, REPLY_NOT_TAKEN);
     SetCurrentOperation(CMD_SIZE);
     ContinueOnSend();
 }
@@ -139,11 +139,11 @@ void CFtpServerConnection::SizeStep() {
         sizeFile_.Close();
         uint64_t count = state_.operation.offset;
         SetCurrentOperation(CMD_NOOP);
-        SendReply(CMD_SIZE, 213, std::to_string(count));
+        SendReply(CMD_SIZE, REPLY_FILE_STATUS, std::to_string(count));
     } catch (const CFileError&) {
         sizeFile_.Close();
         SetCurrentOperation(CMD_NOOP);
-        SendReply(CMD_SIZE, 550);
+        SendReply(CMD_SIZE, REPLY_NOT_TAKEN);
     }
 }
 
@@ -318,7 +318,7 @@ bool CFtpServerConnection::StatusReply(CommandId id, int code, const std::string
 }
 
 void CFtpServerConnection::StatusBegin(CommandId id, int code) {
-    OnReply(id, 2, code, "");
+    OnReply(id, REPLY_KIND_SUCCESS, code, "");
 }
 
 void CFtpServerConnection::StatusLine(const std::string& line) {
@@ -434,7 +434,7 @@ bool CFtpServerConnection::VerifyDataConnection() {
     }
     if (BoolSetting(setting::SSLVerifyCert) &&
         primarySocket_->SamePeerCertificate(*secondarySocket_) < 1) {
-        FinishTransfer(435);
+        FinishTransfer(REPLY_SECURITY_CHECK_FAILED);
         return false;
     }
     state_.dataVerified = true;

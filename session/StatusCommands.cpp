@@ -1,13 +1,15 @@
 #include "session/StatusCommands.h"
 
 #include "platform/Text.h"
+#include "session/Replies.h"
 
 void CStatusCommands::Stat(const std::string& argument) {
     if (std::optional<uint64_t> position = session_.StatusTransferPosition()) {
-        session_.StatusReply(CMD_STAT, 211, "Position is " + std::to_string(*position) + ".");
+        session_.StatusReply(CMD_STAT, REPLY_SYSTEM_STATUS,
+                             "Position is " + std::to_string(*position) + ".");
         return;
     }
-    session_.StatusBegin(CMD_STAT, 211);
+    session_.StatusBegin(CMD_STAT, REPLY_SYSTEM_STATUS);
     if (!argument.empty()) {
         session_.StatusLine("211-Begin status of " + argument);
         session_.StatusLine("211 End status.");
@@ -21,46 +23,50 @@ void CStatusCommands::Help(const std::string& argument) {
     if (!argument.empty()) {
         CommandId id = LookupCommand(argument);
         if (id == 0)
-            return (void)session_.StatusReply(CMD_HELP, 502, "Unknown command " + argument + ".");
-        session_.StatusReply(CMD_HELP, 214, "Syntax: " + SyntaxOf(id));
+            return (void)session_.StatusReply(CMD_HELP, REPLY_NOT_IMPLEMENTED,
+                                              "Unknown command " + argument + ".");
+        session_.StatusReply(CMD_HELP, REPLY_HELP, "Syntax: " + SyntaxOf(id));
         return;
     }
-    session_.StatusBegin(CMD_HELP, 214);
+    session_.StatusBegin(CMD_HELP, REPLY_HELP);
     session_.StatusLine(HelpBlock());
     session_.StatusLine("214 Send HELP <command> for additional information.");
 }
 
 void CStatusCommands::Feat(const std::string& argument) {
-    if (!argument.empty()) return (void)session_.StatusReply(CMD_FEAT, 501);
-    session_.StatusBegin(CMD_FEAT, 211);
+    if (!argument.empty()) return (void)session_.StatusReply(CMD_FEAT, REPLY_BAD_ARGUMENTS);
+    session_.StatusBegin(CMD_FEAT, REPLY_SYSTEM_STATUS);
     session_.StatusLine(FeatureBlock(session_.StatusDeflateOn()));
     session_.StatusLine("211 End");
 }
 
 void CStatusCommands::Opts(const std::string& argument) {
-    if (argument.empty()) return (void)session_.StatusReply(CMD_OPTS, 501);
+    if (argument.empty()) return (void)session_.StatusReply(CMD_OPTS, REPLY_BAD_ARGUMENTS);
     CommandId id = LookupCommand(argument);
     if (id == 0) return (void)session_.StatusReply(CMD_OPTS, session_.StatusApplyUtf8(argument));
     if (id == CMD_MODE) {
         std::string upper = platform::AsciiUpper(argument);
         if (!session_.StatusDeflateReady() || upper.compare(0, 6, "MODE Z") != 0)
-            return (void)session_.StatusReply(CMD_OPTS, 501, "Option not recognized.");
+            return (void)session_.StatusReply(CMD_OPTS, REPLY_BAD_ARGUMENTS,
+                                              "Option not recognized.");
         std::optional<int> level = ParseDeflateOptions(upper.substr(6));
         if (!level || !session_.StatusSetDeflateLevel(*level))
-            return (void)session_.StatusReply(CMD_OPTS, 501);
-        session_.StatusReply(CMD_OPTS, 200);
+            return (void)session_.StatusReply(CMD_OPTS, REPLY_BAD_ARGUMENTS);
+        session_.StatusReply(CMD_OPTS, REPLY_OK);
         return;
     }
-    if (id == CMD_FEAT || id == CMD_OPTS) return (void)session_.StatusReply(CMD_OPTS, 501);
-    session_.StatusReply(CMD_OPTS, 501, "Option not recognized.");
+    if (id == CMD_FEAT || id == CMD_OPTS)
+        return (void)session_.StatusReply(CMD_OPTS, REPLY_BAD_ARGUMENTS);
+    session_.StatusReply(CMD_OPTS, REPLY_BAD_ARGUMENTS, "Option not recognized.");
 }
 
 void CStatusCommands::Site(const std::string& argument) {
     size_t gap = argument.find_first_of(" \t");
     size_t pathStart = gap == std::string::npos ? gap : argument.find_first_not_of(" \t", gap);
-    if (pathStart == std::string::npos) return (void)session_.StatusReply(CMD_SITE, 501);
+    if (pathStart == std::string::npos)
+        return (void)session_.StatusReply(CMD_SITE, REPLY_BAD_ARGUMENTS);
     if (!platform::EqualsIgnoreCase(argument.substr(0, gap), "md5"))
-        return (void)session_.StatusReply(CMD_SITE, 500);
+        return (void)session_.StatusReply(CMD_SITE, REPLY_SYNTAX_ERROR);
     if (!session_.StatusStartDigest(argument.substr(pathStart)))
-        session_.StatusReply(CMD_SITE, 550);
+        session_.StatusReply(CMD_SITE, REPLY_NOT_TAKEN);
 }

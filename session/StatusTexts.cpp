@@ -4,21 +4,30 @@
 #include <cstdio>
 
 #include "session/Commands.h"
+#include "session/Parameters.h"
+#include "session/Replies.h"
+#include "streams/Stream.h"
 
 const char* AuthWord(int mechanism) {
-    return mechanism == 1 ? "SSL" : mechanism == 3 ? "TLS" : "NONE";
+    return mechanism == AUTH_SSL ? "SSL" : mechanism == AUTH_TLS ? "TLS" : "NONE";
 }
 const char* TypeWord(int type) {
-    return type == 0 ? "ASCII" : type == 1 ? "BINARY" : "UNKNOWN";
+    return type == TYPE_ASCII ? "ASCII" : type == TYPE_IMAGE ? "BINARY" : "UNKNOWN";
 }
 const char* ModeWord(int mode) {
-    return mode == 0 ? "STREAM" : mode == 3 ? "DEFLATE" : "UNKNOWN";
+    return mode == MODE_STREAM ? "STREAM" : mode == MODE_DEFLATE ? "DEFLATE" : "UNKNOWN";
 }
 const char* StruWord(int structure) {
-    return structure == 0   ? "FILE"
-           : structure == 1 ? "RECORD"
-           : structure == 2 ? "PAGE"
-                            : "UNKNOWN";
+    switch (structure) {
+        case STRU_FILE:
+            return "FILE";
+        case STRU_RECORD:
+            return "RECORD";
+        case STRU_PAGE:
+            return "PAGE";
+        default:
+            return "UNKNOWN";
+    }
 }
 
 std::string StatusBlock(const SessionStatus& s) {
@@ -73,7 +82,7 @@ int ApplyUtf8Option(const std::string& argument, bool& utf8, bool& utf8Nlist) {
     std::string lower = argument;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (size_t at; (at = lower.find("utf-8")) != std::string::npos;) lower.erase(at + 3, 1);
-    if (lower.find("utf8") == std::string::npos) return 501;
+    if (lower.find("utf8") == std::string::npos) return REPLY_BAD_ARGUMENTS;
     std::string value;
     size_t gap = lower.find_first_of(" \t");
     if (gap != std::string::npos) {
@@ -89,12 +98,12 @@ int ApplyUtf8Option(const std::string& argument, bool& utf8, bool& utf8Nlist) {
         utf8 = !on;
         if (!utf8) utf8Nlist = false;
     } else if (value == "nlist") {
-        if (!on) return 451;
+        if (!on) return REPLY_LOCAL_ERROR;
         utf8Nlist = !nlist;
     } else {
-        return 501;
+        return REPLY_BAD_ARGUMENTS;
     }
-    return 200;
+    return REPLY_OK;
 }
 
 std::optional<int> ParseDeflateOptions(const std::string& rest) {

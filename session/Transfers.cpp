@@ -9,6 +9,7 @@
 #include "net/FtpSocket.h"
 #include "platform/Text.h"
 #include "session/DataCommands.h"
+#include "session/Replies.h"
 #include "session/SharePoints.h"
 
 using platform::Clock;
@@ -41,7 +42,7 @@ void CTransfers::CloseStreams() {
 void CTransfers::Reset() {
     dataType_ = TYPE_ASCII;
     mode_ = MODE_STREAM;
-    structure_ = 0;
+    structure_ = STRU_FILE;
 }
 
 uint64_t CTransfers::FilePosition() const {
@@ -59,38 +60,40 @@ uint64_t CTransfers::RestartOffset() const {
 }
 
 void CTransfers::Type(const std::string& argument) {
-    if (argument.empty()) return (void)session_.TransferReply(CMD_TYPE, 501);
+    if (argument.empty()) return (void)session_.TransferReply(CMD_TYPE, REPLY_BAD_ARGUMENTS);
     std::string type = platform::AsciiUpper(argument);
     if (type == "I" || type == "L 8")
         dataType_ = TYPE_IMAGE;
     else if (type == "A" || type == "AN" || type == "N" || type == "AT" || type == "T")
         dataType_ = TYPE_ASCII;
     else
-        return (void)session_.TransferReply(CMD_TYPE, 504);
-    session_.TransferReply(CMD_TYPE, 200, "Type set to " + type + ".");
+        return (void)session_.TransferReply(CMD_TYPE, REPLY_BAD_PARAMETER);
+    session_.TransferReply(CMD_TYPE, REPLY_OK, "Type set to " + type + ".");
 }
 
 void CTransfers::Mode(const std::string& argument) {
-    if (argument.empty()) return (void)session_.TransferReply(CMD_MODE, 501);
+    if (argument.empty()) return (void)session_.TransferReply(CMD_MODE, REPLY_BAD_ARGUMENTS);
     std::string mode = platform::AsciiUpper(argument);
     if (mode == "S") {
         mode_ = MODE_STREAM;
-        session_.TransferReply(CMD_MODE, 200, "Mode set to S.");
+        session_.TransferReply(CMD_MODE, REPLY_OK, "Mode set to S.");
     } else if (mode == "Z") {
-        if (!session_.TransferDeflateReady()) return (void)session_.TransferReply(CMD_MODE, 534);
+        if (!session_.TransferDeflateReady())
+            return (void)session_.TransferReply(CMD_MODE, REPLY_POLICY_DENIED);
         mode_ = MODE_DEFLATE;
-        session_.TransferReply(CMD_MODE, 200, "Mode set to Z.");
+        session_.TransferReply(CMD_MODE, REPLY_OK, "Mode set to Z.");
     } else {
-        session_.TransferReply(CMD_MODE, 504);
+        session_.TransferReply(CMD_MODE, REPLY_BAD_PARAMETER);
     }
 }
 
 void CTransfers::Stru(const std::string& argument) {
-    if (argument.empty()) return (void)session_.TransferReply(CMD_STRU, 501);
+    if (argument.empty()) return (void)session_.TransferReply(CMD_STRU, REPLY_BAD_ARGUMENTS);
     std::string structure = platform::AsciiUpper(argument);
-    if (structure != "F" && structure != "R") return (void)session_.TransferReply(CMD_STRU, 504);
-    structure_ = structure == "R" ? 1 : 0;
-    session_.TransferReply(CMD_STRU, 200, "File structure set to " + structure + ".");
+    if (structure != "F" && structure != "R")
+        return (void)session_.TransferReply(CMD_STRU, REPLY_BAD_PARAMETER);
+    structure_ = structure == "R" ? STRU_RECORD : STRU_FILE;
+    session_.TransferReply(CMD_STRU, REPLY_OK, "File structure set to " + structure + ".");
 }
 
 void CTransfers::Rest() {
@@ -98,14 +101,15 @@ void CTransfers::Rest() {
     std::string raw;
     GetArgument(session_.TransferLine(), raw);
     std::optional<uint64_t> offset = ParseDecimal(raw);
-    if (!offset) return (void)session_.TransferReply(CMD_REST, 501);
-    session_.TransferReply(CMD_REST, 350,
+    if (!offset) return (void)session_.TransferReply(CMD_REST, REPLY_BAD_ARGUMENTS);
+    session_.TransferReply(CMD_REST, REPLY_PENDING,
                            "Restarting at " + std::to_string(*offset) +
                                " bytes. Send STOR or RETR to start transfer.");
 }
 
 void CTransfers::Allo(const std::string& argument) {
-    session_.TransferReply(CMD_ALLO, ParseDecimal(argument) ? 202 : 501);
+    session_.TransferReply(CMD_ALLO,
+                           ParseDecimal(argument) ? REPLY_SUPERFLUOUS : REPLY_BAD_ARGUMENTS);
 }
 
 void CTransfers::Abor() {
@@ -119,9 +123,9 @@ void CTransfers::Abor() {
     if (cut || session_.TransferDataOpen()) {
         session_.TransferCloseData();
         CloseStreams();
-        session_.TransferReply(CMD_ABOR, 426);
+        session_.TransferReply(CMD_ABOR, REPLY_TRANSFER_ABORTED);
     }
-    session_.TransferReply(CMD_ABOR, 226);
+    session_.TransferReply(CMD_ABOR, REPLY_TRANSFER_DONE);
     session_.TransferSetOperation(CMD_NOOP);
 }
 
@@ -142,9 +146,10 @@ bool CTransfers::OpenForReading(const std::string& path, bool digest, std::strin
 
 void CTransfers::Retr(const std::string& argument) {
     uint64_t offset = RestartOffset();
-    if (argument.empty()) return (void)session_.TransferReply(CMD_RETR, 501);
+    if (argument.empty()) return (void)session_.TransferReply(CMD_RETR, REPLY_BAD_ARGUMENTS);
     std::string real;
-    if (!OpenForReading(argument, false, real)) return (void)session_.TransferReply(CMD_RETR, 550);
+    if (!OpenForReading(argument, false, real))
+        return (void)session_.TransferReply(CMD_RETR, REPLY_NOT_TAKEN);
     session_.TransferSetOperation(CMD_RETR, real, CurrentOperation::kStartPending, offset);
     restartLeft_ = offset;
     session_.TransferContinue();
@@ -152,7 +157,8 @@ void CTransfers::Retr(const std::string& argument) {
 
 void CTransfers::Upload(CommandId id, const std::string& argument) {
     uint32_t rights = session_.TransferRights();
-    if (!(rights & RightsWrite)) return (void)session_.TransferReply(id, 553, "Permission denied.");
+    if (!(rights & RightsWrite))
+        return (void)session_.TransferReply(id, REPLY_NAME_NOT_ALLOWED, "Permission denied.");
     const std::string& folder = session_.TransferFolder();
     std::string home = session_.TransferHome();
     uint64_t offset = RestartOffset();
@@ -161,25 +167,28 @@ void CTransfers::Upload(CommandId id, const std::string& argument) {
     bool exists = false;
     if (id != CMD_STOU) {
         if (argument.empty() || !IsValidName(argument))
-            return (void)session_.TransferReply(id, 501);
+            return (void)session_.TransferReply(id, REPLY_BAD_ARGUMENTS);
         resolved = WithoutTrailingSeparator(ResolveAgainst(folder, argument));
-        if (resolved.empty()) return (void)session_.TransferReply(id, 550);  // the root
+        if (resolved.empty()) return (void)session_.TransferReply(id, REPLY_NOT_TAKEN);  // the root
         at = CheckPath(resolved, home);
-        if (at.IsFolder()) return (void)session_.TransferReply(id, 550);
+        if (at.IsFolder()) return (void)session_.TransferReply(id, REPLY_NOT_TAKEN);
         exists = at.IsFile();
         bool overwrite = (rights & RightsOverwrite) != 0;
         if (id == CMD_STOR) {
-            if (!exists && offset != 0) return (void)session_.TransferReply(id, 552);
-            if (exists && !overwrite) return (void)session_.TransferReply(id, 553);
+            if (!exists && offset != 0)
+                return (void)session_.TransferReply(id, REPLY_FILE_ACTION_ABORTED);
+            if (exists && !overwrite)
+                return (void)session_.TransferReply(id, REPLY_NAME_NOT_ALLOWED);
         } else {
-            if (exists && !overwrite) return (void)session_.TransferReply(id, 553);
-            if (offset != 0) return (void)session_.TransferReply(id, 554);
+            if (exists && !overwrite)
+                return (void)session_.TransferReply(id, REPLY_NAME_NOT_ALLOWED);
+            if (offset != 0) return (void)session_.TransferReply(id, REPLY_BAD_RESTART);
         }
     } else {
         std::string ignored;
         if (GetArgument(session_.TransferLine(), ignored))
-            return (void)session_.TransferReply(id, 500);
-        if (offset != 0) return (void)session_.TransferReply(id, 554);
+            return (void)session_.TransferReply(id, REPLY_SYNTAX_ERROR);
+        if (offset != 0) return (void)session_.TransferReply(id, REPLY_BAD_RESTART);
         int n = 0;
         for (; n < 65535; ++n) {
             char name[8];
@@ -191,18 +200,19 @@ void CTransfers::Upload(CommandId id, const std::string& argument) {
                 break;
             }
         }
-        if (n == 65535) return (void)session_.TransferReply(id, 552);
+        if (n == 65535) return (void)session_.TransferReply(id, REPLY_FILE_ACTION_ABORTED);
     }
     if (resolved.empty() || IsSharePointRoot(resolved) || SplitVirtual(resolved).size() < 2 ||
         !at.Maps())
-        return (void)session_.TransferReply(id, 550);
+        return (void)session_.TransferReply(id, REPLY_NOT_TAKEN);
     uint32_t flags = FILE_CREATE | FILE_READ_WRITE | FILE_SHARE_DENY_WRITE |
                      (dataType_ == TYPE_IMAGE ? FILE_BINARY : FILE_TEXT);
     if ((id == CMD_STOR && offset != 0) || id == CMD_APPE) flags |= FILE_NO_TRUNCATE;
     // An overwrite replaces the file only when the upload completes; resumes and appends
     // write in place, and what a failed new upload wrote stays for a resume.
     if (id == CMD_STOR && offset == 0 && exists) flags |= FILE_REPLACE;
-    if (!file_.OpenFile(at.real, flags, false)) return (void)session_.TransferReply(id, 550);
+    if (!file_.OpenFile(at.real, flags, false))
+        return (void)session_.TransferReply(id, REPLY_NOT_TAKEN);
     file_.SetMode(mode_);
     session_.TransferSetOperation(id, at.real, CurrentOperation::kStartPending, offset);
     restartLeft_ = offset;
@@ -227,7 +237,7 @@ void CTransfers::List(ListingKind kind, const std::string& argument) {
             resolved = (resolved == "\\" ? "" : resolved) + "\\*";
     }
     if (!list_.OpenListing(STREAM_KIND_LISTING, resolved, kind == LISTING_NAMES))
-        return (void)session_.TransferReply(CMD_LIST, 450);
+        return (void)session_.TransferReply(CMD_LIST, REPLY_FILE_UNAVAILABLE);
     list_.SetMode(mode_);
     list_.SetUtf8(kind == LISTING_NAMES && session_.TransferNlstUtf8());
     CurrentOperation saved = session_.TransferOperation();
@@ -261,15 +271,15 @@ bool CTransfers::PositionAt(CommandId id, uint64_t offset, bool throughText) {
         if (got > 0)
             session_.TransferContinue();
         else
-            AbandonStart(id, 554);  // the file ends before the offset
+            AbandonStart(id, REPLY_BAD_RESTART);  // the file ends before the offset
         return false;
     }
     if (offset > file_.GetFileLength()) {
-        AbandonStart(id, 554);
+        AbandonStart(id, REPLY_BAD_RESTART);
         return false;
     }
     if (!file_.Seek(offset)) {
-        AbandonStart(id, 550);
+        AbandonStart(id, REPLY_NOT_TAKEN);
         return false;
     }
     return true;
@@ -287,7 +297,7 @@ void CTransfers::StartDownload() {
             session_.TransferContinue();
         }
     } catch (const CFileError&) {
-        AbandonStart(CMD_RETR, 550);
+        AbandonStart(CMD_RETR, REPLY_NOT_TAKEN);
     }
 }
 
@@ -310,7 +320,7 @@ void CTransfers::StartUpload() {
             session_.TransferContinue();
         }
     } catch (const CFileError&) {
-        AbandonStart(id, 550);
+        AbandonStart(id, REPLY_NOT_TAKEN);
     }
 }
 
@@ -331,11 +341,11 @@ void CTransfers::DigestStep() {
         std::string digest = file_.DigestHex();
         file_.Close();
         session_.TransferSetOperation(CMD_NOOP);
-        session_.TransferReply(CMD_SITE, 200, digest);
+        session_.TransferReply(CMD_SITE, REPLY_OK, digest);
     } catch (const CFileError&) {
         file_.Close();
         session_.TransferSetOperation(CMD_NOOP);
-        session_.TransferReply(CMD_SITE, 550);
+        session_.TransferReply(CMD_SITE, REPLY_NOT_TAKEN);
     }
 }
 
@@ -401,7 +411,9 @@ void CTransfers::OnDataClose() {
         switch (session_.TransferOperation().commandId) {
             case CMD_LIST:
                 state = list_.State();
-                return Finish((state & STREAM_COMPLETE) && !(state & STREAM_FAILED) ? 226 : 426);
+                return Finish((state & STREAM_COMPLETE) && !(state & STREAM_FAILED)
+                                  ? REPLY_TRANSFER_DONE
+                                  : REPLY_TRANSFER_ABORTED);
             case CMD_STOR:
             case CMD_APPE:
             case CMD_STOU:
@@ -409,16 +421,19 @@ void CTransfers::OnDataClose() {
                 if (file_.FileOpen() && !(file_.State() & STREAM_FAILED)) UpdateFromStream(file_);
                 if (file_.State() & STREAM_FAILED)
                     return Finish(UploadFailureCode(file_.FileError()));
-                return Finish(file_.InflationCutShort() ? 426 : 226);
+                return Finish(file_.InflationCutShort() ? REPLY_TRANSFER_ABORTED
+                                                        : REPLY_TRANSFER_DONE);
             case CMD_RETR:
                 state = file_.State();
-                return Finish((state & STREAM_COMPLETE) && !(state & STREAM_FAILED) ? 226 : 426);
+                return Finish((state & STREAM_COMPLETE) && !(state & STREAM_FAILED)
+                                  ? REPLY_TRANSFER_DONE
+                                  : REPLY_TRANSFER_ABORTED);
             default:
                 return;
         }
     } catch (const std::exception&) {
         session_.TransferError(EV_CLOSE);
-        Finish(426);
+        Finish(REPLY_TRANSFER_ABORTED);
     }
 }
 
@@ -443,8 +458,9 @@ void CTransfers::DrainUpload() {
 void CTransfers::Finish(int code) {
     try {
         CommandId id = session_.TransferOperation().commandId;
-        if (IsUpload(id) && code < 300 && !file_.CommitReplacement()) code = 451;
-        End(code < 300);
+        if (IsUpload(id) && IsSuccessReply(code) && !file_.CommitReplacement())
+            code = REPLY_LOCAL_ERROR;
+        End(IsSuccessReply(code));
         session_.TransferCloseData();
         CloseStreams();
         try {

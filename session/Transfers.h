@@ -9,6 +9,7 @@
 
 #include "platform/Clock.h"
 #include "session/Commands.h"
+#include "session/Parameters.h"
 #include "session/SessionState.h"
 #include "session/VirtualFinder.h"
 #include "streams/FileStream.h"
@@ -16,12 +17,6 @@
 
 class CFtpDeflateBuffer;
 class CFtpSocket;
-
-// TYPE A (the default) or TYPE I.
-enum DataType : int { TYPE_ASCII = 0, TYPE_IMAGE = 1 };
-
-// LIST gives long lines, NLST names only.
-enum ListingKind : int { LISTING_LONG = 0, LISTING_NAMES = 1 };
 
 // One finished (or failed) file transfer, as the session reports it.
 struct TransferRecord {
@@ -131,7 +126,7 @@ private:
     CVirtualFinder finder_;
     int dataType_ = TYPE_ASCII;
     int mode_ = MODE_STREAM;
-    int structure_ = 0;
+    int structure_ = STRU_FILE;
     uint64_t restartLeft_ = 0;  // converted bytes still to skip before a text transfer
     std::string uniqueName_;    // STOU's file name
 };

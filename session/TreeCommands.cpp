@@ -70,64 +70,72 @@ std::string ModifyStampText(time_t t) {
 
 void CTreeCommands::Cwd(const std::string& path) {
     if (path.empty() || path.find_first_of("*?") != std::string::npos)
-        return (void)session_.TreeReply(CMD_CWD, 501);
+        return (void)session_.TreeReply(CMD_CWD, REPLY_BAD_ARGUMENTS);
     std::string resolved = ResolveAgainst(session_.TreeFolder(), path);
-    if (!FolderExists(resolved, session_.TreeHome())) return (void)session_.TreeReply(CMD_CWD, 550);
+    if (!FolderExists(resolved, session_.TreeHome()))
+        return (void)session_.TreeReply(CMD_CWD, REPLY_NOT_TAKEN);
     session_.TreeEnterFolder(resolved);
 }
 
 void CTreeCommands::Pwd(CommandId id) {
-    session_.TreeReply(id, 257,
+    session_.TreeReply(id, REPLY_PATH_CREATED,
                        "\"" + ShownFolder(session_.TreeFolder()) + "\" is current directory.");
 }
 
 void CTreeCommands::Mkd(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsWrite)) return (void)session_.TreeReply(CMD_MKD, 550);
-    if (argument.empty()) return (void)session_.TreeReply(CMD_MKD, 501);
-    if (!IsValidName(argument)) return (void)session_.TreeReply(CMD_MKD, 550);
+    if (!(session_.TreeRights() & RightsWrite))
+        return (void)session_.TreeReply(CMD_MKD, REPLY_NOT_TAKEN);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_MKD, REPLY_BAD_ARGUMENTS);
+    if (!IsValidName(argument)) return (void)session_.TreeReply(CMD_MKD, REPLY_NOT_TAKEN);
     std::string resolved = ResolveAgainst(session_.TreeFolder(), argument);
     CheckedPath at = CheckPath(resolved, session_.TreeHome());
     if (resolved == "\\" || at.IsFolder())
-        return (void)session_.TreeReply(CMD_MKD, 521, Filled(521, argument));
+        return (void)session_.TreeReply(CMD_MKD, REPLY_FOLDER_EXISTS,
+                                        Filled(REPLY_FOLDER_EXISTS, argument));
     if (at.Maps() && platform::Files().MakeFolder(at.real))
-        session_.TreeReply(CMD_MKD, 257, Filled(257, argument));
+        session_.TreeReply(CMD_MKD, REPLY_PATH_CREATED, Filled(REPLY_PATH_CREATED, argument));
     else
-        session_.TreeReply(CMD_MKD, 550);
+        session_.TreeReply(CMD_MKD, REPLY_NOT_TAKEN);
 }
 
 void CTreeCommands::Rmd(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsDelete)) return (void)session_.TreeReply(CMD_RMD, 550);
-    if (argument.empty()) return (void)session_.TreeReply(CMD_RMD, 501);
+    if (!(session_.TreeRights() & RightsDelete))
+        return (void)session_.TreeReply(CMD_RMD, REPLY_NOT_TAKEN);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_RMD, REPLY_BAD_ARGUMENTS);
     std::string resolved = ResolveAgainst(session_.TreeFolder(), argument);
     CheckedPath at = CheckPath(resolved, session_.TreeHome());
     if (IsValidName(argument) && at.IsFolder() && !IsSharePointRoot(resolved) &&
         platform::Files().RemoveFolder(at.real))
-        session_.TreeReply(CMD_RMD, 250);
+        session_.TreeReply(CMD_RMD, REPLY_FILE_ACTION_DONE);
     else
-        session_.TreeReply(CMD_RMD, 550);
+        session_.TreeReply(CMD_RMD, REPLY_NOT_TAKEN);
 }
 
 void CTreeCommands::Dele(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsDelete)) return (void)session_.TreeReply(CMD_DELE, 550);
-    if (argument.empty()) return (void)session_.TreeReply(CMD_DELE, 501);
+    if (!(session_.TreeRights() & RightsDelete))
+        return (void)session_.TreeReply(CMD_DELE, REPLY_NOT_TAKEN);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_DELE, REPLY_BAD_ARGUMENTS);
     CheckedPath at = CheckFileArgument(session_.TreeFolder(), argument, session_.TreeHome());
     if (IsValidName(argument) && at.IsFile() && platform::Files().RemoveFile(at.real))
-        session_.TreeReply(CMD_DELE, 250);
+        session_.TreeReply(CMD_DELE, REPLY_FILE_ACTION_DONE);
     else
-        session_.TreeReply(CMD_DELE, 550);
+        session_.TreeReply(CMD_DELE, REPLY_NOT_TAKEN);
 }
 
 void CTreeCommands::Rnfr(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsRename)) return (void)session_.TreeReply(CMD_RNFR, 550);
-    if (argument.empty() || !IsValidName(argument)) return (void)session_.TreeReply(CMD_RNFR, 501);
+    if (!(session_.TreeRights() & RightsRename))
+        return (void)session_.TreeReply(CMD_RNFR, REPLY_NOT_TAKEN);
+    if (argument.empty() || !IsValidName(argument))
+        return (void)session_.TreeReply(CMD_RNFR, REPLY_BAD_ARGUMENTS);
     std::string resolved;
     CheckedPath checked;
     bool ok = RenameSource(session_.TreeFolder(), argument, session_.TreeHome(), resolved, checked);
-    session_.TreeReply(CMD_RNFR, ok ? 350 : 550);
+    session_.TreeReply(CMD_RNFR, ok ? REPLY_PENDING : REPLY_NOT_TAKEN);
 }
 
 void CTreeCommands::Rnto(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsRename)) return (void)session_.TreeReply(CMD_RNTO, 550);
+    if (!(session_.TreeRights() & RightsRename))
+        return (void)session_.TreeReply(CMD_RNTO, REPLY_NOT_TAKEN);
     // The name to rename comes from the line just before, which must be an RNFR.
     const std::string& previous = session_.TreePreviousLine();
     std::string source, from;
@@ -135,48 +143,51 @@ void CTreeCommands::Rnto(const std::string& argument) {
     if (LookupCommand(previous) != CMD_RNFR || !GetArgument(previous, source) ||
         !IsValidName(source) ||
         !RenameSource(session_.TreeFolder(), source, session_.TreeHome(), from, fromAt))
-        return (void)session_.TreeReply(CMD_RNTO, 503);
+        return (void)session_.TreeReply(CMD_RNTO, REPLY_BAD_SEQUENCE);
     std::string to = WithoutTrailingSeparator(ResolveAgainst(session_.TreeFolder(), argument));
     if (argument.empty() || !IsValidName(argument) || to.empty() || IsSharePointRoot(to))
-        return (void)session_.TreeReply(CMD_RNTO, 553);
+        return (void)session_.TreeReply(CMD_RNTO, REPLY_NAME_NOT_ALLOWED);
     CheckedPath toAt = CheckPath(to, session_.TreeHome());
-    if (toAt.IsFile() || toAt.IsFolder()) return (void)session_.TreeReply(CMD_RNTO, 553);
+    if (toAt.IsFile() || toAt.IsFolder())
+        return (void)session_.TreeReply(CMD_RNTO, REPLY_NAME_NOT_ALLOWED);
     // Within one folder only.
     std::vector<std::string> a = SplitVirtual(from), b = SplitVirtual(to);
-    if (a.size() != b.size()) return (void)session_.TreeReply(CMD_RNTO, 553);
+    if (a.size() != b.size()) return (void)session_.TreeReply(CMD_RNTO, REPLY_NAME_NOT_ALLOWED);
     for (size_t i = 0; i + 1 < a.size(); ++i)
-        if (!platform::EqualsIgnoreCase(a[i], b[i])) return (void)session_.TreeReply(CMD_RNTO, 553);
+        if (!platform::EqualsIgnoreCase(a[i], b[i]))
+            return (void)session_.TreeReply(CMD_RNTO, REPLY_NAME_NOT_ALLOWED);
     if (toAt.Maps() && platform::Files().Rename(fromAt.real, toAt.real))
-        session_.TreeReply(CMD_RNTO, 250);
+        session_.TreeReply(CMD_RNTO, REPLY_FILE_ACTION_DONE);
     else
-        session_.TreeReply(CMD_RNTO, 553);
+        session_.TreeReply(CMD_RNTO, REPLY_NAME_NOT_ALLOWED);
 }
 
 void CTreeCommands::Size(const std::string& argument) {
-    if (argument.empty()) return (void)session_.TreeReply(CMD_SIZE, 501);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_SIZE, REPLY_BAD_ARGUMENTS);
     CheckedPath at = CheckFileArgument(session_.TreeFolder(), argument, session_.TreeHome());
-    if (!at.IsFile()) return (void)session_.TreeReply(CMD_SIZE, 550);
+    if (!at.IsFile()) return (void)session_.TreeReply(CMD_SIZE, REPLY_NOT_TAKEN);
     if (session_.TreeTextType()) return session_.TreeCountTextSize(at.real);
-    session_.TreeReply(CMD_SIZE, 213, std::to_string(at.facts.size));
+    session_.TreeReply(CMD_SIZE, REPLY_FILE_STATUS, std::to_string(at.facts.size));
 }
 
 void CTreeCommands::Mdtm(const std::string& argument) {
-    if (argument.empty()) return (void)session_.TreeReply(CMD_MDTM, 501);
+    if (argument.empty()) return (void)session_.TreeReply(CMD_MDTM, REPLY_BAD_ARGUMENTS);
     struct tm when {};
     std::string path;
     bool setting = ParseModifyStamp(argument, when, path);
     CheckedPath at = CheckFileArgument(session_.TreeFolder(), path, session_.TreeHome());
-    if (!at.IsFile()) return (void)session_.TreeReply(CMD_MDTM, 550);
+    if (!at.IsFile()) return (void)session_.TreeReply(CMD_MDTM, REPLY_NOT_TAKEN);
     platform::FileFacts facts = at.facts;
     if (setting) {
         if (!(session_.TreeRights() & RightsWrite))
-            return (void)session_.TreeReply(CMD_MDTM, 553, "Permission denied.");
+            return (void)session_.TreeReply(CMD_MDTM, REPLY_NAME_NOT_ALLOWED, "Permission denied.");
         // The time is given as local time.
         if (!platform::Files().SetModified(at.real, platform::MakeLocalTime(when)))
-            return (void)session_.TreeReply(CMD_MDTM, 550);
+            return (void)session_.TreeReply(CMD_MDTM, REPLY_NOT_TAKEN);
         facts = platform::Files().Status(at.real);
-        if (!facts.exists) return (void)session_.TreeReply(CMD_MDTM, 550);
+        if (!facts.exists) return (void)session_.TreeReply(CMD_MDTM, REPLY_NOT_TAKEN);
     }
     // Replies give UTC, as RFC 3659 has it.
-    session_.TreeReply(CMD_MDTM, 213, ModifyStampText(static_cast<time_t>(facts.modified)));
+    session_.TreeReply(CMD_MDTM, REPLY_FILE_STATUS,
+                       ModifyStampText(static_cast<time_t>(facts.modified)));
 }
