@@ -9,6 +9,7 @@
 
 #include "cli/Terminal.h"
 #include "config/AppSettings.h"
+#include "config/SettingNames.h"
 #include "config/UserAccounts.h"
 
 // Exit statuses of the program.
@@ -39,7 +40,7 @@ public:
     bool OpenUsers();
     CAppSettings& Settings() { return settings_; }
     CUserList& Users() { return users_; }
-    std::string PasswordFile() const { return settings_.GetSetting("PasswordFile"); }
+    std::string PasswordFile() const { return settings_.GetSetting(setting::PasswordFile); }
 
     // One line on stderr, "quenlowftp: " and the text; returns status.
     int Fail(const std::string& text, int status = kExitFailed);

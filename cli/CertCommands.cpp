@@ -8,6 +8,7 @@
 #include "cli/AdminSession.h"
 #include "config/Certificate.h"
 #include "config/FolderPath.h"
+#include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
 #include "config/ShellTexts.h"
 #include "platform/Folders.h"
@@ -77,10 +78,10 @@ int Create(CAdminSession& session, CertOptions o) {
         return session.Fail(std::string(texts::kFailedToCreateCertificate) + " (" + detail + ")");
 
     CAppSettings& settings = session.Settings();
-    settings.SetSetting("SSLCertFile", paths.certificate);
-    settings.SetSetting("SSLKeyFile", paths.key);
-    settings.SetSetting("SSLPassPhrase", passPhrase);
-    if (o.enable) settings.SetBoolSetting("SSLState", true);
+    settings.SetSetting(setting::SSLCertFile, paths.certificate);
+    settings.SetSetting(setting::SSLKeyFile, paths.key);
+    settings.SetSetting(setting::SSLPassPhrase, passPhrase);
+    if (o.enable) settings.SetBoolSetting(setting::SSLState, true);
     if (!settings.SaveSettings())
         return session.Fail("the certificate was made, but the settings could not be written to " +
                             platform::ConfigDir() + "/registry.reg; they are as they were");
@@ -88,7 +89,7 @@ int Create(CAdminSession& session, CertOptions o) {
     out << "Certificate: " << paths.certificate << " (valid for " << o.days << " days)\n"
         << "Private key: " << paths.key << " (encrypted under the pass phrase)\n"
         << "SSLCertFile, SSLKeyFile and SSLPassPhrase now name them.\n";
-    if (settings.GetBoolSetting("SSLState"))
+    if (settings.GetBoolSetting(setting::SSLState))
         out << "TLS is enabled (SSLState = true).\n";
     else
         out << "TLS is off: turn it on with \"quenlowftp config set SSLState true\".\n";

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cli/AdminSession.h"
+#include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
 #include "platform/Folders.h"
 
@@ -39,7 +40,7 @@ int Unknown(CAdminSession& session, const std::string& name) {
 
 int Managed(CAdminSession& session, const SettingInfo& info) {
     std::string name = info.name;
-    if (name == "NetRuleCount")
+    if (name == setting::NetRuleCount)
         return session.Fail(
             "NetRuleCount counts the IP rules; change them with \"quenlowftp rule\"");
     return session.Fail(name + " is set by the server itself at every start");

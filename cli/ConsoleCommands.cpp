@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "cli/AdminSession.h"
+#include "config/SettingNames.h"
 #include "console/ConsoleFormat.h"
 #include "console/ConsoleJson.h"
 #include "console/ConsoleLink.h"
@@ -70,7 +71,7 @@ bool Target(CAdminSession& session, const ConsoleOptions& o, ConsoleTarget& targ
         target.port = *o.port;
     } else {
         if (!session.OpenSettings()) return false;
-        int port = session.Settings().GetIntSetting("SysConsolePort");
+        int port = session.Settings().GetIntSetting(setting::SysConsolePort);
         if (port < 1 || port > 65535) port = 1205;
         target.port = port;
     }

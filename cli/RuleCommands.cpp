@@ -8,6 +8,7 @@
 #include "cli/AdminSession.h"
 #include "config/IpRules.h"
 #include "config/PageChecks.h"
+#include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
 #include "config/ShellTexts.h"
 #include "platform/Folders.h"
@@ -47,7 +48,7 @@ void NoteReading(CAdminSession& session, const std::string& what, const std::str
 
 int List(CAdminSession& session) {
     if (!session.OpenSettings()) return kExitFailed;
-    bool accept = session.Settings().GetBoolSetting("NetPolicy");
+    bool accept = session.Settings().GetBoolSetting(setting::NetPolicy);
     std::vector<StoredIpRule> rules = ReadStoredIpRules(session.Settings());
     std::ostream& out = session.Out();
     out << "Policy: " << PolicyText(accept) << " (addresses no rule names are "
@@ -85,7 +86,7 @@ int Add(CAdminSession& session, const std::string& address, const std::string& m
     NoteReading(session, "address", address);
     NoteReading(session, "subnet mask", mask);
     rules.push_back({address, mask});
-    bool accept = session.Settings().GetBoolSetting("NetPolicy");
+    bool accept = session.Settings().GetBoolSetting(setting::NetPolicy);
     return Store(session, rules,
                  "Added rule " + std::to_string(rules.size()) + ": " + address + " " + mask +
                      " (under the " + PolicyText(accept) + " policy its addresses are " +
@@ -110,7 +111,7 @@ int Delete(CAdminSession& session, int number) {
 int Policy(CAdminSession& session, const std::string& policy) {
     if (!session.OpenSettings()) return kExitFailed;
     bool accept = policy == "accept";
-    session.Settings().SetBoolSetting("NetPolicy", accept);
+    session.Settings().SetBoolSetting(setting::NetPolicy, accept);
     if (!session.Settings().SaveSettings()) return session.FailedToSaveSettings();
     session.Out() << "Policy: " << PolicyText(accept) << " (addresses no rule names are "
                   << (accept ? "admitted" : "refused") << "; those a rule names are "
@@ -124,7 +125,7 @@ int Check(CAdminSession& session, const std::string& address) {
     CIpRuleTable table;
     for (const StoredIpRule& rule : ReadStoredIpRules(session.Settings()))
         table.Append(rule.address, rule.mask);
-    table.SetPolicy(session.Settings().GetBoolSetting("NetPolicy"));
+    table.SetPolicy(session.Settings().GetBoolSetting(setting::NetPolicy));
     bool admitted = table.Check(address);
     session.Out() << address << ": " << (admitted ? "admitted" : "refused") << "\n";
     return admitted ? kExitOk : kExitFailed;

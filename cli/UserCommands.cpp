@@ -8,6 +8,7 @@
 
 #include "cli/AdminSession.h"
 #include "config/PageChecks.h"
+#include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
 #include "config/ShellTexts.h"
 
@@ -90,8 +91,8 @@ int List(CAdminSession& session) {
     CAppSettings& s = session.Settings();
     uint32_t anonymous = AnonymousRights(s);
     out << "Anonymous logins: "
-        << (s.GetBoolSetting("SysAnonState") ? "allowed, rights " + RightsLetters(anonymous)
-                                             : std::string("not allowed"))
+        << (s.GetBoolSetting(setting::SysAnonState) ? "allowed, rights " + RightsLetters(anonymous)
+                                                    : std::string("not allowed"))
         << "\n";
     return kExitOk;
 }

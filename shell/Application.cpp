@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "config/IpRules.h"
+#include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
 #include "engine/ThrottleStore.h"
 #include "net/SocketEngine.h"
@@ -43,12 +44,12 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     engine.SetPortRange(1500, 2000);
     engine.SetDynamicPorts(true);
     LoadIpRules(settings_);
-    if (settings_.GetBoolSetting("SSLState")) {
+    if (settings_.GetBoolSetting(setting::SSLState)) {
         CTlsRuntime& tls = CTlsRuntime::Instance();
-        if (!tls.InitServerContext(settings_.GetSetting("SSLCertFile"),
-                                   settings_.GetSetting("SSLKeyFile"),
-                                   settings_.GetSetting("SSLPassPhrase"),
-                                   settings_.GetBoolSetting("SSLAuthClient") ? 1 : 0))
+        if (!tls.InitServerContext(settings_.GetSetting(setting::SSLCertFile),
+                                   settings_.GetSetting(setting::SSLKeyFile),
+                                   settings_.GetSetting(setting::SSLPassPhrase),
+                                   settings_.GetBoolSetting(setting::SSLAuthClient) ? 1 : 0))
             std::fprintf(stderr, "TLS is not available: %s\n", tls.LastError().c_str());
     }
     LoadUserList();
@@ -83,7 +84,7 @@ void CQuenlowApp::StartKeepAwake() {
     if (idle <= 1) return;
     uint32_t period = std::min<uint32_t>(idle - 1, 24 * 3600);
     loop_.AddTimer(period * 1000, [this] {
-        inhibitor_.Hold(platform::WantsToStayAwake(settings_.GetIntSetting("PowerSaveOpt"),
+        inhibitor_.Hold(platform::WantsToStayAwake(settings_.GetIntSetting(setting::PowerSaveOpt),
                                                    controller_->IsListening(),
                                                    controller_->ActiveSessionCount()));
     });
@@ -108,7 +109,7 @@ void CQuenlowApp::RebuildAfterSettings() {
 void CQuenlowApp::LoadUserList() {
     // Whatever is wrong with the file, the whole records in it are served, and it is left as
     // it is: only a change of an account writes it.
-    std::string path = settings_.GetSetting("PasswordFile");
+    std::string path = settings_.GetSetting(setting::PasswordFile);
     std::vector<std::string> problems;
     users_.LoadUsers(path, &problems);
     for (const std::string& problem : problems)
@@ -117,7 +118,7 @@ void CQuenlowApp::LoadUserList() {
 
 void CQuenlowApp::BuildSharePoint() {
     // The shared folder must exist for a fresh installation to serve anything.
-    std::string root = settings_.GetSetting("SysRootFolder");
+    std::string root = settings_.GetSetting(setting::SysRootFolder);
     if (!root.empty())
         platform::MakeFolders(root.back() == '/' ? root.substr(0, root.size() - 1) : root);
     ClearSharePoints();
@@ -147,7 +148,7 @@ void CQuenlowApp::Reload() {
     LoadUserList();
     std::fprintf(stderr, "Reloaded: %zu named users, %zu IP rules, sharing \"pub\" = %s\n",
                  users_.Users().size(), CIpRuleTable::Engine().Rules().size(),
-                 settings_.GetSetting("SysRootFolder").c_str());
+                 settings_.GetSetting(setting::SysRootFolder).c_str());
 }
 
 bool CQuenlowApp::StartServer() {
@@ -155,7 +156,7 @@ bool CQuenlowApp::StartServer() {
     controller_->Settings().Assign(settings_.Store());
     if (controller_->StartServer()) return true;
     error_ = "Unable to start server! " + controller_->LastError();
-    int port = settings_.GetIntSetting("NetTcpPort");
+    int port = settings_.GetIntSetting(setting::NetTcpPort);
     if (controller_->LastError().find("listen socket") != std::string::npos)
         error_ += port < 1024 && ::geteuid() != 0
                       ? "\nPort " + std::to_string(port) +
@@ -169,7 +170,7 @@ std::string CQuenlowApp::ListeningText() {
     int port = 0;
     controller_->TertiarySocket()->GetSockName(address, port);
     return "Quenlow FTP listening on " + address + ":" + std::to_string(port) +
-           ", sharing \"pub\" = " + settings_.GetSetting("SysRootFolder");
+           ", sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder);
 }
 
 void CQuenlowApp::Run() {

@@ -12,6 +12,7 @@
 #include "config/AppSettings.h"
 #include "config/IpRules.h"
 #include "config/PageChecks.h"
+#include "config/SettingNames.h"
 #include "config/ShellTexts.h"
 #include "config/UserAccounts.h"
 #include "shell/Messages.h"
@@ -66,7 +67,7 @@ CIpAccessPg::CIpAccessPg(OptionsContext context, QWidget* parent)
 
 void CIpAccessPg::Load() {
     const CAppSettings& settings = context_.settings;
-    (settings.GetBoolSetting("NetPolicy") ? accept_ : deny_)->setChecked(true);
+    (settings.GetBoolSetting(setting::NetPolicy) ? accept_ : deny_)->setChecked(true);
     rules_->clear();
     for (const StoredIpRule& rule : ReadStoredIpRules(settings))
         AddRow(QString::fromStdString(rule.address), QString::fromStdString(rule.mask));
@@ -96,7 +97,7 @@ void CIpAccessPg::OnDelete() {
 
 void CIpAccessPg::Apply() {
     CAppSettings& settings = context_.settings;
-    settings.SetBoolSetting("NetPolicy", accept_->isChecked());
+    settings.SetBoolSetting(setting::NetPolicy, accept_->isChecked());
     std::vector<StoredIpRule> rules;
     for (int i = 0; i < rules_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = rules_->topLevelItem(i);

@@ -1,4 +1,5 @@
 #include "shell/MainFrame.h"
+#include "config/SettingNames.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -23,7 +24,7 @@ CMainFrame::CMainFrame(CQuenlowApp& app) : app_(app) {
     if (!address.empty())
         view_->SetCaption(QString("Activity - %1:%2")
                               .arg(QString::fromStdString(address))
-                              .arg(app_.Settings().GetIntSetting("NetTcpPort")));
+                              .arg(app_.Settings().GetIntSetting(setting::NetTcpPort)));
 
     QMenu* server = menuBar()->addMenu("&Server");
     start_ = server->addAction("&Start", this, &CMainFrame::OnStart);

@@ -9,14 +9,15 @@
 
 #include "config/AppSettings.h"
 #include "config/PageChecks.h"
+#include "config/SettingNames.h"
 
 CMiscPg::CMiscPg(OptionsContext context, QWidget* parent) : COptionsPage(context, "Misc.", parent) {
     email_ = new QLineEdit(this);
-    email_->setObjectName("SysAdminEmail");
+    email_->setObjectName(setting::SysAdminEmail);
     welcome_ = new QLineEdit(this);
-    welcome_->setObjectName("SysWelcomeMsg");
+    welcome_->setObjectName(setting::SysWelcomeMsg);
     power_ = new QComboBox(this);
-    power_->setObjectName("PowerSaveOpt");
+    power_->setObjectName(setting::PowerSaveOpt);
     for (const char* scheme : kPowerSchemes) power_->addItem(scheme);
 
     auto* administrator = new QGroupBox("Administrator", this);
@@ -45,9 +46,9 @@ CMiscPg::CMiscPg(OptionsContext context, QWidget* parent) : COptionsPage(context
 
 void CMiscPg::Load() {
     const CAppSettings& settings = context_.settings;
-    email_->setText(QString::fromStdString(settings.GetSetting("SysAdminEmail")));
-    welcome_->setText(QString::fromStdString(settings.GetSetting("SysWelcomeMsg")));
-    int scheme = settings.GetIntSetting("PowerSaveOpt");
+    email_->setText(QString::fromStdString(settings.GetSetting(setting::SysAdminEmail)));
+    welcome_->setText(QString::fromStdString(settings.GetSetting(setting::SysWelcomeMsg)));
+    int scheme = settings.GetIntSetting(setting::PowerSaveOpt);
     // A negative scheme shows the first; one beyond the list shows none, which OK stores as 0.
     if (scheme < 0) scheme = 0;
     power_->setCurrentIndex(scheme < power_->count() ? scheme : -1);
@@ -55,9 +56,9 @@ void CMiscPg::Load() {
 
 void CMiscPg::Apply() {
     CAppSettings& settings = context_.settings;
-    settings.SetSetting("SysAdminEmail", email_->text().toStdString());
-    settings.SetSetting("SysWelcomeMsg", welcome_->text().toStdString());
+    settings.SetSetting(setting::SysAdminEmail, email_->text().toStdString());
+    settings.SetSetting(setting::SysWelcomeMsg, welcome_->text().toStdString());
     int scheme = power_->currentIndex();
-    settings.SetIntSetting("PowerSaveOpt", scheme < 0 ? 0 : scheme);
+    settings.SetIntSetting(setting::PowerSaveOpt, scheme < 0 ? 0 : scheme);
     settings.SaveSettings();
 }

@@ -3,6 +3,7 @@
 // sessions check accounts against the application's user list and settings.
 
 #include "config/AppSettings.h"
+#include "config/SettingNames.h"
 #include "config/UserAccounts.h"
 #include "engine/ServerController.h"
 #include "session/ServerConnection.h"
@@ -15,7 +16,7 @@ public:
         : CFtpServerConnection(controller, sink), settings_(settings), users_(users) {}
 
     bool Authenticate(UserRecord& user) override;
-    bool PrepareTls() override { return settings_.GetBoolSetting("SSLState"); }
+    bool PrepareTls() override { return settings_.GetBoolSetting(setting::SSLState); }
 
 private:
     const CAppSettings& settings_;

@@ -10,6 +10,7 @@
 
 #include "config/AppSettings.h"
 #include "config/PageChecks.h"
+#include "config/SettingNames.h"
 
 namespace {
 struct SliderInfo {
@@ -18,9 +19,9 @@ struct SliderInfo {
     int minimum, maximum;
 };
 constexpr SliderInfo kSliders[] = {
-    {"Compress", "SysDeflComprLevel", kCompressLevelMin, kCompressLevelMax},
-    {"Memory", "SysDeflMemLevel", kMemoryLevelMin, kMemoryLevelMax},
-    {"Window", "SysDeflWindowSize", kWindowBitsMin, kWindowBitsMax},
+    {"Compress", setting::SysDeflComprLevel, kCompressLevelMin, kCompressLevelMax},
+    {"Memory", setting::SysDeflMemLevel, kMemoryLevelMin, kMemoryLevelMax},
+    {"Window", setting::SysDeflWindowSize, kWindowBitsMin, kWindowBitsMax},
 };
 }  // namespace
 
@@ -28,19 +29,19 @@ CConnectPg::CConnectPg(OptionsContext context, QWidget* parent)
     : COptionsPage(context, "Network", parent) {
     auto* firewall = new QGroupBox("Firewall Options", this);
     fixIp_ = new QCheckBox("Fix IP Address", firewall);
-    fixIp_->setObjectName("NetFixIPState");
+    fixIp_->setObjectName(setting::NetFixIPState);
     fixIpText_ =
         new QLabel("Enter the external IP address that maps to your FTP server:", firewall);
     fixIpText_->setWordWrap(true);
     fixIpAddress_ = new QLineEdit(firewall);
-    fixIpAddress_->setObjectName("NetFixIPAddress");
+    fixIpAddress_->setObjectName(setting::NetFixIPAddress);
     auto* firewallLayout = new QVBoxLayout(firewall);
     firewallLayout->addWidget(fixIp_);
     firewallLayout->addWidget(fixIpText_);
     firewallLayout->addWidget(fixIpAddress_);
 
     deflate_ = new QCheckBox("Enable 'deflate' mode", this);
-    deflate_->setObjectName("SysDeflateState");
+    deflate_->setObjectName(setting::SysDeflateState);
     auto* sliderGrid = new QGridLayout;
     for (size_t i = 0; i < sliders_.size(); ++i) {
         const SliderInfo& info = kSliders[i];
@@ -83,9 +84,9 @@ CConnectPg::CConnectPg(OptionsContext context, QWidget* parent)
 
 void CConnectPg::Load() {
     const CAppSettings& settings = context_.settings;
-    fixIp_->setChecked(settings.GetBoolSetting("NetFixIPState"));
-    fixIpAddress_->setText(QString::fromStdString(settings.GetSetting("NetFixIPAddress")));
-    deflate_->setChecked(settings.GetBoolSetting("SysDeflateState"));
+    fixIp_->setChecked(settings.GetBoolSetting(setting::NetFixIPState));
+    fixIpAddress_->setText(QString::fromStdString(settings.GetSetting(setting::NetFixIPAddress)));
+    deflate_->setChecked(settings.GetBoolSetting(setting::SysDeflateState));
     // A stored level outside its range shows at the nearest end.
     for (size_t i = 0; i < sliders_.size(); ++i)
         sliders_[i]->setValue(settings.GetIntSetting(kSliders[i].setting));
@@ -101,10 +102,10 @@ void CConnectPg::UpdateEnabling() {
 void CConnectPg::Apply() {
     CAppSettings& settings = context_.settings;
     // Stored as typed: the engine announces whatever is here.
-    settings.SetSetting("NetFixIPAddress", fixIpAddress_->text().toStdString());
-    settings.SetBoolSetting("NetFixIPState", fixIp_->isChecked());
+    settings.SetSetting(setting::NetFixIPAddress, fixIpAddress_->text().toStdString());
+    settings.SetBoolSetting(setting::NetFixIPState, fixIp_->isChecked());
     for (size_t i = 0; i < sliders_.size(); ++i)
         settings.SetIntSetting(kSliders[i].setting, sliders_[i]->value());
-    settings.SetBoolSetting("SysDeflateState", deflate_->isChecked());
+    settings.SetBoolSetting(setting::SysDeflateState, deflate_->isChecked());
     settings.SaveSettings();
 }

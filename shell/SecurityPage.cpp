@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "config/AppSettings.h"
+#include "config/SettingNames.h"
 #include "config/ShellTexts.h"
 #include "platform/Folders.h"
 #include "shell/CertWizard.h"
@@ -17,14 +18,14 @@
 CSecurityPg::CSecurityPg(OptionsContext context, QWidget* parent)
     : COptionsPage(context, "Security", parent), folder_(platform::ConfigDir()) {
     enable_ = new QCheckBox("Enable SSL/TLS", this);
-    enable_->setObjectName("SSLState");
+    enable_->setObjectName(setting::SSLState);
     auto* intro = new QLabel("Enter or create a certificate for this server.", this);
     certFile_ = new QLineEdit(this);
-    certFile_->setObjectName("SSLCertFile");
+    certFile_->setObjectName(setting::SSLCertFile);
     keyFile_ = new QLineEdit(this);
-    keyFile_->setObjectName("SSLKeyFile");
+    keyFile_->setObjectName(setting::SSLKeyFile);
     passPhrase_ = new QLineEdit(this);
-    passPhrase_->setObjectName("SSLPassPhrase");
+    passPhrase_->setObjectName(setting::SSLPassPhrase);
     passPhrase_->setEchoMode(QLineEdit::Password);
     reset_ = new QPushButton("Reset", this);
     create_ = new QPushButton("Create...", this);
@@ -62,10 +63,10 @@ CSecurityPg::CSecurityPg(OptionsContext context, QWidget* parent)
 
 void CSecurityPg::Load() {
     CAppSettings& settings = context_.settings;
-    enable_->setChecked(settings.GetBoolSetting("SSLState"));
-    certFile_->setText(QString::fromStdString(settings.GetSetting("SSLCertFile")));
-    keyFile_->setText(QString::fromStdString(settings.GetSetting("SSLKeyFile")));
-    passPhrase_->setText(QString::fromStdString(settings.GetSetting("SSLPassPhrase")));
+    enable_->setChecked(settings.GetBoolSetting(setting::SSLState));
+    certFile_->setText(QString::fromStdString(settings.GetSetting(setting::SSLCertFile)));
+    keyFile_->setText(QString::fromStdString(settings.GetSetting(setting::SSLKeyFile)));
+    passPhrase_->setText(QString::fromStdString(settings.GetSetting(setting::SSLPassPhrase)));
     UpdateEnabling();
 }
 
@@ -91,10 +92,10 @@ void CSecurityPg::OnCreate() {
 
 void CSecurityPg::Apply() {
     CAppSettings& settings = context_.settings;
-    settings.SetBoolSetting("SSLState", enable_->isChecked());
-    settings.SetSetting("SSLCertFile", certFile_->text().toStdString());
-    settings.SetSetting("SSLKeyFile", keyFile_->text().toStdString());
-    settings.SetSetting("SSLPassPhrase", passPhrase_->text().toStdString());
+    settings.SetBoolSetting(setting::SSLState, enable_->isChecked());
+    settings.SetSetting(setting::SSLCertFile, certFile_->text().toStdString());
+    settings.SetSetting(setting::SSLKeyFile, keyFile_->text().toStdString());
+    settings.SetSetting(setting::SSLPassPhrase, passPhrase_->text().toStdString());
     settings.SaveSettings();
     ShowMessage(this, QMessageBox::Information, texts::kRestartForChanges);
 }

@@ -8,6 +8,7 @@
 
 #include "config/AppSettings.h"
 #include "config/PageChecks.h"
+#include "config/SettingNames.h"
 
 namespace {
 // A field named after the setting it edits.
@@ -28,11 +29,11 @@ void AddRow(QGridLayout* grid, int row, const QString& label, QLineEdit* field,
 
 CSystemPg::CSystemPg(OptionsContext context, QWidget* parent)
     : COptionsPage(context, "System", parent) {
-    root_ = NewField("SysRootFolder", this);
-    users_ = NewField("NetMaxConnection", this);
-    port_ = NewField("NetTcpPort", this);
-    idle_ = NewField("SysIdleTimeout", this);
-    logins_ = NewField("SysLoginAttempts", this);
+    root_ = NewField(setting::SysRootFolder, this);
+    users_ = NewField(setting::NetMaxConnection, this);
+    port_ = NewField(setting::NetTcpPort, this);
+    idle_ = NewField(setting::SysIdleTimeout, this);
+    logins_ = NewField(setting::SysLoginAttempts, this);
 
     auto* directory = new QGroupBox("Directory", this);
     auto* directoryGrid = new QGridLayout(directory);
@@ -80,7 +81,8 @@ void CSystemPg::CheckRoot() {
     if (auto folder = CheckRootFolder(root_->text().toStdString()))
         root_->setText(QString::fromStdString(*folder));
     else
-        root_->setText(QString::fromStdString(context_.settings.GetSetting("SysRootFolder")));
+        root_->setText(
+            QString::fromStdString(context_.settings.GetSetting(setting::SysRootFolder)));
 }
 
 void CSystemPg::CheckUsers() {

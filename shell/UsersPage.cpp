@@ -10,13 +10,15 @@
 #include <QVBoxLayout>
 
 #include "config/AppSettings.h"
+#include "config/SettingNames.h"
 #include "config/ShellTexts.h"
 #include "config/UserAccounts.h"
 #include "shell/Messages.h"
 #include "shell/ProfileDialog.h"
 
 namespace {
-constexpr const char* kAnonSettings[] = {"AnonWrite", "AnonOverwrite", "AnonDelete", "AnonRename"};
+constexpr const char* kAnonSettings[] = {"AnonWrite", setting::AnonOverwrite, "AnonDelete",
+                                         "AnonRename"};
 constexpr const char* kAnonLetters[] = {"W", "O", "D", "R"};
 }  // namespace
 
@@ -48,7 +50,7 @@ CUserPg::CUserPg(OptionsContext context, QWidget* parent) : COptionsPage(context
 
     auto* anonymousGroup = new QGroupBox("Anonymous", this);
     anonymous_ = new QCheckBox("Allow 'anonymous' user", anonymousGroup);
-    anonymous_->setObjectName("SysAnonState");
+    anonymous_->setObjectName(setting::SysAnonState);
     auto* permissionRow = new QHBoxLayout;
     permissionRow->addWidget(new QLabel("Perm. :", anonymousGroup));
     for (size_t i = 0; i < permissions_.size(); ++i) {
@@ -78,7 +80,7 @@ CUserPg::CUserPg(OptionsContext context, QWidget* parent) : COptionsPage(context
 
 void CUserPg::Load() {
     const CAppSettings& settings = context_.settings;
-    anonymous_->setChecked(settings.GetBoolSetting("SysAnonState"));
+    anonymous_->setChecked(settings.GetBoolSetting(setting::SysAnonState));
     for (size_t i = 0; i < permissions_.size(); ++i)
         permissions_[i]->setChecked(settings.GetBoolSetting(kAnonSettings[i]));
     UpdateEnabling();
@@ -129,7 +131,7 @@ void CUserPg::OnDelete() {
 
 void CUserPg::SaveAndRefill() {
     SetModified();
-    std::string path = context_.settings.GetSetting("PasswordFile");
+    std::string path = context_.settings.GetSetting(setting::PasswordFile);
     if (!context_.users.SaveUsers(path)) {
         ShowMessage(this, QMessageBox::Critical, texts::kFailedToWritePasswordFile);
         context_.users.LoadUsers(path);
@@ -139,7 +141,7 @@ void CUserPg::SaveAndRefill() {
 
 void CUserPg::Apply() {
     CAppSettings& settings = context_.settings;
-    settings.SetBoolSetting("SysAnonState", anonymous_->isChecked());
+    settings.SetBoolSetting(setting::SysAnonState, anonymous_->isChecked());
     for (size_t i = 0; i < permissions_.size(); ++i)
         settings.SetBoolSetting(kAnonSettings[i], permissions_[i]->isChecked());
     settings.SaveSettings();
