@@ -70,10 +70,10 @@ bool CFtpServerController::StartServer() {
     if (EngineBool(settings_, setting::NetTcpPortState)) {
         int port = EngineInt(settings_, setting::NetTcpPort) & 0xFFFF;
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
-        if (!tertiarySocket_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
-                                             VERIFY_FROM_CONTEXT) ||
-            !tertiarySocket_->Listen(CSocketEx::SystemMaxBacklog())) {
-            tertiarySocket_->Close();
+        if (!FtpListener().CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
+                                          VERIFY_FROM_CONTEXT) ||
+            !FtpListener().Listen(CSocketEx::SystemMaxBacklog())) {
+            FtpListener().Close();
             char text[96];
             std::snprintf(text, sizeof text, "Failed to create FTP service listen socket (port %d)",
                           port);
@@ -124,7 +124,7 @@ bool CFtpServerController::StartServer() {
 void CFtpServerController::StopServer(bool shutDownSessions) {
     Guard guard(lock_);
     stopped_ = true;
-    tertiarySocket_->Close();
+    FtpListener().Close();
     if (shutDownSessions)
         for (CFtpPooledSession* s : std::vector<CFtpPooledSession*>(activeSessions_))
             s->ShutdownSession();
@@ -132,7 +132,7 @@ void CFtpServerController::StopServer(bool shutDownSessions) {
 
 bool CFtpServerController::IsListening() {
     Guard guard(lock_);
-    return tertiarySocket_ && tertiarySocket_->IsListening();
+    return tertiarySocket_ && FtpListener().IsListening();
 }
 
 bool CFtpServerController::IsStopped() {
@@ -368,7 +368,7 @@ void CFtpServerController::DestroyPool() {
 // therefore fit into the backlog; admission (421, the rules) still decides who stays.
 void CFtpServerController::OnAccept(CFtpSocket* socket) {
     CFtpControlConnection::OnAccept(socket);
-    if (socket != tertiarySocket_) return;
+    if (socket != &FtpListener()) return;
     try {
         if (spareSocket_->IsOpen()) {
             socket->SetAcceptWanted(true);  // a 421 is still going out: take the client later
@@ -495,7 +495,7 @@ bool CFtpServerController::SendNetStats() {
     SampleNetwork(Clock::Now());
     CFtpNetMsg message;
     int port = 0;
-    tertiarySocket_->GetSockName(message.listenAddress, port);
+    FtpListener().GetSockName(message.listenAddress, port);
     message.listenPort = static_cast<uint32_t>(port);
     CSocketEngine& engine = CSocketEngine::Instance();
     message.bytesReceived = engine.TotalBytesReceived();

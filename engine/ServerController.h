@@ -71,6 +71,9 @@ public:
     static void AddSample(History& history, platform::Time32 t, int64_t value);
 
 protected:
+    // The FTP port's listening socket, kept in the connection's third socket slot (a
+    // session keeps its passive listener there).
+    CFtpSocket& FtpListener() { return *tertiarySocket_; }
     // The console's senders.
     bool SendTransferStats() override;
     bool SendUserStats() override;

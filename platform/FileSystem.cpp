@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +19,9 @@ FileFacts FactsOf(const struct stat& st) {
     facts.folder = S_ISDIR(st.st_mode);
     facts.regular = S_ISREG(st.st_mode);
     facts.link = S_ISLNK(st.st_mode);
+    facts.readOnly = !(st.st_mode & S_IWUSR);
     facts.size = static_cast<uint64_t>(st.st_size);
+    facts.hardLinks = static_cast<uint64_t>(st.st_nlink);
     facts.modified = static_cast<int64_t>(st.st_mtime);
     return facts;
 }
@@ -42,6 +45,22 @@ public:
     std::string Canonical(const std::string& path) override {
         char buffer[PATH_MAX];
         return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+    }
+    bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) override {
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir) return false;
+        std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+        while (dirent* d = ::readdir(dir)) {
+            std::string name = d->d_name;
+            struct stat st {};
+            if (::stat((prefix + name).c_str(), &st) != 0) continue;
+            entries.push_back({std::move(name), FactsOf(st)});
+        }
+        ::closedir(dir);
+        return true;
+    }
+    int Open(const std::string& path, int flags) override {
+        return ::open(path.c_str(), flags | O_CLOEXEC, 0644);
     }
     bool MakeFolder(const std::string& path) override { return ::mkdir(path.c_str(), 0755) == 0; }
     bool RemoveFolder(const std::string& path) override { return ::rmdir(path.c_str()) == 0; }

@@ -95,7 +95,7 @@ void CFtpServerConnection::DeleteSockets() {
 void CFtpServerConnection::CloseSession() {
     transfers_.End(false);
     secondarySocket_->Close();
-    tertiarySocket_->Close();
+    PassiveListener().Close();
     primarySocket_->Close();
     OnError(ERROR_ENDED, EV_CLOSE);
     CloseSockets();
@@ -224,7 +224,7 @@ void CFtpServerConnection::OnClose(CFtpSocket* socket) {
         transfers_.DrainUpload();
     CFtpConnection::OnClose(socket);
     if (socket == secondarySocket_) return transfers_.OnDataClose();
-    if (socket == primarySocket_ || socket == tertiarySocket_) {
+    if (socket == primarySocket_ || socket == &PassiveListener()) {
         // A session that ends for its own reason (idle, shut-down) keeps that reason.
         if (closeReason_ == CLOSE_NONE) closeReason_ = CLOSE_CLIENT;
         CloseSession();
@@ -238,7 +238,7 @@ void CFtpServerConnection::OnTlsEnd(CFtpSocket* socket) {
 
 void CFtpServerConnection::OnTlsFailed(CFtpSocket* socket) {
     CFtpConnection::OnTlsFailed(socket);
-    if (socket == primarySocket_ || socket == tertiarySocket_) {
+    if (socket == primarySocket_ || socket == &PassiveListener()) {
         // A failed control handshake must end the session, not leave it hanging.
         OnError(ERROR_ENDED, EV_TLS_FAILED);
         closeReason_ = CLOSE_ERROR;
@@ -267,7 +267,7 @@ void CFtpServerConnection::OnTick() {
     if (Clock::Now() - lastActivity_ < static_cast<uint32_t>(limit)) return;
     lastActivity_ = Clock::Now();
     secondarySocket_->Close();
-    tertiarySocket_->Close();
+    PassiveListener().Close();
     SetCurrentOperation(CMD_QUIT);
     closeReason_ = CLOSE_IDLE;
     try {
@@ -291,7 +291,7 @@ void CFtpServerConnection::ShutdownSession() {
         state_.dataVerified = false;
         lastActivity_ = Clock::Now();
         secondarySocket_->Close();
-        tertiarySocket_->Close();
+        PassiveListener().Close();
         SetCurrentOperation(CMD_QUIT);
         SendReply(CMD_QUIT, REPLY_CLOSING, "Shutting system down.");
     } catch (const std::exception&) {
@@ -485,7 +485,7 @@ bool CFtpServerConnection::CheckDataPeer(CFtpSocket* socket) {
 
 void CFtpServerConnection::OnAccept(CFtpSocket* socket) {
     CFtpConnection::OnAccept(socket);
-    if (socket != tertiarySocket_) return;
+    if (socket != &PassiveListener()) return;
     try {
         data_.OnAccept(*socket);
     } catch (const std::exception&) {

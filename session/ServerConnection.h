@@ -174,6 +174,8 @@ protected:
     bool DataReply(CommandId id, int code, const std::string& text = "") override;
     CFtpSocket& ControlSocket() override;
     CFtpSocket& DataSocket() override;
+    // The passive data listener, kept in the connection's third socket slot (the controller
+    // keeps its FTP listener there).
     CFtpSocket& PassiveListener() override;
     bool DataLoggedIn() const override;
     bool DataProtected() const override;

@@ -23,7 +23,7 @@ UserRecord& CFtpServerConnection::LoginUser() {
 }
 
 bool CFtpServerConnection::LoginDataOpen() {
-    return secondarySocket_->IsOpen() || tertiarySocket_->IsOpen();
+    return secondarySocket_->IsOpen() || PassiveListener().IsOpen();
 }
 
 bool CFtpServerConnection::LoginControlSecure() {
@@ -58,7 +58,7 @@ void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
 
 void CFtpServerConnection::LoginCloseData() {
     secondarySocket_->Close();
-    tertiarySocket_->Close();
+    PassiveListener().Close();
 }
 
 void CFtpServerConnection::LoginRestart() {
@@ -270,13 +270,13 @@ void CFtpServerConnection::TransferWantDataEvent(bool send) {
 }
 
 bool CFtpServerConnection::TransferDataOpen() {
-    return secondarySocket_->State() == SS_CONNECTED || tertiarySocket_->IsListening();
+    return secondarySocket_->State() == SS_CONNECTED || PassiveListener().IsListening();
 }
 
 void CFtpServerConnection::TransferCloseData() {
     state_.dataVerified = false;
     secondarySocket_->Close();
-    tertiarySocket_->Close();
+    PassiveListener().Close();
 }
 
 void CFtpServerConnection::TransferContinue() {

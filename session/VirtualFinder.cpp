@@ -1,7 +1,6 @@
 #include "session/VirtualFinder.h"
 
-#include <sys/stat.h>
-
+#include "platform/FileSystem.h"
 #include "session/SharePoints.h"
 #include "streams/Match.h"
 
@@ -19,9 +18,8 @@ bool CVirtualFinder::Start(const std::string& pattern) {
     if (wildcard.empty()) wildcard = "*";
     for (const SharePoint& point : CSharePointTable::Instance().Points()) {
         if (!MatchPattern(wildcard, point.name, false)) continue;
-        struct stat st {};
         std::string folder = point.folder.substr(0, point.folder.size() - 1);
-        if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) shares_.push_back(point.name);
+        if (platform::Files().Status(folder).folder) shares_.push_back(point.name);
     }
     return !shares_.empty();
 }

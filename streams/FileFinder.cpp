@@ -1,9 +1,8 @@
 #include "streams/FileFinder.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "streams/Match.h"
 
@@ -21,23 +20,19 @@ bool CDirFinder::Start(const std::string& pattern) {
     size_t slash = pattern.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
     std::string wildcard = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return false;
-    while (dirent* d = ::readdir(dir)) {
-        std::string name = d->d_name;
-        if (!IsUtf8(name) || !MatchPattern(wildcard, name, false)) continue;
-        struct stat st {};
-        if (::stat((folder + "/" + name).c_str(), &st) != 0) continue;  // gone, or a broken link
+    std::vector<platform::FolderEntry> found;
+    if (!platform::Files().ListFolder(folder, found)) return false;
+    for (platform::FolderEntry& entry : found) {
+        if (!IsUtf8(entry.name) || !MatchPattern(wildcard, entry.name, false)) continue;
         Entry e;
-        e.name = name;
-        e.folder = S_ISDIR(st.st_mode);
-        e.readOnly = !(st.st_mode & S_IWUSR);
-        e.size = e.folder ? 0 : static_cast<uint64_t>(st.st_size);
+        e.name = std::move(entry.name);
+        e.folder = entry.facts.folder;
+        e.readOnly = entry.facts.readOnly;
+        e.size = e.folder ? 0 : entry.facts.size;
         e.hasTime = true;
-        e.time = static_cast<platform::Time32>(st.st_mtime);
+        e.time = static_cast<platform::Time32>(entry.facts.modified);
         entries_.push_back(std::move(e));
     }
-    ::closedir(dir);
     std::sort(entries_.begin(), entries_.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return !entries_.empty();

@@ -3,8 +3,6 @@
 // manner: Start finds the first entry; Next makes the following one current and says whether
 // one followed.
 
-#include <dirent.h>
-
 #include <string>
 #include <vector>
 

@@ -9,13 +9,15 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/FileSystem.h"
+
 CFileReplacement::~CFileReplacement() {
     Abandon();
 }
 
 bool CFileReplacement::Replaces(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
+    platform::FileFacts facts = platform::Files().LinkStatus(path);
+    return facts.regular && facts.hardLinks == 1;
 }
 
 bool CFileReplacement::Begin(const std::string& original, int* error) {
@@ -25,7 +27,7 @@ bool CFileReplacement::Begin(const std::string& original, int* error) {
         Abandon();
         return false;
     };
-    int fd = ::open(original.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int fd = platform::Files().Open(original, O_RDONLY | O_NOFOLLOW);
     if (fd < 0) return fail(errno);
     lockFd_ = fd;
     struct stat info {};
@@ -57,7 +59,7 @@ bool CFileReplacement::Begin(const std::string& original, int* error) {
 
 bool CFileReplacement::Commit(int* error) {
     if (!Active()) return true;
-    if (::rename(temporary_.c_str(), original_.c_str()) != 0) {
+    if (!platform::Files().Rename(temporary_, original_)) {
         if (error) *error = errno;
         Abandon();
         return false;
@@ -68,7 +70,7 @@ bool CFileReplacement::Commit(int* error) {
 }
 
 void CFileReplacement::Abandon() {
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    if (!temporary_.empty()) platform::Files().RemoveFile(temporary_);
     temporary_.clear();
     Unlock();
 }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/FileSystem.h"
+
 CFileError::CFileError(int c) : std::runtime_error(std::strerror(c)), code(c) {}
 
 CFtpFile::~CFtpFile() {
@@ -22,7 +24,7 @@ bool CFtpFile::Open(const std::string& path, uint32_t flags, int* error) {
     int mode = access == FILE_WRITE ? O_WRONLY : access == FILE_READ_WRITE ? O_RDWR : O_RDONLY;
     if (flags & FILE_CREATE) mode |= O_CREAT | ((flags & FILE_NO_TRUNCATE) ? 0 : O_TRUNC);
     // Open before truncating: a file another writer holds must stay as it is.
-    int fd = ::open(path.c_str(), (mode & ~O_TRUNC) | O_CLOEXEC, 0644);
+    int fd = platform::Files().Open(path, mode & ~O_TRUNC);
     if (fd < 0) {
         if (error) *error = errno;
         return false;

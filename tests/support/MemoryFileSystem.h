@@ -1,8 +1,10 @@
 #pragma once
 // The file-system door in memory, for the command families' tests.
 
+#include <cerrno>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 
@@ -39,6 +41,20 @@ public:
     platform::FileFacts LinkStatus(const std::string& path) override { return Status(path); }
     std::string Canonical(const std::string& path) override {
         return Has(path) ? Key(path) : std::string();
+    }
+    bool ListFolder(const std::string& folder, std::vector<platform::FolderEntry>& out) override {
+        if (!Status(folder).folder) return false;
+        std::string prefix = Key(folder) + "/";
+        for (const auto& [name, entry] : entries_) {
+            if (name.rfind(prefix, 0) != 0 || name.find('/', prefix.size()) != std::string::npos)
+                continue;
+            out.push_back({name.substr(prefix.size()), Status(name)});
+        }
+        return true;
+    }
+    int Open(const std::string&, int) override {
+        errno = EACCES;  // no descriptors here: a test that opens files uses a real folder
+        return -1;
     }
     bool MakeFolder(const std::string& path) override {
         if (Has(path) || !Status(Parent(path)).folder) return false;
