@@ -1,6 +1,6 @@
 #include "session/Commands.h"
 
-#include <cctype>
+#include "platform/Text.h"
 
 namespace {
 constexpr CommandEntry kCommands[kCommandCount] = {
@@ -60,11 +60,11 @@ const CommandEntry* CommandTable() {
 
 CommandId LookupCommand(const std::string& line) {
     size_t end = line.find_first_of(" \t");
+    // Only ASCII letters count, whatever the process's locale says a letter is.
     std::string word;
-    for (char c : line.substr(0, end)) {
-        if (std::isalpha(static_cast<unsigned char>(c)))
-            word.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    }
+    for (char c : line.substr(0, end))
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) word.push_back(c);
+    word = platform::AsciiUpper(word);
     for (const CommandEntry& entry : kCommands)
         if (word == entry.name) return entry.id;
     return 0;
