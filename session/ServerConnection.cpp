@@ -176,9 +176,9 @@ void CFtpServerConnection::OnSend(CFtpSocket* socket) {
         if (control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep) >= 0) return;
         if (state_.operation.commandId == CMD_SIZE) return SizeStep();
         if (state_.operation.StartPending()) {
-            if (state_.operation.commandId == CMD_RETR) return transfers_.StartDownload();
-            if (IsUpload(state_.operation.commandId)) return transfers_.StartUpload();
-            if (state_.operation.commandId == CMD_SITE) return transfers_.DigestStep();
+            CommandId id = state_.operation.commandId;
+            if (id == CMD_RETR || IsUpload(id)) return transfers_.Start();
+            if (id == CMD_SITE) return transfers_.DigestStep();
         }
         if (state_.operation.commandId == CMD_AUTH) {
             SetCurrentOperation(CMD_NOOP);

@@ -285,36 +285,22 @@ bool CTransfers::PositionAt(CommandId id, uint64_t offset, bool throughText) {
     return true;
 }
 
-void CTransfers::StartDownload() {
-    CurrentOperation& operation = session_.TransferOperation();
-    try {
-        if (!PositionAt(CMD_RETR, operation.offset, file_.TextMode())) return;
-        operation.state = 0;
-        if (session_.TransferOpenData(dataType_, "")) {
-            session_.TransferCountFiles(0, 1);
-        } else {
-            AbandonStart(CMD_RETR, 0);
-            session_.TransferContinue();
-        }
-    } catch (const CFileError&) {
-        AbandonStart(CMD_RETR, REPLY_NOT_TAKEN);
-    }
-}
-
-void CTransfers::StartUpload() {
+void CTransfers::Start() {
     CurrentOperation& operation = session_.TransferOperation();
     CommandId id = operation.commandId;
+    bool upload = IsUpload(id);
     try {
         if (id != CMD_STOU) {
-            // APPE writes after the last byte; STOR at its offset.
+            // RETR and STOR start at their offset, through the line-end conversion for text;
+            // APPE writes after the last byte.
             uint64_t offset = id == CMD_APPE ? file_.GetFileLength() : operation.offset;
-            if (!PositionAt(id, offset, file_.TextMode() && id == CMD_STOR)) return;
+            if (!PositionAt(id, offset, file_.TextMode() && id != CMD_APPE)) return;
             operation.offset = offset;
         }
         operation.state = 0;
         std::string text = id == CMD_STOU ? "FILE: " + uniqueName_ : "";
         if (session_.TransferOpenData(dataType_, text)) {
-            session_.TransferCountFiles(1, 0);
+            session_.TransferCountFiles(upload ? 1 : 0, upload ? 0 : 1);
         } else {
             AbandonStart(id, 0);
             session_.TransferContinue();

@@ -89,8 +89,7 @@ public:
     void List(ListingKind kind, const std::string& argument);
 
     // The deferred start of RETR or an upload, one step per send event.
-    void StartDownload();
-    void StartUpload();
+    void Start();
     // SITE MD5: opens path for the digest; its steps follow on send events.
     bool StartDigest(const std::string& path);
     void DigestStep();

@@ -3,7 +3,7 @@
 #include "config/UserAccounts.h"
 #include "session/SharePoints.h"
 #include "session/Transfers.h"
-#include "support/MemoryFileSystem.h"
+#include "support/MemoryShare.h"
 
 namespace {
 
@@ -59,25 +59,15 @@ public:
 
 class TransfersTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fs.Folder("/srv/pub");
-        fs.Folder("/srv/pub/docs");
-        fs.File("/srv/pub/a.txt", 100);
-        platform::UseFiles(&fs);
-        ClearSharePoints();
-        AddSharePoint("pub", "/srv/pub/", false);
-    }
-    void TearDown() override {
-        ClearSharePoints();
-        platform::UseFiles(nullptr);
-    }
+    void SetUp() override { fs.File("/srv/pub/a.txt", 100); }
     // The next command, with the line the dispatcher read for it.
     void Line(const std::string& next) {
         session.previous = session.line;
         session.line = next;
     }
 
-    MemoryFileSystem fs;
+    MemoryShare share;
+    MemoryFileSystem& fs = share.fs;
     RecordingTransferSession session;
     CTransfers transfers{session};
 };

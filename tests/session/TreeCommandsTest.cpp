@@ -4,7 +4,7 @@
 #include "platform/FileSystem.h"
 #include "session/SharePoints.h"
 #include "session/TreeCommands.h"
-#include "support/MemoryFileSystem.h"
+#include "support/MemoryShare.h"
 
 namespace {
 
@@ -38,20 +38,12 @@ public:
 class TreeCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs.Folder("/srv/pub");
-        fs.Folder("/srv/pub/docs");
         fs.File("/srv/pub/a.txt", 1234, 1700000000);
         fs.File("/srv/outside.txt", 1);
-        platform::UseFiles(&fs);
-        ClearSharePoints();
-        AddSharePoint("pub", "/srv/pub/", false);
-    }
-    void TearDown() override {
-        ClearSharePoints();
-        platform::UseFiles(nullptr);
     }
 
-    MemoryFileSystem fs;
+    MemoryShare share;
+    MemoryFileSystem& fs = share.fs;
     RecordingSession session;
     CTreeCommands tree{session};
 };

@@ -2,27 +2,18 @@
 
 #include "session/SharePoints.h"
 #include "session/VirtualFinder.h"
-#include "support/MemoryFileSystem.h"
+#include "support/MemoryShare.h"
 
 namespace {
 
 class VirtualFinderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs.Folder("/srv/pub");
-        fs.Folder("/srv/pub/docs");
         fs.File("/srv/pub/b.txt", 20, 1700000000);
         fs.File("/srv/pub/A.bin", 10);
         fs.File("/srv/pub/.hidden", 1);
         fs.File("/srv/pub/docs/inner.txt", 5);
-        platform::UseFiles(&fs);
-        ClearSharePoints();
-        AddSharePoint("pub", "/srv/pub/", false);
         AddSharePoint("gone", "/srv/gone/", false);  // its folder is missing
-    }
-    void TearDown() override {
-        ClearSharePoints();
-        platform::UseFiles(nullptr);
     }
     // Every name the finder gives for pattern, in its order.
     std::vector<std::string> Names(const std::string& pattern) {
@@ -37,7 +28,8 @@ protected:
         return names;
     }
 
-    MemoryFileSystem fs;
+    MemoryShare share;
+    MemoryFileSystem& fs = share.fs;
     CVirtualFinder finder;
 };
 
