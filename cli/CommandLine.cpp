@@ -16,8 +16,8 @@ CCommandLine::CCommandLine(CAdminSession& session)
       app_(std::make_unique<CLI::App>(
           "Quenlow FTP: an FTP server that shares one folder (\"pub\").\n"
           "Without a command it runs the server until SIGINT or SIGTERM; SIGHUP makes it "
-          "re-read the password file, the IP rules and the shared folder without dropping "
-          "anyone.",
+          "re-read the password file, the IP rules, the shared folder and the log settings "
+          "without dropping anyone, and reopen the transfer log.",
           "quenlowftp")) {
     CLI::App& app = *app_;
     app.fallthrough();  // --config-dir may also follow the command

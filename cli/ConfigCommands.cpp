@@ -128,7 +128,8 @@ void AddConfigCommands(CLI::App& program, CAdminSession& session) {
         "When a change reaches a running server depends on the setting; \"config set\" says "
         "which:\n"
         "  SysRootFolder, PasswordFile, NetPolicy, AnonWrite, AnonOverwrite, AnonDelete,\n"
-        "  AnonRename, PowerSaveOpt: when the server reloads (SIGHUP) or restarts;\n"
+        "  AnonRename, PowerSaveOpt, LogState, LogErrorMsg, LogWarnMsg, LogInfoMsg,\n"
+        "  LogXferFile: when the server reloads (SIGHUP) or restarts;\n"
         "  the SSL settings and every other setting the server reads: when it restarts.");
 
     auto changed = std::make_shared<bool>(false);

@@ -18,10 +18,12 @@ using E = SettingEffect;
 using C = SettingCheck;
 
 const std::vector<SettingInfo> kSettings = {
-    {setting::LogState, K::Bool, "true", nullptr, E::Unread},
-    {setting::LogInfoMsg, K::Bool, "false", nullptr, E::Unread},
-    {setting::LogWarnMsg, K::Bool, "true", nullptr, E::Unread},
-    {setting::LogErrorMsg, K::Bool, "true", nullptr, E::Unread},
+    {setting::LogState, K::Bool, "true", nullptr, E::Reload},
+    {setting::LogInfoMsg, K::Bool, "false", nullptr, E::Reload},
+    {setting::LogWarnMsg, K::Bool, "true", nullptr, E::Reload},
+    {setting::LogErrorMsg, K::Bool, "true", nullptr, E::Reload},
+    // The transfer log's file; "" (the default) writes none.
+    {setting::LogXferFile, K::File, "", nullptr, E::Reload},
     {setting::LogMask, K::Int64, "8791798054911", nullptr, E::Unread},  // 0x7FEFFFFFFFF
     {setting::SysName, K::Text, "", nullptr, E::NextStart},
     {setting::SysAdminEmail, K::Text, kDefaultAdminEmail, kDefaultAdminEmail, E::NextStart},

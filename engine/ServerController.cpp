@@ -11,6 +11,7 @@
 #include "config/SettingNames.h"
 #include "net/HostAddress.h"
 #include "net/SocketEngine.h"
+#include "platform/Log.h"
 #include "platform/Text.h"
 
 using Guard = std::lock_guard<std::recursive_mutex>;
@@ -246,17 +247,23 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     if (freeSessions_.empty()) {
         rejected_ += 1;
         if (listener->Accept(*spareSocket_) == 0 || !spareSocket_->IsOpen()) return false;
-        if (!spareSocket_->GetPeerName(peer, port) || !CheckAddress(peer))
+        if (!spareSocket_->GetPeerName(peer, port) || !CheckAddress(peer)) {
+            LogRefusal(peer, "refused by the IP rules");
             spareSocket_->Close();
-        else
+        } else {
+            LogRefusal(peer, "turned away (421): all " + std::to_string(allSessions_.size()) +
+                                 " sessions are busy");
             RejectBusy(spareSocket_.get());
+        }
         return false;
     }
     CFtpPooledSession* s = freeSessions_.back();
     s->CloseSockets();
     CFtpSocket* control = s->PrimarySocket();
-    if (listener->Accept(*control) != 0 && control->IsOpen() && control->GetPeerName(peer, port) &&
-        CheckAddress(peer)) {
+    bool taken = listener->Accept(*control) != 0 && control->IsOpen();
+    bool named = taken && control->GetPeerName(peer, port);
+    if (named && !CheckAddress(peer)) LogRefusal(peer, "refused by the IP rules");
+    if (named && CheckAddress(peer)) {
         int limit = EngineInt(settings_, setting::NetLoginsPerIp);
         if (limit < 2) limit = 1;
         int sameAddress = 0;
@@ -281,18 +288,31 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
             info.folder = s->CurrentFolder();
             connInfo_.push_back(info);
             CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
+            if (platform::Log::On(platform::LogLevel::Info))
+                platform::Log::Write(platform::LogLevel::Info,
+                                     peer + ": connected (session " + std::to_string(accepted_) +
+                                         ", " + std::to_string(activeSessions_.size()) + " now)");
             return true;
         }
+        LogRefusal(peer, "refused: " + std::to_string(sameAddress) +
+                             " sessions from this address already (the limit is " +
+                             std::to_string(limit) + ")");
     }
     control->Close();
     rejected_ += 1;
     return false;
 }
 
+void CFtpServerController::LogRefusal(const std::string& peer, const std::string& why) {
+    if (platform::Log::On(platform::LogLevel::Warning))
+        platform::Log::Write(platform::LogLevel::Warning,
+                             (peer.empty() ? std::string("a client") : peer) + ": " + why);
+}
+
 void CFtpServerController::RejectBusy(CFtpSocket* socket) {
     try {
         rejectStream_.SetSocket(socket);
-        rejectStream_.Open(3, 0);
+        rejectStream_.Open(STREAM_KIND_CONNECTION, 0);
         rejectStream_.WriteLine("421 Service not available.");
         if (rejectStream_.SendReplyFile(255) < 0) {  // all out already
             socket->Close();

@@ -41,6 +41,8 @@ public:
     virtual bool AcceptClient(CFtpSocket* listener);
     virtual CFtpPooledSession* CreateSessionObject(CFtpEventSink* sink) = 0;
     virtual void RejectBusy(CFtpSocket* socket);
+    // A warning in the log: the client at peer was not let in, and why.
+    static void LogRefusal(const std::string& peer, const std::string& why);
     virtual void ResetStatistics();
     virtual void SampleSharePoints(platform::Time32 t);
     virtual void SampleNetwork(platform::Time32 t);

@@ -53,8 +53,11 @@ void CDataSetup::Port(CommandId id, const std::string& argument) {
     int peerPort = 0;
     session_.ControlSocket().GetPeerName(peer, peerPort);
     uint32_t given = 0, own = 0;
-    if (!ParseAddress(address, given) || !ParseAddress(peer, own) || given != own)
+    if (!ParseAddress(address, given) || !ParseAddress(peer, own) || given != own) {
+        session_.DataWarn(std::string(name) + " to " + address +
+                          " refused: not the client's address");
         return (void)session_.DataReply(id, REPLY_POLICY_DENIED);
+    }
     portAddress_ = address;
     port_ = port;
     session_.DataReply(id, REPLY_OK);

@@ -30,6 +30,7 @@ public:
     virtual void DataActivity() = 0;  // the idle clock starts again
     virtual void DataRaise(uint32_t code, CFtpSocket& socket) = 0;
     virtual void DataError(uint32_t code) = 0;
+    virtual void DataWarn(const std::string& text) = 0;  // a warning in the log
 };
 
 class CDataSetup {

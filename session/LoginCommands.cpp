@@ -8,12 +8,12 @@ void CLoginCommands::User(const std::string& name) {
     if (session_.LoginDataOpen()) return (void)session_.LoginReply(CMD_USER, REPLY_CLOSING);
     if (name != "anonymous") {
         if (session_.LoginBoolSetting(setting::SysReqSSLLogin) && !session_.LoginControlSecure()) {
-            session_.LoginFailed();
+            session_.LoginFailed("login as " + name + " refused: TLS is required first");
             return (void)session_.LoginReply(CMD_USER, REPLY_POLICY_DENIED,
                                              "Secure login required.");
         }
     } else if (!session_.LoginBoolSetting(setting::SysAnonState)) {
-        session_.LoginFailed();
+        session_.LoginFailed("anonymous login refused: anonymous logins are off");
         return (void)session_.LoginReply(CMD_USER, REPLY_SYNTAX_ERROR, "User not allowed.");
     }
     session_.LoginReply(CMD_USER, REPLY_NEED_PASSWORD);
@@ -23,12 +23,12 @@ void CLoginCommands::User(const std::string& name) {
 void CLoginCommands::Pass(const std::string& password) {
     UserRecord& user = session_.LoginUser();
     if (user.name.empty()) {
-        session_.LoginFailed();
+        session_.LoginFailed("PASS before USER");
         return (void)session_.LoginReply(CMD_PASS, REPLY_BAD_SEQUENCE);
     }
     user.password = password;
     if (!session_.LoginAuthenticate(user)) {
-        session_.LoginFailed();
+        session_.LoginFailed("login as " + user.name + " refused: wrong name or password");
         return (void)session_.LoginReply(CMD_PASS, REPLY_NOT_LOGGED_IN);
     }
     std::string welcome;

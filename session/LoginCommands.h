@@ -19,8 +19,9 @@ public:
     virtual std::string LoginTextSetting(const char* name) const = 0;
     // The application's account check on the name and password in the record.
     virtual bool LoginAuthenticate(UserRecord& user) = 0;
-    // A refused USER or PASS: the session counts it against its login attempts.
-    virtual void LoginFailed() = 0;
+    // A refused USER or PASS: the session counts it against its login attempts and logs
+    // what (never the password).
+    virtual void LoginFailed(const std::string& what) = 0;
     // The client is in: 230, after the welcome file's lines when welcomeFile is not "".
     virtual void LoginAccepted(const std::string& welcomeFile) = 0;
     // REIN: the data connection closes before the 220; then LoginRestart ends TLS on the

@@ -7,6 +7,7 @@
 #include "config/SettingsMap.h"
 #include "engine/ServerController.h"
 #include "net/SocketEngine.h"
+#include "platform/Log.h"
 #include "session/Replies.h"
 
 using platform::Clock;
@@ -94,6 +95,11 @@ void CFtpServerConnection::DeleteSockets() {
 
 void CFtpServerConnection::CloseSession() {
     transfers_.End(false);
+    if (!peer_.empty()) {
+        LogEvent(platform::LogLevel::Info,
+                 std::string("session ended: ") + CloseReasonText(closeReason_));
+        peer_.clear();
+    }
     secondarySocket_->Close();
     PassiveListener().Close();
     primarySocket_->Close();
@@ -105,6 +111,7 @@ void CFtpServerConnection::Greet() {
     try {
         startTime_ = Clock::Now();
         ticksWithoutConnection_ = 0;
+        peer_ = ControlPeer();
         if (!control_.Open(STREAM_KIND_CONNECTION, 0)) {
             closeReason_ = CLOSE_ERROR;
             return CloseSession();
@@ -142,6 +149,7 @@ void CFtpServerConnection::SetCurrentOperation(CommandId id, const std::string& 
     state_.operation.offset = offset;
     state_.operation.bytesSent = state_.operation.bytesReceived = 0;
     state_.operation.time = Clock::Now();
+    state_.operation.startMs = platform::MonotonicMs();
 }
 
 bool CFtpServerConnection::OperationPending() const {
@@ -270,6 +278,8 @@ void CFtpServerConnection::OnTick() {
     PassiveListener().Close();
     SetCurrentOperation(CMD_QUIT);
     closeReason_ = CLOSE_IDLE;
+    LogEvent(platform::LogLevel::Warning,
+             "idle for " + std::to_string(limit) + " seconds: closing the session");
     try {
         char text[96];
         std::snprintf(text, sizeof text, "Timeout (%d seconds): closing control connection.",
@@ -301,6 +311,7 @@ void CFtpServerConnection::ShutdownSession() {
 }
 
 void CFtpServerConnection::Disconnect() {
+    LogEvent(platform::LogLevel::Warning, "disconnected by the console");
     closeReason_ = CLOSE_SHUTDOWN;
     CloseSession();
 }
@@ -340,6 +351,8 @@ void CFtpServerConnection::DispatchCommand() {
         std::string argument;
         GetArgument(line, argument);
         if (!state_.loggedIn && state_.failedLogins >= AtLeastOne(setting::SysLoginAttempts)) {
+            LogEvent(platform::LogLevel::Warning,
+                     std::to_string(state_.failedLogins) + " failed logins: closing the session");
             closeReason_ = CLOSE_LOGINS;
             return CloseSession();
         }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/PooledSession.h"
+#include "platform/Log.h"
 #include "session/Commands.h"
 #include "session/DataSetup.h"
 #include "session/LoginCommands.h"
@@ -30,6 +31,8 @@ enum CloseReason {
     CLOSE_SHUTDOWN = 4,
     CLOSE_ERROR = 5
 };
+// "the client closed the connection", "idle time-out", ... as the log says it.
+const char* CloseReasonText(int reason);
 
 // OnError's severity: the connection ended, or a step failed.
 enum ErrorSeverity : int { ERROR_ENDED = 2, ERROR_FAILED = 3 };
@@ -123,7 +126,7 @@ protected:
     bool LoginBoolSetting(const char* name) const override;
     std::string LoginTextSetting(const char* name) const override;
     bool LoginAuthenticate(UserRecord& user) override;
-    void LoginFailed() override;
+    void LoginFailed(const std::string& what) override;
     void LoginAccepted(const std::string& welcomeFile) override;
     void LoginCloseData() override;
     void LoginRestart() override;
@@ -187,7 +190,10 @@ protected:
     void DataActivity() override;
     void DataRaise(uint32_t code, CFtpSocket& socket) override;
     void DataError(uint32_t code) override;
+    void DataWarn(const std::string& text) override;
     std::string ControlPeer();
+    // A line in the log about this client: "PEER USER: text" (the user once logged in).
+    void LogEvent(platform::LogLevel level, const std::string& text);
     // The transfers' view of the session (session/Transfers.h).
     bool TransferReply(CommandId id, int code, const std::string& text = "") override;
     const std::string& TransferFolder() const override;
@@ -232,6 +238,7 @@ protected:
     platform::Time32 lastErrorTime_ = 0;
     platform::Time32 lastActivity_ = 0;
     platform::Time32 startTime_ = 0;
+    std::string peer_;  // the client's address, for the log; "" once the session has ended
     int ticksWithoutConnection_ = 0;
     int closeReason_ = CLOSE_NONE;
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;

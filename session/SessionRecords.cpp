@@ -2,9 +2,38 @@
 // events, the counters of the account, the pool object and the controller, and the
 // figures the session list shows.
 
+#include <cstring>
+#include <ctime>
+
 #include "engine/ServerController.h"
+#include "platform/Log.h"
 #include "platform/Text.h"
 #include "session/ServerConnection.h"
+#include "session/TransferLog.h"
+
+const char* CloseReasonText(int reason) {
+    switch (reason) {
+        case CLOSE_CLIENT:
+            return "the client closed the connection";
+        case CLOSE_IDLE:
+            return "idle time-out";
+        case CLOSE_LOGINS:
+            return "too many failed logins";
+        case CLOSE_SHUTDOWN:
+            return "server shut-down or console";
+        case CLOSE_ERROR:
+            return "error";
+        default:
+            return "closed";
+    }
+}
+
+void CFtpServerConnection::LogEvent(platform::LogLevel level, const std::string& text) {
+    if (!platform::Log::On(level)) return;
+    std::string who = peer_.empty() ? ControlPeer() : peer_;
+    if (state_.loggedIn && state_.user) who += " " + state_.user->name;
+    platform::Log::Write(level, who + ": " + text);
+}
 
 void CFtpServerConnection::FillFigures(CFtpConnMsg& record) const {
     if (state_.user) {
@@ -36,6 +65,26 @@ void CFtpServerConnection::ReportTransfer(const TransferRecord& record) {
     event.fileBytes = record.fileBytes;
     event.transferBytes = record.transferBytes;
     controller_->AddFileEvent(event);
+    if (record.fileError != 0)
+        LogEvent(platform::LogLevel::Error,
+                 std::string(IsUpload(record.id) ? "upload" : "download") + " of " + record.path +
+                     " failed: " + std::strerror(record.fileError));
+    bool info = platform::Log::On(platform::LogLevel::Info);
+    if (!info && !platform::Log::TransferLogOpen()) return;
+    TransferLogEntry entry;
+    entry.end = std::time(nullptr);
+    entry.milliseconds = record.milliseconds;
+    entry.peer = peer_;
+    entry.anonymous = state_.user->name == "anonymous";
+    entry.user = state_.user->name;  // for anonymous not the e-mail: it is the password
+    entry.path = record.path;
+    entry.bytes = record.fileBytes;
+    entry.binary = transfers_.DataTypeInUse() == TYPE_IMAGE;
+    entry.incoming = IsUpload(record.id);
+    entry.complete = record.success;
+    entry.code = record.code;
+    if (info) LogEvent(platform::LogLevel::Info, TransferLogText(entry));
+    platform::Log::WriteTransfer(XferlogLine(entry));
 }
 
 void CFtpServerConnection::CountFiles(uint64_t uploads, uint64_t downloads) {

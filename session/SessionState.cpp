@@ -6,6 +6,7 @@ void CurrentOperation::Reset() {
     state = offset = 0;
     bytesSent = bytesReceived = previousSent = previousReceived = 0;
     time = platform::Clock::Now();
+    startMs = platform::MonotonicMs();
 }
 
 void SessionState::Reset() {

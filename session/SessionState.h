@@ -30,6 +30,7 @@ struct CurrentOperation {
     uint64_t offset = 0;
     uint64_t bytesSent = 0, bytesReceived = 0, previousSent = 0, previousReceived = 0;
     platform::Time32 time = 0;
+    uint64_t startMs = 0;  // platform::MonotonicMs() when it began
 
     void Reset();
     bool StartPending() const { return (state & kStartPending) != 0; }

@@ -7,6 +7,7 @@
 #include "config/SettingsMap.h"
 #include "net/TlsRuntime.h"
 #include "platform/Clock.h"
+#include "platform/Log.h"
 #include "session/Replies.h"
 #include "session/ServerConnection.h"
 #include "session/SharePoints.h"
@@ -44,13 +45,16 @@ bool CFtpServerConnection::LoginAuthenticate(UserRecord& user) {
     return Authenticate(user);
 }
 
-void CFtpServerConnection::LoginFailed() {
+void CFtpServerConnection::LoginFailed(const std::string& what) {
     ++state_.failedLogins;
+    LogEvent(platform::LogLevel::Warning, what);
 }
 
 void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
     OnReply(CMD_PASS, REPLY_KIND_SUCCESS, REPLY_LOGGED_IN, FormatReply(REPLY_LOGGED_IN));
     state_.loggedIn = true;
+    LogEvent(platform::LogLevel::Info,
+             std::string("logged in") + (primarySocket_->IsTlsRoleSet() ? " over TLS" : ""));
     control_.BeginReply(REPLY_LOGGED_IN, DefaultReplyText(REPLY_LOGGED_IN));
     if (!welcomeFile.empty()) control_.OpenReplyFile(welcomeFile);
     control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);
@@ -188,7 +192,20 @@ std::string CFtpServerConnection::DataTextSetting(const char* name) const {
 }
 
 bool CFtpServerConnection::DataPeerAllowed(CFtpSocket& socket) {
-    return CheckDataPeer(&socket);
+    if (CheckDataPeer(&socket)) return true;
+    if (platform::Log::On(platform::LogLevel::Warning)) {
+        std::string peer;
+        int port = 0;
+        socket.GetPeerName(peer, port);
+        LogEvent(platform::LogLevel::Warning,
+                 "data connection with " + (peer.empty() ? std::string("an unknown peer") : peer) +
+                     " refused: not the client's address, or refused by the IP rules");
+    }
+    return false;
+}
+
+void CFtpServerConnection::DataWarn(const std::string& text) {
+    LogEvent(platform::LogLevel::Warning, text);
 }
 
 void CFtpServerConnection::DataRefused() {

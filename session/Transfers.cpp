@@ -446,7 +446,7 @@ void CTransfers::Finish(int code) {
         CommandId id = session_.TransferOperation().commandId;
         if (IsUpload(id) && IsSuccessReply(code) && !file_.CommitReplacement())
             code = REPLY_LOCAL_ERROR;
-        End(IsSuccessReply(code));
+        End(IsSuccessReply(code), code);
         session_.TransferCloseData();
         CloseStreams();
         try {
@@ -460,7 +460,7 @@ void CTransfers::Finish(int code) {
     }
 }
 
-void CTransfers::End(bool success) {
+void CTransfers::End(bool success, int code) {
     const CurrentOperation& operation = session_.TransferOperation();
     if (operation.commandId != CMD_RETR && !IsUpload(operation.commandId)) return;
     TransferRecord record;
@@ -473,5 +473,8 @@ void CTransfers::End(bool success) {
     record.transferBytes = operation.bytesSent + operation.bytesReceived;
     record.start = operation.time;
     record.end = Clock::Now();
+    record.milliseconds = platform::MonotonicMs() - operation.startMs;
+    record.code = code;
+    if (!success) record.fileError = file_.FileError();
     session_.TransferReport(record);
 }

@@ -26,6 +26,9 @@ struct TransferRecord {
     bool restarted = false;
     uint64_t fileBytes = 0, transferBytes = 0;
     platform::Time32 start = 0, end = 0;
+    uint64_t milliseconds = 0;  // from the command to the end
+    int code = 0;               // the final reply; 0 when the session ended first
+    int fileError = 0;          // errno of a failed read or write of the file
 };
 
 // What the transfers need of their session.
@@ -102,8 +105,9 @@ public:
     void DrainUpload();
     // Closes the data connection and answers the transfer with code.
     void Finish(int code);
-    // Reports the running file transfer (if one runs) as ended.
-    void End(bool success);
+    // Reports the running file transfer (if one runs) as ended with the final reply code
+    // (0: none, the session ended).
+    void End(bool success, int code = 0);
 
     int DataTypeInUse() const { return dataType_; }
     int ModeInUse() const { return mode_; }

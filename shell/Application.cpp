@@ -16,6 +16,7 @@
 #include "net/TlsRuntime.h"
 #include "platform/AtomicFile.h"
 #include "platform/Folders.h"
+#include "platform/Log.h"
 #include "platform/Memory.h"
 #include "platform/Power.h"
 #include "platform/RegistryFile.h"
@@ -50,7 +51,8 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
                                    settings_.GetSetting(setting::SSLKeyFile),
                                    settings_.GetSetting(setting::SSLPassPhrase),
                                    settings_.GetBoolSetting(setting::SSLAuthClient) ? 1 : 0))
-            std::fprintf(stderr, "TLS is not available: %s\n", tls.LastError().c_str());
+            platform::Log::Write(platform::LogLevel::Error,
+                                 "TLS is not available: " + tls.LastError());
     }
     LoadUserList();
 
@@ -96,9 +98,25 @@ bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings) {
         return false;
     }
     settings.ApplyOverrides(options_.sets);
-    for (const std::string& line : settings.FixLoadedValues())
-        std::fprintf(stderr, "warning: %s\n", line.c_str());
+    std::vector<std::string> fixes = settings.FixLoadedValues();
+    ApplyLogSettings(settings);
+    for (const std::string& line : fixes) platform::Log::Write(platform::LogLevel::Warning, line);
     return true;
+}
+
+void CQuenlowApp::ApplyLogSettings(const CAppSettings& settings) {
+    platform::LogSwitches switches;
+    switches.enabled = settings.GetBoolSetting(setting::LogState);
+    switches.errors = settings.GetBoolSetting(setting::LogErrorMsg);
+    switches.warnings = settings.GetBoolSetting(setting::LogWarnMsg);
+    switches.infos = settings.GetBoolSetting(setting::LogInfoMsg);
+    platform::Log::Configure(switches);
+    // Opened again on every reload, so that a rotated log goes on in a new file.
+    std::string path = switches.enabled ? settings.GetSetting(setting::LogXferFile) : "";
+    std::string error;
+    if (!platform::Log::OpenTransferLog(path, error))
+        platform::Log::Write(platform::LogLevel::Error,
+                             "cannot open the transfer log " + path + ": " + error);
 }
 
 void CQuenlowApp::RebuildAfterSettings() {
@@ -113,7 +131,7 @@ void CQuenlowApp::LoadUserList() {
     std::vector<std::string> problems;
     users_.LoadUsers(path, &problems);
     for (const std::string& problem : problems)
-        std::fprintf(stderr, "warning: password file %s: %s\n", path.c_str(), problem.c_str());
+        platform::Log::Write(platform::LogLevel::Warning, "password file " + path + ": " + problem);
 }
 
 void CQuenlowApp::BuildSharePoint() {
@@ -129,13 +147,14 @@ void CQuenlowApp::Reload() {
     // A registry that is there but cannot be read would turn every setting to its default.
     std::string content;
     if (!platform::ReadWholeFile(platform::Registry::File(), content) && errno != ENOENT) {
-        std::fprintf(stderr, "Reload failed: cannot read %s (%s); nothing was changed\n",
-                     platform::Registry::File().c_str(), std::strerror(errno));
+        platform::Log::Write(platform::LogLevel::Error,
+                             "Reload failed: cannot read " + platform::Registry::File() + " (" +
+                                 std::strerror(errno) + "); nothing was changed");
         return;
     }
     CAppSettings fresh;
     if (!LoadApplicationSettings(fresh)) {
-        std::fprintf(stderr, "Reload failed: %s\n", error_.c_str());
+        platform::Log::Write(platform::LogLevel::Error, "Reload failed: " + error_);
         return;
     }
     // The TLS context was built at start-up from these; they change only with a restart.
@@ -146,9 +165,11 @@ void CQuenlowApp::Reload() {
     BuildSharePoint();
     LoadIpRules(settings_);
     LoadUserList();
-    std::fprintf(stderr, "Reloaded: %zu named users, %zu IP rules, sharing \"pub\" = %s\n",
-                 users_.Users().size(), CIpRuleTable::Engine().Rules().size(),
-                 settings_.GetSetting(setting::SysRootFolder).c_str());
+    platform::Log::Write(
+        platform::LogLevel::Notice,
+        "Reloaded: " + std::to_string(users_.Users().size()) + " named users, " +
+            std::to_string(CIpRuleTable::Engine().Rules().size()) +
+            " IP rules, sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder));
 }
 
 bool CQuenlowApp::StartServer() {

@@ -53,6 +53,8 @@ public:
 private:
     // The settings with this run's --set values over them; false with the reason in Error().
     bool LoadApplicationSettings(CAppSettings& settings);
+    // The log's levels and the transfer log, from the "Log" settings.
+    static void ApplyLogSettings(const CAppSettings& settings);
     void BuildSharePoint();
     // The power scheme's step, every idle time-out less a second, when logind has one.
     void StartKeepAwake();

@@ -2,9 +2,15 @@
 
 #include "messages/HostFacts.h"
 #include "net/SocketEngine.h"
+#include "platform/Log.h"
 
 bool CMyFtpConnection::Authenticate(UserRecord& user) {
     return ::Authenticate(users_.Users(), settings_, user.name, user.password, user.rights);
+}
+
+void CMyFtpController::ReportError(const std::string& text) {
+    lastError_ = text;
+    platform::Log::Write(platform::LogLevel::Error, text);
 }
 
 CFtpPooledSession* CMyFtpController::CreateSessionObject(CFtpEventSink* sink) {

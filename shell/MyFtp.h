@@ -35,7 +35,7 @@ public:
     CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override {
         return new CFtpSocket(owner);
     }
-    void ReportError(const std::string& text) override { lastError_ = text; }
+    void ReportError(const std::string& text) override;
     // The hourly samples are not kept by this application.
     void SampleSharePoints(platform::Time32) override {}
     void SampleNetwork(platform::Time32) override {}

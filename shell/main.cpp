@@ -7,6 +7,8 @@
 
 #include "cli/AdminSession.h"
 #include "cli/CommandLine.h"
+#include "platform/Log.h"
+#include "platform/ServiceManager.h"
 #include "platform/Signals.h"
 #include "shell/Application.h"
 #include "shell/Display.h"
@@ -25,25 +27,34 @@ int RunServer(const ProgramOptions& options, int argc, char** argv) {
     std::fprintf(stderr, "quenlowftp: %s\n", display.reason.c_str());
     CQuenlowApp app;
     if (!app.Start(options)) {
+        platform::Log::Flush(1000);  // what the start-up logged comes first
         std::fprintf(stderr, "quenlowftp: %s\n", app.Error().c_str());
         return kExitFailed;
     }
     if (signals.Ok())
         app.Loop().AddReader(signals.Fd(), [&] {
             while (int signal = signals.Take()) {
-                if (signal == SIGHUP)
+                if (signal == SIGHUP) {
+                    platform::service::Reloading();
                     app.Reload();
-                else
+                    platform::service::Ready(app.ListeningText());
+                } else {
+                    platform::service::Stopping();
                     app.Quit();
+                }
             }
         });
-    std::printf("%s\n", app.ListeningText().c_str());
+    std::string listening = app.ListeningText();
+    std::printf("%s\n", listening.c_str());
     std::fflush(stdout);
+    platform::service::Ready(listening);
     if (display.windows)
         RunWindowed(app, argc, argv);
     else
         app.Run();
     app.Loop().RemoveReader(signals.Fd());
+    platform::service::Stopping();
+    platform::Log::Flush(1000);
     return kExitOk;
 }
 }  // namespace

@@ -79,6 +79,16 @@ class Server:
             self.stop()
             raise RuntimeError("server did not start: " + line + self.process.stderr.read())
 
+    def stderr_line_with(self, text, most=50):
+        """Reads stderr up to the first line that holds text (log lines may come before it);
+        returns that line, or the last one read."""
+        line = ""
+        for _ in range(most):
+            line = self.process.stderr.readline()
+            if text in line or not line:
+                break
+        return line
+
     def restart(self):
         """Stops the program and starts it again on the same folders and port."""
         self.stop(keep=True)

@@ -68,7 +68,7 @@ class AccountsTest(unittest.TestCase):
             self.assertEqual(admin(server.config, "user", "edit", "alice", "--rights", "WODR",
                                    "--password", "pw2")[0], 0)
             server.process.send_signal(signal.SIGHUP)
-            self.assertIn("Reloaded", server.process.stderr.readline())
+            self.assertIn("Reloaded", server.stderr_line_with("Reloaded"))
             ftp = login(server.port, "alice", "pw2")
             ftp.delete("/pub/old.txt")
             ftp.quit()
@@ -76,7 +76,7 @@ class AccountsTest(unittest.TestCase):
                 login(server.port, "alice", "pw1")
             self.assertEqual(admin(server.config, "user", "del", "alice")[0], 0)
             server.process.send_signal(signal.SIGHUP)
-            server.process.stderr.readline()
+            server.stderr_line_with("Reloaded")
             with self.assertRaisesRegex(ftplib.error_perm, "530"):
                 login(server.port, "alice", "pw2")
 
@@ -97,7 +97,7 @@ class AccountsTest(unittest.TestCase):
             with self.assertRaisesRegex(ftplib.error_perm, "530"):
                 login(server.port, "bob", "b")
             server.process.send_signal(signal.SIGHUP)
-            self.assertIn("Reloaded: 1 named users", server.process.stderr.readline())
+            self.assertIn("Reloaded: 1 named users", server.stderr_line_with("Reloaded"))
             other = login(server.port, "bob", "b")
             self.assertEqual(other.nlst("/pub"), ["big.bin"])
             other.quit()
@@ -159,7 +159,7 @@ class RulesAndSettingsTest(unittest.TestCase):
                              (1, "127.0.0.2: refused\n"))
             login(server.port, "anonymous", "a@b", source="127.0.0.2").quit()  # not yet
             server.process.send_signal(signal.SIGHUP)
-            self.assertIn("1 IP rules", server.process.stderr.readline())
+            self.assertIn("1 IP rules", server.stderr_line_with("Reloaded"))
             sock = socket.socket()
             sock.bind(("127.0.0.2", 0))
             sock.settimeout(5)
@@ -171,7 +171,7 @@ class RulesAndSettingsTest(unittest.TestCase):
             # Deny by default: now the rule is the exception that is let in.
             self.assertEqual(admin(server.config, "rule", "policy", "deny")[0], 0)
             server.process.send_signal(signal.SIGHUP)
-            server.process.stderr.readline()
+            server.stderr_line_with("Reloaded")
             login(server.port, "anonymous", "a@b", source="127.0.0.2").quit()
             self.assertTrue(Raw(server.port).closed_without_reply())
             status, out, _ = admin(server.config, "rule", "list")

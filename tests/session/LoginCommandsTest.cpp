@@ -24,7 +24,10 @@ public:
     }
     std::string LoginTextSetting(const char*) const override { return ""; }
     bool LoginAuthenticate(UserRecord& record) override { return record.password == "secret"; }
-    void LoginFailed() override { ++failures; }
+    void LoginFailed(const std::string& what) override {
+        ++failures;
+        refusals.push_back(what);
+    }
     void LoginAccepted(const std::string&) override { ++accepted; }
     void LoginCloseData() override { dataOpen = false; }
     void LoginRestart() override { restarted = true; }
@@ -38,6 +41,7 @@ public:
     int failures = 0, accepted = 0;
     std::vector<int> codes;
     std::vector<std::string> texts;
+    std::vector<std::string> refusals;
 };
 
 class LoginCommandsTest : public ::testing::Test {
@@ -63,9 +67,12 @@ TEST_F(LoginCommandsTest, RefusedNamesAndPasswordsCountAgainstTheAttempts) {
 
     session.secure = true;
     login.User("alice");
-    login.Pass("wrong");
+    login.Pass("Tr0ub4dor&3");
     EXPECT_EQ(session.codes, (std::vector<int>{503, 500, 534, 331, 530}));
     EXPECT_EQ(session.failures, 4);
+    EXPECT_EQ(session.refusals.back(), "login as alice refused: wrong name or password");
+    for (const std::string& refusal : session.refusals)
+        EXPECT_EQ(refusal.find("Tr0ub4dor"), std::string::npos) << "no password in the log";
     login.Pass("secret");
     EXPECT_EQ(session.accepted, 1);
     EXPECT_EQ(session.failures, 4);

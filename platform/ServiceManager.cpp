@@ -1,0 +1,27 @@
+#include "platform/ServiceManager.h"
+
+#include <systemd/sd-daemon.h>
+#include <time.h>
+
+#include <cstdio>
+
+namespace platform::service {
+
+void Ready(const std::string& status) {
+    sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());
+}
+
+void Reloading() {
+    // The monotonic time lets a newer systemd tell this reload from the last one.
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned long long usec =
+        static_cast<unsigned long long>(now.tv_sec) * 1000000ULL + now.tv_nsec / 1000;
+    sd_notifyf(0, "RELOADING=1\nMONOTONIC_USEC=%llu", usec);
+}
+
+void Stopping() {
+    sd_notify(0, "STOPPING=1");
+}
+
+}  // namespace platform::service
