@@ -41,6 +41,7 @@ def wait_for_port(port, process, timeout=10):
 class Ours:
     name = "quenlowftp"
     binary = BINARY
+    extra = {}  # settings of this column only
 
     def __init__(self, work, root, tls):
         self.port = free_port()
@@ -53,16 +54,21 @@ class Ours:
         if tls:
             cert, key = tls
             settings.update({"SSLState": "true", "SSLCertFile": cert, "SSLKeyFile": key})
+        settings.update(self.extra)
         args = [self.binary, "--headless", "--config-dir", self.config]
         for name, value in settings.items():
             args += ["--set", f"{name}={value}"]
-        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        # The log goes to a file, as the journal would take it: a pipe nobody reads would
+        # measure a stuck log instead.
+        self.log = open(os.path.join(work, self.name + ".log"), "ab")
+        self.process = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=self.log)
         wait_for_port(self.port, self.process)
         self.base = f"ftp://127.0.0.1:{self.port}/pub/"
 
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
         self.process.wait(timeout=20)
+        self.log.close()
 
 
 class Vsftpd:
@@ -179,12 +185,17 @@ def main():
     parser.add_argument("--baseline", metavar="BINARY",
                         help="also measure another build of this program (e.g. an older commit) "
                              "in the same run, as a column of its own")
+    parser.add_argument("--baseline-set", metavar="NAME=VALUE", action="append", default=[],
+                        help="a setting for the baseline column only (repeatable), e.g. "
+                             "--baseline BINARY --baseline-set LogInfoMsg=true to measure the "
+                             "cost of a setting")
     options = parser.parse_args()
     kinds = [Ours]
     if options.baseline:
         class Baseline(Ours):
             name = "baseline"
             binary = os.path.abspath(options.baseline)
+            extra = dict(pair.split("=", 1) for pair in options.baseline_set)
         kinds.append(Baseline)
     kinds.append(Vsftpd)
 
