@@ -288,10 +288,15 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
             info.folder = s->CurrentFolder();
             connInfo_.push_back(info);
             CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
-            if (platform::Log::On(platform::LogLevel::Info))
+            if (platform::Log::On(platform::LogLevel::Info)) {
+                // Ended sessions stay in the active list until their next ticks release them.
+                size_t open = 0;
+                for (CFtpPooledSession* other : activeSessions_)
+                    if (other->PrimarySocket()->IsOpen()) ++open;
                 platform::Log::Write(platform::LogLevel::Info,
                                      peer + ": connected (session " + std::to_string(accepted_) +
-                                         ", " + std::to_string(activeSessions_.size()) + " now)");
+                                         ", " + std::to_string(open) + " connected now)");
+            }
             return true;
         }
         LogRefusal(peer, "refused: " + std::to_string(sameAddress) +

@@ -10,6 +10,7 @@ packages=(
   dbus-daemon python3-dbusmock
   xvfb xauth x11-utils x11-apps netpbm xdotool trayer
   python3 curl lftp
+  groff-base dpkg-dev systemd
 )
 
 missing=()
