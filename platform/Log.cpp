@@ -28,6 +28,8 @@ const char* LevelWord(LogLevel level) {
     return "info";
 }
 
+constexpr int kGatherMs = 20;
+
 uint32_t Bit(LogLevel level) {
     return 1u << static_cast<int>(level);
 }
@@ -47,19 +49,29 @@ LogTarget DetectLogTarget(int fd) {
     return ::isatty(fd) ? LogTarget::Terminal : LogTarget::Plain;
 }
 
+std::string LogStamp(time_t now) {
+    struct tm local {};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    return stamp;
+}
+
 std::string FormatLogLine(LogTarget target, LogLevel level, const std::string& text, time_t now) {
     std::string line;
-    line.reserve(text.size() + 32);
+    AppendLogLine(line, target, level, text, target == LogTarget::Journal ? "" : LogStamp(now));
+    return line;
+}
+
+void AppendLogLine(std::string& line, LogTarget target, LogLevel level, const std::string& text,
+                   const std::string& stamp) {
     if (target == LogTarget::Journal) {
         line += '<';
         line += static_cast<char>('0' + static_cast<int>(level));
         line += '>';
     } else {
-        struct tm local {};
-        localtime_r(&now, &local);
-        char stamp[32];
-        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
         line += stamp;
+        line += ' ';
         line += LevelWord(level);
         line += ": ";
     }
@@ -76,7 +88,6 @@ std::string FormatLogLine(LogTarget target, LogLevel level, const std::string& t
     }
     if (length < text.size()) line += "...";
     line += '\n';
-    return line;
 }
 
 LogWriter::LogWriter(int fd, LogTarget target, size_t capacity)
@@ -109,7 +120,7 @@ bool LogWriter::On(LogLevel level) const {
 
 void LogWriter::Write(LogLevel level, const std::string& text) {
     if (!On(level)) return;
-    Queue({Kind::Event, FormatLogLine(target_, level, text, std::time(nullptr))});
+    Queue({Kind::Event, text, level, std::time(nullptr)});
 }
 
 void LogWriter::WriteTransfer(const std::string& line) {
@@ -127,7 +138,7 @@ bool LogWriter::OpenTransferLog(const std::string& path, std::string& error) {
         }
     }
     transferOpen_.store(fd >= 0, std::memory_order_relaxed);
-    Queue({Kind::SwapTransfer, "", fd});
+    Queue({Kind::SwapTransfer, "", LogLevel::Info, 0, fd});
     return true;
 }
 
@@ -141,6 +152,8 @@ void LogWriter::Queue(Entry entry) {
             return;
         }
         queue_.push_back(std::move(entry));
+        // While the thread gathers a batch it is not waiting: no wake-up per line.
+        if (!waiting_) return;
     }
     wake_.notify_one();
 }
@@ -165,8 +178,16 @@ void LogWriter::Run() {
     std::deque<Entry> batch;
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
+        waiting_ = true;
         wake_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+        waiting_ = false;
         if (queue_.empty() && stopping_) return;
+        if (!stopping_) {
+            // What follows the first line within a moment goes out in the same write.
+            guard.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kGatherMs));
+            guard.lock();
+        }
         batch.swap(queue_);
         uint64_t dropped = dropped_;
         dropped_ = 0;
@@ -174,6 +195,8 @@ void LogWriter::Run() {
         guard.unlock();
         // Lines of one kind go out in one write where they can.
         std::string events, transfers;
+        time_t stampTime = -1;  // lines of one second share their stamp
+        std::string stamp;
         auto flush = [&] {
             if (!events.empty()) WriteAll(fd_, events);
             if (!transfers.empty() && transferFd_ >= 0) WriteAll(transferFd_, transfers);
@@ -182,9 +205,13 @@ void LogWriter::Run() {
         };
         for (Entry& entry : batch) {
             if (entry.kind == Kind::Event) {
-                events += entry.line;
+                if (target_ != LogTarget::Journal && entry.time != stampTime) {
+                    stampTime = entry.time;
+                    stamp = LogStamp(stampTime);
+                }
+                AppendLogLine(events, target_, entry.level, entry.text, stamp);
             } else if (entry.kind == Kind::Transfer) {
-                transfers += entry.line;
+                transfers += entry.text;
             } else {
                 flush();
                 if (transferFd_ >= 0) ::close(transferFd_);

@@ -38,6 +38,10 @@ LogTarget DetectLogTarget(int fd);
 // One line with its end. Control characters in text are written as "\xNN" (a client's name
 // cannot start a line of its own), and text is cut at kMaxLogText bytes.
 std::string FormatLogLine(LogTarget target, LogLevel level, const std::string& text, time_t now);
+// The same, appended to line, with the local time already formatted ("YYYY-MM-DD HH:MM:SS").
+void AppendLogLine(std::string& line, LogTarget target, LogLevel level, const std::string& text,
+                   const std::string& stamp);
+std::string LogStamp(time_t now);
 constexpr size_t kMaxLogText = 2048;
 
 // The queue and its writing thread, over one descriptor for the event lines and one for the
@@ -61,10 +65,13 @@ public:
 
 private:
     enum class Kind { Event, Transfer, SwapTransfer };
+    // Event lines are formatted by the writing thread: the caller only queues the text.
     struct Entry {
         Kind kind;
-        std::string line;  // with its end
-        int fd = -1;       // SwapTransfer: the transfer log's new descriptor (-1: none)
+        std::string text;  // Transfer: the line with its end
+        LogLevel level = LogLevel::Info;
+        time_t time = 0;
+        int fd = -1;  // SwapTransfer: the transfer log's new descriptor (-1: none)
     };
     void Queue(Entry entry);
     void Run();
@@ -79,6 +86,7 @@ private:
     std::condition_variable wake_, idle_;
     std::deque<Entry> queue_;
     bool writing_ = false;
+    bool waiting_ = false;  // the thread waits for a first line
     bool stopping_ = false;
     uint64_t dropped_ = 0;  // since the last report
     std::atomic<uint64_t> droppedTotal_{0};
