@@ -173,5 +173,41 @@ class Journal(unittest.TestCase):
         self.assertNotRegex(text, r"\d\d:\d\d:\d\d (warning|info):")
 
 
+class ServiceManager(unittest.TestCase):
+    def test_systemd_hears_ready_reloading_and_stopping(self):
+        import socket
+        with Server() as probe:
+            config, root = probe.config, probe.root
+            probe.stop(keep=True)
+            path = os.path.join(probe.dir, "notify")
+            listener = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            listener.bind(path)
+            listener.settimeout(10)
+            port = free_port()
+            env = dict(os.environ, NOTIFY_SOCKET=path)
+            args = [BINARY, "--headless", "--config-dir", config, "--set", f"NetTcpPort={port}",
+                    "--set", f"SysRootFolder={root}/"]
+            process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                       env=env, text=True)
+            try:
+                self.assertIn("listening", process.stdout.readline())
+                ready = listener.recv(4096).decode()
+                self.assertIn("READY=1", ready.splitlines())
+                self.assertIn(f"STATUS=Quenlow FTP listening on 0.0.0.0:{port}", ready)
+                process.send_signal(signal.SIGHUP)
+                reloading = listener.recv(4096).decode().splitlines()
+                self.assertEqual(reloading[0], "RELOADING=1")
+                self.assertTrue(reloading[1].startswith("MONOTONIC_USEC="))
+                self.assertIn("READY=1", listener.recv(4096).decode().splitlines())
+                process.send_signal(signal.SIGTERM)
+                self.assertEqual(listener.recv(4096).decode(), "STOPPING=1")
+                self.assertEqual(process.wait(timeout=10), 0)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                process.stdout.close()
+                listener.close()
+
+
 if __name__ == "__main__":
     unittest.main()
