@@ -70,6 +70,8 @@ const std::vector<SettingInfo> kSettings = {
     {setting::SSLPassPhrase, K::Secret, "", "", E::Tls},
     {setting::SSLCASerialNum, K::Int, "1", nullptr, E::Unread},
     {setting::SSLVerifyCert, K::Bool, "false", nullptr, E::NextStart},
+    // A protected data connection must resume the control connection's TLS session.
+    {setting::SSLReqSessionReuse, K::Bool, "false", nullptr, E::NextStart},
     {setting::NetTcpPortState, K::Bool, "true", nullptr, E::NextStart},
     {setting::NetTcpPort, K::Int, "21", "21", E::NextStart, C::TcpPort},
     {setting::NetSslPortState, K::Bool, "true", nullptr, E::Unread},

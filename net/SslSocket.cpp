@@ -6,10 +6,10 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <vector>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "net/TlsRuntime.h"
 
@@ -40,6 +40,11 @@ bool CSslSocket::IsSecure() {
 bool CSslSocket::TlsEstablished() {
     SocketLock lock(Engine().Mutex());
     return created_ && ssl_ && !SSL_in_init(ssl_) && !CloseNotifySent();
+}
+
+bool CSslSocket::SessionResumed() {
+    SocketLock lock(Engine().Mutex());
+    return created_ && ssl_ && SSL_session_reused(ssl_) == 1;
 }
 
 bool CSslSocket::InHandshake() const {

@@ -20,6 +20,8 @@ public:
     bool IsSecure() override;
     // TLS runs, its handshake is over and it is not ending.
     bool TlsEstablished();
+    // Its handshake resumed an earlier session rather than making a new one.
+    bool SessionResumed();
 
     void DispatchAccept(int error) override;
     void DispatchConnect(int error) override;

@@ -61,7 +61,7 @@ std::string UseCertificateAndKey(SSL_CTX* context, const std::string& certFile,
 bool ApplyTlsPolicy(SSL_CTX* context) {
     if (SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) return false;
     if (SSL_CTX_set_cipher_list(context, kTls12Ciphers) != 1) return false;
-    // No resumption: nothing in the server keeps sessions, so tickets would only be noise.
+    // No resumption unless a context keeps sessions (KeepServerSessions).
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
     SSL_CTX_sess_set_cache_size(context, 0);
     SSL_CTX_set_options(context,
@@ -69,6 +69,20 @@ bool ApplyTlsPolicy(SSL_CTX* context) {
     SSL_CTX_set_num_tickets(context, 0);
     // Sends return after each record, and a retried write may come from another buffer.
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    return true;
+}
+
+bool KeepServerSessions(SSL_CTX* context) {
+    // Data connections resume the control connection's session, as FTP clients offer it:
+    // an in-memory cache only. TLS 1.2 resumes by session ID; TLS 1.3 gets one ticket that
+    // names a cache entry (stateful, since tickets stay off): no ticket key exists anywhere.
+    static const unsigned char kContext[] = "quenlowftp";
+    if (SSL_CTX_set_session_id_context(context, kContext, sizeof kContext - 1) != 1) return false;
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_SERVER);
+    SSL_CTX_sess_set_cache_size(context, kSessionCacheSize);
+    // A control connection lives for hours; its data connections resume it all that time.
+    SSL_CTX_set_timeout(context, kSessionLifetimeSeconds);
+    SSL_CTX_set_num_tickets(context, 1);
     return true;
 }
 
@@ -117,6 +131,7 @@ bool CTlsRuntime::InitServerContext(const std::string& certFile, const std::stri
     if (clientAuthentication == 2) mode = SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
     SSL_CTX_set_verify(context, mode, serverVerify_ ? serverVerify_ : PassThroughVerify);
     SSL_CTX_set_verify_depth(context, 10);
+    if (!KeepServerSessions(context)) return failed("cannot set up the TLS session cache");
     serverContext_ = context;
     return true;
 }

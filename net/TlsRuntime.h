@@ -53,3 +53,8 @@ private:
 
 // The protocol and cipher policy of both contexts: TLS 1.2 and 1.3, forward-secret AEAD suites.
 bool ApplyTlsPolicy(SSL_CTX* context);
+// The server's session cache, so that data connections can resume the control connection's
+// session.
+bool KeepServerSessions(SSL_CTX* context);
+constexpr long kSessionCacheSize = 1024;
+constexpr long kSessionLifetimeSeconds = 24 * 3600;

@@ -454,6 +454,15 @@ bool CFtpServerConnection::VerifyDataConnection() {
         FinishTransfer(REPLY_SECURITY_CHECK_FAILED);
         return false;
     }
+    // Someone who took the passive port would need a session of this server as well, and
+    // from the client's own address (the peer check) only the client has one.
+    if (BoolSetting(setting::SSLReqSessionReuse) && !secondarySocket_->SessionResumed()) {
+        LogEvent(platform::LogLevel::Warning,
+                 "protected data connection refused: it did not resume the control "
+                 "connection's TLS session");
+        FinishTransfer(REPLY_SECURITY_CHECK_FAILED);
+        return false;
+    }
     state_.dataVerified = true;
     // An upload may have data waiting already; its receive events were only re-armed so far.
     if (IsUpload(state_.operation.commandId)) Notify(EV_RECEIVE, secondarySocket_);
