@@ -262,8 +262,9 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     CFtpSocket* control = s->PrimarySocket();
     bool taken = listener->Accept(*control) != 0 && control->IsOpen();
     bool named = taken && control->GetPeerName(peer, port);
-    if (named && !CheckAddress(peer)) LogRefusal(peer, "refused by the IP rules");
-    if (named && CheckAddress(peer)) {
+    bool admitted = named && CheckAddress(peer);
+    if (named && !admitted) LogRefusal(peer, "refused by the IP rules");
+    if (admitted) {
         int limit = EngineInt(settings_, setting::NetLoginsPerIp);
         if (limit < 2) limit = 1;
         int sameAddress = 0;

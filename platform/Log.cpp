@@ -46,7 +46,7 @@ LogTarget DetectLogTarget(int fd) {
             inode == static_cast<unsigned long long>(st.st_ino))
             return LogTarget::Journal;
     }
-    return ::isatty(fd) ? LogTarget::Terminal : LogTarget::Plain;
+    return LogTarget::Plain;
 }
 
 std::string LogStamp(time_t now) {

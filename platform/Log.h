@@ -30,10 +30,11 @@ struct LogSwitches {
     bool infos = false;
 };
 
-enum class LogTarget { Journal, Terminal, Plain };
+// The journal, or anything else (a terminal, a file, a pipe): lines with a timestamp.
+enum class LogTarget { Journal, Plain };
 
-// What the descriptor is: the journal's stream (systemd names it in JOURNAL_STREAM as
-// "device:inode"), a terminal, or anything else.
+// Whether the descriptor is the journal's stream (systemd names it in JOURNAL_STREAM as
+// "device:inode").
 LogTarget DetectLogTarget(int fd);
 // One line with its end. Control characters in text are written as "\xNN" (a client's name
 // cannot start a line of its own), and text is cut at kMaxLogText bytes.

@@ -21,9 +21,6 @@ void Reloading() {
 }
 
 void Stopping() {
-    static bool told = false;  // the signal and the end of the loop both say it
-    if (told) return;
-    told = true;
     sd_notify(0, "STOPPING=1");
 }
 

@@ -67,6 +67,10 @@ inline constexpr int kCommandCount = 47;
 inline bool IsUpload(CommandId id) {
     return (id & (CMD_STOR | CMD_APPE | CMD_STOU)) != 0;
 }
+// RETR, LIST/NLST and the uploads: the commands that move data over a data connection.
+inline bool IsTransfer(CommandId id) {
+    return id == CMD_RETR || id == CMD_LIST || IsUpload(id);
+}
 const CommandEntry* CommandTable();  // kCommandCount entries, in table order
 
 // The word before the first blank or tab, upper-cased and stripped of non-letters; 0 when it

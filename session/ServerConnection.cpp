@@ -27,11 +27,22 @@ CFtpSocket* CFtpServerConnection::CreateSecondarySocket(CFtpConnection* owner) {
     return new CFtpSocket(owner);
 }
 
+void CFtpServerConnection::CloseData() {
+    state_.dataVerified = false;
+    secondarySocket_->Close();
+    PassiveListener().Close();
+}
+
 const CSettingsMap& CFtpServerConnection::Settings() const {
     return controller_->Settings();
 }
 bool CFtpServerConnection::BoolSetting(const char* name) const {
     return EngineBool(Settings(), name);
+}
+std::string CFtpServerConnection::TextSetting(const char* name) const {
+    std::string text;
+    Settings().GetString(name, text);
+    return text;
 }
 int CFtpServerConnection::IntSetting(const char* name) const {
     return EngineInt(Settings(), name);
@@ -100,8 +111,7 @@ void CFtpServerConnection::CloseSession() {
                  std::string("session ended: ") + CloseReasonText(closeReason_));
         peer_.clear();
     }
-    secondarySocket_->Close();
-    PassiveListener().Close();
+    CloseData();
     primarySocket_->Close();
     OnError(ERROR_ENDED, EV_CLOSE);
     CloseSockets();
@@ -117,9 +127,7 @@ void CFtpServerConnection::Greet() {
             return CloseSession();
         }
         closeReason_ = CLOSE_NONE;
-        std::string name;
-        Settings().GetString(setting::SysName, name);
-        control_.WriteLine(GreetingLine(name));
+        control_.WriteLine(GreetingLine(TextSetting(setting::SysName)));
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_CONNECT);
@@ -160,12 +168,11 @@ bool CFtpServerConnection::OperationPending() const {
 
 bool CFtpServerConnection::OperationInProgress() const {
     CommandId id = state_.operation.commandId;
-    return id == CMD_LIST || IsUpload(id) || id == CMD_RETR || id == CMD_AUTH || id == CMD_CCC;
+    return IsTransfer(id) || id == CMD_AUTH || id == CMD_CCC;
 }
 
 bool CFtpServerConnection::TransferStarted() const {
-    CommandId id = state_.operation.commandId;
-    return (id == CMD_LIST || IsUpload(id) || id == CMD_RETR) && !state_.operation.StartPending();
+    return state_.operation.TransferStarted();
 }
 
 // ---- events ----
@@ -274,8 +281,7 @@ void CFtpServerConnection::OnTick() {
     int limit = AtLeastOne(setting::SysIdleTimeout);
     if (Clock::Now() - lastActivity_ < static_cast<uint32_t>(limit)) return;
     lastActivity_ = Clock::Now();
-    secondarySocket_->Close();
-    PassiveListener().Close();
+    CloseData();
     SetCurrentOperation(CMD_QUIT);
     closeReason_ = CLOSE_IDLE;
     LogEvent(platform::LogLevel::Warning,
@@ -298,10 +304,8 @@ void CFtpServerConnection::ShutdownSession() {
         if (primarySocket_->State() != SS_CONNECTED) return;
         transfers_.End(false);
         closeReason_ = CLOSE_SHUTDOWN;
-        state_.dataVerified = false;
         lastActivity_ = Clock::Now();
-        secondarySocket_->Close();
-        PassiveListener().Close();
+        CloseData();
         SetCurrentOperation(CMD_QUIT);
         SendReply(CMD_QUIT, REPLY_CLOSING, "Shutting system down.");
     } catch (const std::exception&) {

@@ -223,6 +223,9 @@ protected:
     const CSettingsMap& Settings() const;
     bool BoolSetting(const char* name) const;
     int IntSetting(const char* name) const;
+    std::string TextSetting(const char* name) const;  // "" when it is not there
+    // The data connection and the passive listener close; the next one is checked afresh.
+    void CloseData();
     int AtLeastOne(const char* name) const;
     // Raises a receive event for the control socket when a whole line waits unread.
     void ResumeReading();

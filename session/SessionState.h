@@ -34,6 +34,8 @@ struct CurrentOperation {
 
     void Reset();
     bool StartPending() const { return (state & kStartPending) != 0; }
+    // A transfer past its start: it has answered 150 or 125 and owes its final reply.
+    bool TransferStarted() const { return IsTransfer(commandId) && !StartPending(); }
 };
 
 struct SessionState {

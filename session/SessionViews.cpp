@@ -36,9 +36,7 @@ bool CFtpServerConnection::LoginBoolSetting(const char* name) const {
 }
 
 std::string CFtpServerConnection::LoginTextSetting(const char* name) const {
-    std::string text;
-    Settings().GetString(name, text);
-    return text;
+    return TextSetting(name);
 }
 
 bool CFtpServerConnection::LoginAuthenticate(UserRecord& user) {
@@ -61,8 +59,7 @@ void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
 }
 
 void CFtpServerConnection::LoginCloseData() {
-    secondarySocket_->Close();
-    PassiveListener().Close();
+    CloseData();
 }
 
 void CFtpServerConnection::LoginRestart() {
@@ -186,9 +183,7 @@ bool CFtpServerConnection::DataBoolSetting(const char* name) const {
 }
 
 std::string CFtpServerConnection::DataTextSetting(const char* name) const {
-    std::string text;
-    Settings().GetString(name, text);
-    return text;
+    return TextSetting(name);
 }
 
 bool CFtpServerConnection::DataPeerAllowed(CFtpSocket& socket) {
@@ -291,9 +286,7 @@ bool CFtpServerConnection::TransferDataOpen() {
 }
 
 void CFtpServerConnection::TransferCloseData() {
-    state_.dataVerified = false;
-    secondarySocket_->Close();
-    PassiveListener().Close();
+    CloseData();
 }
 
 void CFtpServerConnection::TransferContinue() {
@@ -353,7 +346,7 @@ SessionStatus CFtpServerConnection::StatusOfSession() {
         int port = 0;
         primarySocket_->GetSockName(status.localAddress, port);
     }
-    Settings().GetString(setting::SysAdminEmail, status.contact);
+    status.contact = TextSetting(setting::SysAdminEmail);
     status.user = state_.user->name;
     status.auth = state_.authMechanism;
     status.type = transfers_.DataTypeInUse();

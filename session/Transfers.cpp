@@ -116,9 +116,7 @@ void CTransfers::Abor() {
     // A transfer whose own reply has not gone out yet is cut here even when its data has all
     // moved (a download waits for the client's close): it is answered too, so the client
     // gets one reply per command.
-    CommandId id = session_.TransferOperation().commandId;
-    bool cut = (id == CMD_LIST || id == CMD_RETR || IsUpload(id)) &&
-               !session_.TransferOperation().StartPending();
+    bool cut = session_.TransferOperation().TransferStarted();
     End(false);
     if (cut || session_.TransferDataOpen()) {
         session_.TransferCloseData();

@@ -20,6 +20,7 @@
 #include "platform/Memory.h"
 #include "platform/Power.h"
 #include "platform/RegistryFile.h"
+#include "platform/ServiceManager.h"
 #include "session/SharePoints.h"
 
 CQuenlowApp::CQuenlowApp() = default;
@@ -200,6 +201,7 @@ void CQuenlowApp::Run() {
 }
 
 void CQuenlowApp::Shutdown() {
+    platform::service::Stopping();
     // Tell the sessions, then give their goodbyes a moment to leave.
     controller_->StopServer(true);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);

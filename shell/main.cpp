@@ -39,7 +39,6 @@ int RunServer(const ProgramOptions& options, int argc, char** argv) {
                     app.Reload();
                     platform::service::Ready(app.ListeningText());
                 } else {
-                    platform::service::Stopping();
                     app.Quit();
                 }
             }
@@ -53,7 +52,6 @@ int RunServer(const ProgramOptions& options, int argc, char** argv) {
     else
         app.Run();
     app.Loop().RemoveReader(signals.Fd());
-    platform::service::Stopping();
     platform::Log::Flush(1000);
     return kExitOk;
 }

@@ -4,6 +4,7 @@ import os
 import shutil
 import signal
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -114,6 +115,14 @@ class Server:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+def client_context():
+    """A TLS client context that takes the tests' self-signed certificates."""
+    context = ssl.create_default_context()
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    return context
 
 
 def wait_until(check, seconds=10):

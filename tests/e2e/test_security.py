@@ -3,13 +3,12 @@ import io
 import os
 import shutil
 import socket
-import ssl
 import subprocess
 import tempfile
 import unittest
 import warnings
 
-from server import Raw, Server, make_certificate
+from server import Raw, Server, client_context, make_certificate
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -25,13 +24,6 @@ def tls_settings(**extra):
     settings = {"SSLState": "true", "SSLCertFile": CERT, "SSLKeyFile": KEY}
     settings.update(extra)
     return settings
-
-
-def client_context():
-    context = ssl.create_default_context()
-    context.check_hostname = False
-    context.verify_mode = ssl.CERT_NONE
-    return context
 
 
 class SecureRaw(Raw):

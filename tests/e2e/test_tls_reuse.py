@@ -8,7 +8,7 @@ import tempfile
 import unittest
 import warnings
 
-from server import Server, make_certificate
+from server import Server, client_context, make_certificate
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -19,13 +19,6 @@ DATA = os.urandom(200000)
 
 def tearDownModule():
     shutil.rmtree(CERT_DIR, ignore_errors=True)
-
-
-def client_context():
-    context = ssl.create_default_context()
-    context.check_hostname = False
-    context.verify_mode = ssl.CERT_NONE
-    return context
 
 
 class ResumingFTP(ftplib.FTP_TLS):
