@@ -33,6 +33,10 @@ void CFtpListener::OnTlsFailed(CFtpSocket*) {
     Stamp();
 }
 
+void CFtpListener::OnDrained(uint32_t) {
+    Stamp();
+}
+
 void CFtpListener::Notify(uint32_t code, CFtpSocket* socket) {
     sink_->Post(code, this, socket);
 }

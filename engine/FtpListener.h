@@ -15,6 +15,8 @@ class CFtpEventSink {
 public:
     virtual ~CFtpEventSink() = default;
     virtual void Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) = 0;
+    // Queues EV_DRAINED behind everything posted so far; a sink without a queue drops it.
+    virtual void PostDrained(CFtpListener* /*connection*/, uint32_t /*mark*/) {}
 };
 
 class CFtpListener : public CSocketEventTarget {
@@ -32,6 +34,8 @@ public:
     virtual void OnTlsStart(CFtpSocket* socket);
     virtual void OnTlsEnd(CFtpSocket* socket);
     virtual void OnTlsFailed(CFtpSocket* socket);
+    // Every event posted before PostDrained(this, mark) has been handled.
+    virtual void OnDrained(uint32_t mark);
     void Notify(uint32_t code, CFtpSocket* socket) override;
 
     CFtpEventSink* Sink() const { return sink_; }

@@ -8,22 +8,26 @@ CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
         // A pooled socket object may have been bound to a new connection since this event
         // was raised; the event belongs to the old one and must not reach the new.
         if (socket && socket->Generation() != event.tag) return;
-        Route(event.code, static_cast<CFtpListener*>(event.first), socket);
+        Route(event.code, static_cast<CFtpListener*>(event.first), socket, event.tag);
     });
-    loop_.SetBatchHooks([] { CSocketEngine::Instance().BeginBatch(); },
-                        [this] {
-                            CSocketEngine::Instance().EndBatch(
-                                [this] { return loop_.PendingCount() > 0; });
-                        });
+    loop_.SetBatchHooks(
+        [] { CSocketEngine::Instance().BeginBatch(); },
+        [this] {
+            CSocketEngine::Instance().EndBatch([this] { return loop_.PendingCount() > 0; });
+        });
 }
 
 void CMsgWnd::Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) {
     loop_.Post(code, connection, socket, socket ? socket->Generation() : 0);
 }
 
+void CMsgWnd::PostDrained(CFtpListener* connection, uint32_t mark) {
+    loop_.Post(EV_DRAINED, connection, nullptr, mark);
+}
+
 // Connections outlive every event posted for them, so the pointer is used as it comes.
 // The TLS events are routed too: a session must learn that its handshake failed.
-bool CMsgWnd::Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket) {
+bool CMsgWnd::Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket, uint32_t mark) {
     switch (code) {
         case EV_CONNECT_FAILED:
             connection->OnConnect(socket, false);
@@ -54,6 +58,9 @@ bool CMsgWnd::Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket)
             return true;
         case EV_TLS_FAILED:
             connection->OnTlsFailed(socket);
+            return true;
+        case EV_DRAINED:
+            connection->OnDrained(mark);
             return true;
         default:
             return false;

@@ -11,9 +11,11 @@ public:
     explicit CMsgWnd(platform::EventLoop& loop);
 
     void Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) override;
+    void PostDrained(CFtpListener* connection, uint32_t mark) override;
 
     // Calls the handler for one event; false for a code that is not a socket event.
-    static bool Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket);
+    static bool Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket,
+                      uint32_t mark = 0);
 
     platform::EventLoop& Loop() { return loop_; }
 

@@ -206,11 +206,13 @@ void CFtpServerController::AddTransferB(CFtpPooledSession*, uint64_t received, u
 
 void CFtpServerController::ReleaseSession(CFtpPooledSession* session) {
     Guard guard(lock_);
-    int reason = session->CloseReason();
-    endedByReason_[(reason >= 1 && reason <= 5) ? static_cast<size_t>(reason - 1) : 5] += 1;
     int index = session->activeIndex;
+    // A session is released once per client, whichever of the drained mark and the tick
+    // fallback comes first; the later one finds it gone and counts nothing.
     if (index >= 0 && static_cast<size_t>(index) < activeSessions_.size() &&
         activeSessions_[static_cast<size_t>(index)] == session) {
+        int reason = session->CloseReason();
+        endedByReason_[(reason >= 1 && reason <= 5) ? static_cast<size_t>(reason - 1) : 5] += 1;
         activeSessions_.erase(activeSessions_.begin() + index);
         for (size_t i = static_cast<size_t>(index); i < activeSessions_.size(); ++i)
             activeSessions_[i]->activeIndex = static_cast<int>(i);
@@ -290,7 +292,7 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
             connInfo_.push_back(info);
             CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
             if (platform::Log::On(platform::LogLevel::Info)) {
-                // Ended sessions stay in the active list until their next ticks release them.
+                // An ended session stays in the active list until its queued events are handled.
                 size_t open = 0;
                 for (CFtpPooledSession* other : activeSessions_)
                     if (other->PrimarySocket()->IsOpen()) ++open;

@@ -14,4 +14,8 @@ enum EventCode : uint32_t {
     EV_TLS_START = 0x4080,
     EV_TLS_END = 0x4100,
     EV_TLS_FAILED = 0x4101,
+    // Posted by a connection after closing its sockets, with a mark of its own: events are
+    // routed in posting order, so when this one arrives every event raised for those
+    // sockets has been handled.
+    EV_DRAINED = 0x4102,
 };

@@ -115,6 +115,14 @@ void CFtpServerConnection::CloseSession() {
     primarySocket_->Close();
     OnError(ERROR_ENDED, EV_CLOSE);
     CloseSockets();
+    // Closed sockets raise nothing more, so once this mark comes back every event they raised
+    // has been handled and the slot can take the next client at once.
+    sink_->PostDrained(this, ++closeMark_);
+}
+
+void CFtpServerConnection::OnDrained(uint32_t mark) {
+    CFtpConnection::OnDrained(mark);
+    if (mark == closeMark_ && !primarySocket_->IsOpen()) controller_->ReleaseSession(this);
 }
 
 void CFtpServerConnection::Greet() {

@@ -53,6 +53,7 @@ public:
     void OnSend(CFtpSocket* socket) override;
     void OnReceive(CFtpSocket* socket) override;
     void OnTick() override;
+    void OnDrained(uint32_t mark) override;
     void OnAccept(CFtpSocket* socket) override;
     void OnConnect(CFtpSocket* socket, bool ok) override;
     void OnTlsEnd(CFtpSocket* socket) override;
@@ -242,7 +243,8 @@ protected:
     platform::Time32 lastActivity_ = 0;
     platform::Time32 startTime_ = 0;
     std::string peer_;  // the client's address, for the log; "" once the session has ended
-    int ticksWithoutConnection_ = 0;
+    int ticksWithoutConnection_ = 0;  // the fallback release comes on the second
+    uint32_t closeMark_ = 0;          // the newest EV_DRAINED mark, one per CloseSession
     int closeReason_ = CLOSE_NONE;
     uint64_t sessionUploads_ = 0, sessionDownloads_ = 0;
     CFtpFile sizeFile_;  // the file an ASCII SIZE counts through

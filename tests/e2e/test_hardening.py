@@ -277,8 +277,8 @@ class Bursts(unittest.TestCase):
 
 
 def login_when_free(server, seconds=10):
-    """A login as soon as the pool has a free slot (a closed session's slot comes back at a
-    tick)."""
+    """A login as soon as the pool has a free slot (a session that ended while a transfer ran
+    may give its slot back only at a tick)."""
     deadline = time.monotonic() + seconds
     while True:
         try:
@@ -373,6 +373,45 @@ class VanishingClients(unittest.TestCase):
             while len(os.listdir(fds)) != baseline and time.monotonic() < deadline:
                 time.sleep(0.2)
             self.assertEqual(len(os.listdir(fds)), baseline)
+
+
+class SlotsComeBackAtOnce(unittest.TestCase):
+    def test_short_sessions_in_a_row_are_never_turned_away(self):
+        """Clients that connect, fetch one file and leave, faster than one a second each, with
+        fewer of them at once than the pool holds: none may meet "421"."""
+        payload = os.urandom(16 * 1024)
+        with Server({"NetMaxConnection": "3", "NetLoginsPerIp": "3"}) as server:
+            with open(os.path.join(server.root, "f.bin"), "wb") as f:
+                f.write(payload)
+            refused, done = [], []
+
+            def cycles(index, count):
+                for n in range(count):
+                    try:
+                        ftp = anonymous_ftp(server)
+                    except ftplib.error_temp as reply:
+                        refused.append(str(reply))
+                        continue
+                    got = io.BytesIO()
+                    ftp.retrbinary("RETR /pub/f.bin", got.write)
+                    self.assertEqual(got.getvalue(), payload)
+                    if (index + n) % 2:
+                        ftp.quit()
+                    else:
+                        ftp.close()  # gone without QUIT
+                    done.append(n)
+
+            started = time.monotonic()
+            threads = [threading.Thread(target=cycles, args=(i, 40)) for i in range(2)]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            self.assertEqual(refused, [])
+            self.assertEqual(len(done), 80)
+            self.assertLess(time.monotonic() - started, 20)
+            raw = Raw(server.port)
+            self.assertEqual(raw.line()[:3], "220")
 
 
 def stderr_after_stop(server):

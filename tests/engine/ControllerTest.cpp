@@ -32,7 +32,15 @@ public:
         CFtpConnection::OnTick();
         if (!primarySocket_->IsOpen() && ++ticks == 2) controller_->ReleaseSession(this);
     }
-    int greeted = 0, shutDown = 0, ticks = 0, reason = 0;
+    void OnReceive(CFtpSocket* s) override {
+        CFtpConnection::OnReceive(s);
+        activeWhenReceived = activeIndex;
+    }
+    void OnDrained(uint32_t mark) override {
+        CFtpConnection::OnDrained(mark);
+        if (!primarySocket_->IsOpen()) controller_->ReleaseSession(this);
+    }
+    int greeted = 0, shutDown = 0, ticks = 0, reason = 0, activeWhenReceived = -2;
 };
 
 class TestController : public CFtpServerController {
@@ -130,6 +138,29 @@ TEST_F(ControllerTest, EndedSessionIsReleasedOnTheSecondTickAndTheCursorMovesBac
     EXPECT_EQ(first->activeIndex, 1);
     ::close(b);
     ::close(c);
+}
+
+TEST_F(ControllerTest, ClosedSessionIsReleasedOnceWhatWasQueuedForItIsHandled) {
+    int a = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 1; }));
+    TestSession* session = controller.made[2];
+    window.Post(EV_RECEIVE, session, session->PrimarySocket());  // raised before the close
+    session->PrimarySocket()->Close();
+    window.PostDrained(session, 1);
+    loop.RunPending();
+    EXPECT_EQ(session->activeWhenReceived, 0) << "the earlier event still found its session";
+    EXPECT_EQ(controller.ActiveSessionCount(), 0) << "released without waiting for a tick";
+    auto ended = [&] {
+        uint64_t sum = 0;
+        for (uint64_t n : controller.EndedByReason()) sum += n;
+        return sum;
+    };
+    EXPECT_EQ(ended(), 1u);
+    Tick();
+    Tick();  // the fallback release finds nothing to do
+    controller.ReleaseSession(session);
+    EXPECT_EQ(ended(), 1u);
+    ::close(a);
 }
 
 TEST_F(ControllerTest, FileEventsKeepTheNewest256) {
