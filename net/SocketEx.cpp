@@ -1,7 +1,6 @@
 #include "net/SocketEx.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <unistd.h>
 
@@ -39,7 +38,7 @@ bool CSocketEx::Create(int port, int type, const char* address, int family) {
     generation_.fetch_add(1, std::memory_order_relaxed);
     record_ = r;
     created_ = true;
-    r->handle = ::socket(family, type | SOCK_CLOEXEC, 0);
+    r->handle = ::socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (r->handle < 0) {
         ReleaseRecord();
         return false;
@@ -261,16 +260,13 @@ void CSocketEx::ResetMembers() {
     sendBufferSize_ = Engine().DefaultSendBufferSize();
 }
 
+// Sockets are made and accepted non-blocking (SOCK_NONBLOCK), so a send time-out would never
+// apply, and a new socket lingers not at all already: each option set here costs a system call
+// for every data connection.
 bool CSocketEx::Configure() {
     int handle = record_->handle;
-    int flags = ::fcntl(handle, F_GETFL, 0);
-    if (flags < 0 || ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) != 0) return false;
-    timeval timeout{0, 50000};
-    ::setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     if (sendBufferSize_ > 0)
         ::setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &sendBufferSize_, sizeof sendBufferSize_);
-    linger off{0, 0};
-    ::setsockopt(handle, SOL_SOCKET, SO_LINGER, &off, sizeof off);
     // Clients send the Telnet Synch (and some the whole ABOR line) as urgent data; out of line
     // the kernel would cut that byte out of the stream and the line would never end.
     int on = 1;
@@ -315,7 +311,8 @@ bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* len
     target.created_ = true;
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
-    r->handle = ::accept4(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
+    r->handle = ::accept4(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len,
+                          SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (r->handle < 0 || !target.Configure()) {
         target.ReleaseRecord();
         return false;
