@@ -547,7 +547,7 @@ def main():
     parser.add_argument("--only", metavar="NAMES",
                         help="comma-separated servers to run (e.g. quenlowftp,vsftpd)")
     parser.add_argument("--lines", metavar="TEXT",
-                        help="run only the lines whose label contains TEXT")
+                        help="run only the lines whose label contains TEXT (comma-separated: any)")
     parser.add_argument("--baseline", metavar="BINARY",
                         help="another build of this program, measured as a column of its own")
     parser.add_argument("--json", metavar="PATH",
@@ -572,7 +572,8 @@ def main():
         kinds = [kind for kind in kinds if kind.name in wanted]
     table = line_table(options)
     if options.lines:
-        table = [line for line in table if options.lines in line[0]]
+        wanted = options.lines.split(",")
+        table = [line for line in table if any(text in line[0] for text in wanted)]
 
     work = tempfile.mkdtemp(prefix="qftp-peers-")
     results = {}  # label -> server -> list of figures

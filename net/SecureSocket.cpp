@@ -127,6 +127,17 @@ int CSecureSocket::DoReceive(void* buffer, int length, int flags) {
     return n;
 }
 
+int CSecureSocket::DoSendFile(int fd, int length) {
+    int allowed = BudgetAllowance(length);
+    if (allowed == 0) {
+        Engine().ArmWrite(record_, false);
+        return 0;
+    }
+    int n = CSocketEx::DoSendFile(fd, allowed);
+    BudgetMoved(n);
+    return n;
+}
+
 int CSecureSocket::DoSend(const void* buffer, int length, int flags) {
     int allowed = BudgetAllowance(length);
     if (allowed == 0 && length > 0) {

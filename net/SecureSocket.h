@@ -44,6 +44,7 @@ protected:
     bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) override;
     int DoReceive(void* buffer, int length, int flags) override;
     int DoSend(const void* buffer, int length, int flags) override;
+    int DoSendFile(int fd, int length) override;
 
     // How many of length bytes the budget lets move now (length itself when unlimited).
     int BudgetAllowance(int length);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +68,13 @@ int CSocketEx::Send(const void* buffer, int length, int flags) {
     SocketLock lock(Engine().Mutex());
     if (!created_ || !record_->open) return -1;
     return DoSend(buffer, length, flags);
+}
+
+int CSocketEx::SendFile(int fd, int length) {
+    SocketLock lock(Engine().Mutex());
+    if (!created_) return kCopyInstead;
+    if (!record_->open) return -1;
+    return DoSendFile(fd, length);
 }
 
 int CSocketEx::Receive(void* buffer, int length, int flags) {
@@ -362,6 +370,25 @@ int CSocketEx::DoSend(const void* buffer, int length, int /*flags*/) {
         }
         DispatchClose(-1);
         return -1;
+    }
+    bytesSent_ += static_cast<uint64_t>(n);
+    Engine().AddBytesSent(static_cast<uint64_t>(n));
+    record_->likelyWritable = n == length;
+    Engine().ArmWrite(record_, true);
+    return static_cast<int>(n);
+}
+
+int CSocketEx::DoSendFile(int fd, int length) {
+    ssize_t n = ::sendfile(record_->handle, fd, nullptr, static_cast<size_t>(length));
+    if (n == 0) return kEndOfFile;
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            Engine().ArmWrite(record_, true);
+            return 0;
+        }
+        // The copying path reads and sends apart, so a file error is reported as one and a
+        // connection error as the other.
+        return kCopyInstead;
     }
     bytesSent_ += static_cast<uint64_t>(n);
     Engine().AddBytesSent(static_cast<uint64_t>(n));

@@ -26,6 +26,15 @@ public:
                         int family = AF_INET);
     virtual bool Connect(const std::string& host, int port);
     virtual int Send(const void* buffer, int length, int flags = 0);
+    // Sends up to length (> 0) bytes straight from the file descriptor fd at its offset, which
+    // moves on as read() would move it: the bytes never pass through user space. Returns what
+    // was sent, 0 when the socket takes nothing now (write interest armed), kEndOfFile, -1 when
+    // the connection failed, or kCopyInstead when the bytes must go through Send (TLS, a socket
+    // that is not a kernel socket, a file the kernel cannot send from, an error whose kind
+    // only the copying path can tell).
+    static constexpr int kEndOfFile = -2;
+    static constexpr int kCopyInstead = -3;
+    virtual int SendFile(int fd, int length);
     virtual int Receive(void* buffer, int length, int flags = 0);
     virtual void Close();
     virtual void ShutDown();
@@ -77,6 +86,7 @@ protected:
     // error: the peer has already said that everything was sent.
     virtual bool ResetIsOrderlyEnd() const { return false; }
     virtual int DoSend(const void* buffer, int length, int flags);
+    virtual int DoSendFile(int fd, int length);
     virtual void DoClose();
     virtual int DoShutDown();
     virtual bool DoCanClose();

@@ -491,6 +491,12 @@ int CSslSocket::DoSend(const void* buffer, int length, int flags) {
     return total;
 }
 
+// TLS has to see every byte it protects.
+int CSslSocket::DoSendFile(int fd, int length) {
+    if (tlsRole_ != TLS_NONE || ssl_) return kCopyInstead;
+    return CSecureSocket::DoSendFile(fd, length);
+}
+
 void CSslSocket::DoClose() {
     if (created_ && IsSecure() && ssl_) {
         notifyEnabled_ = false;

@@ -61,6 +61,7 @@ protected:
     bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) override;
     int DoReceive(void* buffer, int length, int flags) override;
     int DoSend(const void* buffer, int length, int flags) override;
+    int DoSendFile(int fd, int length) override;
     void DoClose() override;
     int DoShutDown() override;
     bool DoCanClose() override;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -82,6 +83,12 @@ uint64_t CFtpFile::Seek(int64_t offset, int origin) {
     off_t at = ::lseek(fd_, offset, origin);
     if (at < 0) throw CFileError(errno);
     return static_cast<uint64_t>(at);
+}
+
+uint64_t CFtpFile::Size() const {
+    struct stat facts {};
+    if (::fstat(fd_, &facts) != 0) throw CFileError(errno);
+    return static_cast<uint64_t>(facts.st_size);
 }
 
 uint64_t CFtpFile::Position() const {
@@ -175,6 +182,7 @@ bool CFtpFileStream::OpenFile(const std::string& path, uint32_t flags, bool dige
         return false;
     }
     digest_ = digest;
+    direct_ = true;
     if (digest_) {
         if (!md5_) md5_ = EVP_MD_CTX_new();
         if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) digest_ = false;
@@ -198,9 +206,7 @@ bool CFtpFileStream::Seek(uint64_t offset) {
 
 uint64_t CFtpFileStream::GetFileLength() {
     try {
-        uint64_t here = file_.Position();
-        uint64_t length = file_.Seek(0, SEEK_END);
-        return Seek(here) ? length : 0;
+        return file_.Size();
     } catch (const CFileError&) {
         state_ |= STREAM_FAILED;
         return 0;
@@ -237,12 +243,36 @@ uint32_t CFtpFileStream::Step() const {
     return (file_.Flags() & FILE_BINARY) ? kBinaryStep : kTextStep;
 }
 
+bool CFtpFileStream::SendDirect(uint32_t chunk) {
+    if (!direct_ || !socket_ || !file_.IsOpen() || (file_.Flags() & FILE_TEXT) || digest_ ||
+        Deflating() || buffer_.Used() > 0)
+        return false;
+    uint32_t sentNow = 0;
+    while (sentNow < chunk) {
+        int n = socket_->SendFile(file_.Descriptor(), static_cast<int>(chunk - sentNow));
+        if (n == CSocketEx::kCopyInstead) {
+            direct_ = false;
+            return sentNow > 0;
+        }
+        if (n == CSocketEx::kEndOfFile) {
+            CloseFile();
+            break;
+        }
+        if (n < 0) throw CStreamFailure("send failed");
+        if (n == 0) break;
+        sentNow += static_cast<uint32_t>(n);
+        position_ += static_cast<uint32_t>(n);
+        bytesSent_ += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
 bool CFtpFileStream::SendFromFile() {
     try {
         Flush(false);
         uint32_t chunk = Step();
         uint32_t sentNow = 0;
-        for (;;) {
+        while (!SendDirect(chunk)) {
             if (file_.IsOpen()) ReadFile(buffer_, chunk);
             int sent = SendBuffer(buffer_, 0);
             if (sent < 1) break;

@@ -59,6 +59,9 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     uint32_t Flags() const { return flags_; }
     uint64_t Position() const;
+    // The file's length, whatever the offset (which stays where it is).
+    uint64_t Size() const;
+    int Descriptor() const { return fd_; }
 
 private:
     int fd_ = -1;
@@ -104,6 +107,9 @@ public:
 
 private:
     uint32_t Step() const;
+    // Sends the next step of a binary file straight from its descriptor; false when the
+    // bytes must be copied through the buffer instead (from then on, for this file).
+    bool SendDirect(uint32_t chunk);
     void CloseHandle();
     void Digest(const uint8_t* data, uint32_t length);
 
@@ -113,6 +119,7 @@ private:
     int fileError_ = 0;
     uint64_t position_ = 0;
     bool digest_ = false;
+    bool direct_ = true;  // the socket may still send this file without copying
     EVP_MD_CTX* md5_ = nullptr;
     std::array<uint8_t, 16> digestValue_{};
 };

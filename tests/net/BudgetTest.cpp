@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "net/NetRuntime.h"
@@ -99,6 +100,39 @@ TEST_F(BudgetTest, SendsAreSlicedAndASpentBudgetWaitsForTheTick) {
     EXPECT_EQ(server.Count(EV_SEND, socket), 0);
     NextPeriod();
     EXPECT_EQ(socket->Send(data.data(), 5000), 1024);
+}
+
+TEST_F(BudgetTest, FilesSentStraightFromTheDescriptorKeepToTheBudgetAndTheOffset) {
+    char name[] = "/tmp/qftp-sendfile-XXXXXX";
+    int file = ::mkstemp(name);
+    ASSERT_GE(file, 0);
+    ::unlink(name);
+    std::vector<char> data(10000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 13);
+    ASSERT_EQ(::write(file, data.data(), data.size()), 10000);
+    ASSERT_EQ(::lseek(file, 100, SEEK_SET), 100);
+    int total = 0, n;
+    while ((n = socket->SendFile(file, 10000)) > 0) {
+        EXPECT_LE(n, 1024);
+        total += n;
+    }
+    EXPECT_EQ(n, 0) << "a spent budget is nothing now, not an end";
+    EXPECT_EQ(total, 3072);
+    EXPECT_EQ(::lseek(file, 0, SEEK_CUR), 100 + 3072) << "the offset moved on";
+    socket->SetBudgetExempt(true);
+    while ((n = socket->SendFile(file, 10000)) > 0) total += n;
+    EXPECT_EQ(n, CSocketEx::kEndOfFile);
+    EXPECT_EQ(total, 9900);
+    std::vector<char> got(9900);
+    size_t have = 0;
+    while (have < got.size()) {
+        ssize_t r = ::recv(peer, got.data() + have, got.size() - have, 0);
+        ASSERT_GT(r, 0);
+        have += static_cast<size_t>(r);
+    }
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin() + 100));
+    EXPECT_EQ(socket->BytesSent(), 9900u);
+    ::close(file);
 }
 
 TEST_F(BudgetTest, ExemptSocketsAreNotLimited) {

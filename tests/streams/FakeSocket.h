@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "net/SocketEx.h"
 
 class FakeSocket : public CSocketEx {
@@ -38,6 +40,28 @@ protected:
     void OnSend(int) override {}
     void OnReceive(int) override {}
     void OnClose(int) override {}
+};
+
+// A socket that sends files the way the kernel's sendfile does: from the descriptor's offset,
+// which moves on, as much as there is room for. It can be told to refuse after some calls.
+class SendFileSocket : public FakeSocket {
+public:
+    int SendFile(int fd, int length) override {
+        ++sendFileCalls;
+        if (fail) return -1;
+        if (sendFileCalls > copyAfter) return kCopyInstead;
+        int n = std::min(length, room);
+        if (n == 0) return 0;
+        std::string bytes(static_cast<size_t>(n), '\0');
+        ssize_t got = ::read(fd, bytes.data(), bytes.size());
+        if (got == 0) return kEndOfFile;
+        if (got < 0) return kCopyInstead;
+        sent.append(bytes.data(), static_cast<size_t>(got));
+        room -= static_cast<int>(got);
+        return static_cast<int>(got);
+    }
+    int sendFileCalls = 0;
+    int copyAfter = 1 << 30;  // calls answered before kCopyInstead
 };
 
 inline std::string Bytes(std::initializer_list<int> values) {

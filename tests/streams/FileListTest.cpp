@@ -92,6 +92,41 @@ TEST_F(FileStreamTest, DownloadsCompleteAndRestartWhereAsked) {
     EXPECT_EQ(slow.sent, content);
 }
 
+TEST_F(FileStreamTest, BinaryDownloadsGoStraightFromTheFileAndCanFallBackToCopying) {
+    std::string content;
+    for (int i = 0; i < 100000; ++i) content.push_back(static_cast<char>(i * 7));
+    std::string path = WriteTemp(dir, "direct", content);
+    auto run = [&](SendFileSocket& socket, uint32_t type, uint64_t restart, bool digest) {
+        CFtpFileStream stream(&socket);
+        stream.Create(32768);
+        EXPECT_TRUE(stream.OpenFile(path, FILE_READ | type, digest));
+        if (restart) EXPECT_TRUE(stream.Seek(restart));
+        for (int i = 0; i < 1000 && (socket.room = 10000, stream.SendFromFile()); ++i) {
+        }
+        EXPECT_TRUE(stream.State() & STREAM_COMPLETE);
+        EXPECT_EQ(stream.BytesSent(), socket.sent.size());
+        return stream.Position();
+    };
+    SendFileSocket direct;
+    EXPECT_EQ(run(direct, FILE_BINARY, 12345, false), content.size());
+    EXPECT_EQ(direct.sent, content.substr(12345)) << "from the restart offset";
+    EXPECT_GT(direct.sendFileCalls, 8);
+
+    // The socket refuses after three steps: the copy goes on where the kernel stopped.
+    SendFileSocket refusing;
+    refusing.copyAfter = 3;
+    run(refusing, FILE_BINARY, 0, false);
+    EXPECT_EQ(refusing.sent, content);
+    EXPECT_EQ(refusing.sendFileCalls, 4) << "asked once more, never again for this file";
+
+    // Text conversion and digests need the bytes: they are never sent from the file.
+    SendFileSocket text, digested;
+    run(text, FILE_TEXT, 0, false);
+    run(digested, FILE_BINARY, 0, true);
+    EXPECT_EQ(text.sendFileCalls + digested.sendFileCalls, 0);
+    EXPECT_EQ(digested.sent, content);
+}
+
 TEST_F(FileStreamTest, UploadsAreStoredAsReceivedAndDigestsMatch) {
     FakeSocket socket;
     socket.incoming = "line one\r\nline two\r\n";
