@@ -71,7 +71,9 @@ private:
 
 class CFtpFileStream : public CFtpDataStream {
 public:
-    static constexpr uint32_t kBinaryStep = 32768;
+    // What one event moves of a binary file: large enough that 64 busy sessions cost few
+    // events per megabyte, small enough (well under a millisecond) to keep them fair.
+    static constexpr uint32_t kBinaryStep = 131072;
     static constexpr uint32_t kTextStep = 1024;
 
     using CFtpDataStream::CFtpDataStream;
