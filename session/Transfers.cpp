@@ -21,7 +21,7 @@ constexpr uint32_t kPositionStep = 8192;  // converted bytes a text restart skip
 
 void CTransfers::Create(CFtpSocket* dataSocket, CFtpDeflateBuffer* deflate) {
     list_.Create(0, 4096);
-    file_.Create(131072);
+    file_.Create(CFtpFileStream::kBinaryStep);
     list_.SetSocket(dataSocket);
     list_.SetFinder(&finder_);
     file_.SetSocket(dataSocket);
