@@ -19,15 +19,19 @@ void CFtpBlock::SetData(uint8_t* data, uint32_t capacity, bool borrowed) {
 }
 
 uint8_t* CFtpBlock::Allocate(uint32_t size, bool zeroFill) {
+    bool fresh = false;
     if (size != capacity_ || borrowed_) {
         Free();
         if (size > 0) {
-            data_ = static_cast<uint8_t*>(std::malloc(size));
+            // calloc hands out a large block as untouched zero pages, so the buffers of a
+            // pooled session take up memory only once the session uses them.
+            data_ = static_cast<uint8_t*>(zeroFill ? std::calloc(1, size) : std::malloc(size));
             if (!data_) throw COutOfMemory("cannot allocate a buffer");
             capacity_ = size;
+            fresh = true;
         }
     }
-    if (zeroFill && data_) std::memset(data_, 0, capacity_);
+    if (zeroFill && data_ && !fresh) std::memset(data_, 0, capacity_);
     return data_;
 }
 
