@@ -155,6 +155,13 @@ class Vsftpd(Server):
         wait_for_port(self.port, self.process)
 
 
+def unpacked_missing(tool):
+    """Why a peer's program unpacked under the build tree cannot run, or None."""
+    binary = os.path.join(PEERS, tool)
+    return None if os.access(binary, os.X_OK) else \
+        f"{binary} is missing (bench/compare.sh fetches it)"
+
+
 class PureFtpd(Server):
     """Debian's pure-ftpd unpacked under the build tree. Its anonymous user's folder is the
     system ftp account's home, so the server runs in a mount namespace of its own where the
@@ -164,9 +171,8 @@ class PureFtpd(Server):
 
     @staticmethod
     def missing():
-        binary = os.path.join(PEERS, "usr/sbin/pure-ftpd")
-        if not os.access(binary, os.X_OK):
-            return f"{binary} is missing (bench/compare.sh fetches it)"
+        if why := unpacked_missing("usr/sbin/pure-ftpd"):
+            return why
         if os.geteuid() != 0:
             return "needs root (the share is mounted over ~ftp in a mount namespace)"
         try:
@@ -198,10 +204,7 @@ class Proftpd(Server):
 
     @staticmethod
     def missing():
-        binary = os.path.join(PEERS, "usr/sbin/proftpd")
-        if not os.access(binary, os.X_OK):
-            return f"{binary} is missing (bench/compare.sh fetches it)"
-        return None
+        return unpacked_missing("usr/sbin/proftpd")
 
     def start(self, work, share, tls):
         self.port = free_port()
