@@ -121,6 +121,38 @@ class Ours(Server):
         self.log.close()
 
 
+def vsftpd_config(port, anon_root, empty, tls):
+    """The lines of an anonymous-upload vsftpd on 127.0.0.1:port that runs as the launching
+    user (so without a chroot: "/" is the machine's root) and serves anon_root."""
+    lines = [
+        "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1",
+        f"listen_port={port}", "background=NO", "run_as_launching_user=YES",
+        "anonymous_enable=YES", "no_anon_password=YES", f"anon_root={anon_root}",
+        "local_enable=NO", "write_enable=YES", "anon_upload_enable=YES",
+        "anon_other_write_enable=YES", "anon_umask=022", "seccomp_sandbox=NO",
+        "pasv_enable=YES", "pasv_min_port=52000", "pasv_max_port=52999", "port_enable=YES",
+        "xferlog_enable=NO", "max_per_ip=0", "max_clients=0", f"secure_chroot_dir={empty}",
+        "use_localtime=NO",
+    ]
+    if tls:
+        lines += ["ssl_enable=YES", f"rsa_cert_file={tls[0]}", f"rsa_private_key_file={tls[1]}",
+                  "allow_anon_ssl=YES", "force_anon_data_ssl=NO", "force_anon_logins_ssl=NO",
+                  "require_ssl_reuse=NO", "ssl_ciphers=HIGH"]
+    return "\n".join(lines) + "\n"
+
+
+def start_vsftpd(work, port, anon_root, tls):
+    empty = os.path.join(work, "vsftpd-empty")
+    os.makedirs(empty, exist_ok=True)
+    path = os.path.join(work, "vsftpd.conf")
+    with open(path, "w") as f:
+        f.write(vsftpd_config(port, anon_root, empty, tls))
+    process = subprocess.Popen([shutil.which("vsftpd") or "/usr/sbin/vsftpd", path],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    wait_for_port(port, process)
+    return process
+
+
 class Vsftpd(Server):
     name = "vsftpd"
 
@@ -131,28 +163,7 @@ class Vsftpd(Server):
 
     def start(self, work, share, tls):
         self.port = free_port()
-        empty = os.path.join(work, "vsftpd-empty")
-        os.makedirs(empty, exist_ok=True)
-        lines = [
-            "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1",
-            f"listen_port={self.port}", "background=NO", "run_as_launching_user=YES",
-            "anonymous_enable=YES", "no_anon_password=YES", f"anon_root={share}",
-            "local_enable=NO", "write_enable=YES", "anon_upload_enable=YES",
-            "anon_other_write_enable=YES", "anon_umask=022", "seccomp_sandbox=NO",
-            "pasv_enable=YES", "pasv_min_port=52000", "pasv_max_port=52999", "port_enable=YES",
-            "xferlog_enable=NO", "max_per_ip=0", "max_clients=0", f"secure_chroot_dir={empty}",
-            "use_localtime=NO",
-        ]
-        if tls:
-            lines += ["ssl_enable=YES", f"rsa_cert_file={tls[0]}", f"rsa_private_key_file={tls[1]}",
-                      "allow_anon_ssl=YES", "force_anon_data_ssl=NO", "force_anon_logins_ssl=NO",
-                      "require_ssl_reuse=NO", "ssl_ciphers=HIGH"]
-        path = os.path.join(work, "vsftpd.conf")
-        with open(path, "w") as f:
-            f.write("\n".join(lines) + "\n")
-        self.process = subprocess.Popen([shutil.which("vsftpd") or "/usr/sbin/vsftpd", path],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        wait_for_port(self.port, self.process)
+        self.process = start_vsftpd(work, self.port, share, tls)
 
 
 def unpacked_missing(tool):

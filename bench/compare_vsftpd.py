@@ -12,7 +12,6 @@ import ftplib
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -23,19 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 BINARY = os.path.join(HERE, "..", "build", "quenlowftp")
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from server import free_port, make_certificate  # noqa: E402
-
-
-def wait_for_port(port, process, timeout=10):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if process.poll() is not None:
-            raise RuntimeError("server ended at start: " + process.stderr.read().decode())
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=1):
-                return
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError(f"nothing listens on port {port}")
+from compare_peers import start_vsftpd, wait_for_port  # noqa: E402
 
 
 class Ours:
@@ -76,28 +63,7 @@ class Vsftpd:
 
     def __init__(self, work, root, tls):
         self.port = free_port()
-        empty = os.path.join(work, "vsftpd-empty")
-        os.makedirs(empty)
-        lines = [
-            "listen=YES", "listen_ipv6=NO", "listen_address=127.0.0.1",
-            f"listen_port={self.port}", "background=NO", "run_as_launching_user=YES",
-            "anonymous_enable=YES", "no_anon_password=YES", f"anon_root={os.path.dirname(root)}",
-            "local_enable=NO", "write_enable=YES", "anon_upload_enable=YES",
-            "anon_other_write_enable=YES", "anon_umask=022", "seccomp_sandbox=NO",
-            "pasv_enable=YES", "port_enable=YES", "xferlog_enable=NO", "max_per_ip=0",
-            "max_clients=0", f"secure_chroot_dir={empty}", "use_localtime=NO",
-        ]
-        if tls:
-            cert, key = tls
-            lines += ["ssl_enable=YES", f"rsa_cert_file={cert}", f"rsa_private_key_file={key}",
-                      "allow_anon_ssl=YES", "force_anon_data_ssl=NO", "force_anon_logins_ssl=NO",
-                      "require_ssl_reuse=NO", "ssl_ciphers=HIGH"]
-        path = os.path.join(work, "vsftpd.conf")
-        with open(path, "w") as f:
-            f.write("\n".join(lines) + "\n")
-        self.process = subprocess.Popen([shutil.which("vsftpd") or "/usr/sbin/vsftpd", path], stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.PIPE)
-        wait_for_port(self.port, self.process)
+        self.process = start_vsftpd(work, self.port, os.path.dirname(root), tls)
         self.base = f"ftp://127.0.0.1:{self.port}/pub/"
 
     def stop(self):
@@ -144,7 +110,7 @@ def small_files(server, count, parallel):
         elapsed = timed(CURL + ["-Z", "--parallel-max", str(parallel), "-K", config])
     finally:
         os.remove(config)
-    # A closed session returns to our pool about a second later: let the next run find it.
+    # An older build returns a closed session to its pool only about a second later.
     time.sleep(1.5)
     return count / elapsed
 

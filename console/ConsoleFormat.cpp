@@ -46,13 +46,6 @@ std::string DurationText(uint32_t seconds) {
     return Printf("%u s", seconds);
 }
 
-std::string LocalTimeText(platform::Time32 t) {
-    struct tm local = platform::LocalTime(t);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
 std::string FileEventFlagsText(uint8_t flags) {
     std::string text = flags & FILE_EVENT_DOWNLOAD ? "down" : "up";
     if (flags & FILE_EVENT_DEFLATE) text += ",deflate";
@@ -69,7 +62,7 @@ std::string StatusText(const ConsoleSnapshot& s, platform::Time32 now) {
             TakeHostFacts(s.system ? &*s.system : nullptr, s.os ? &*s.os : nullptr);
         if (host.serverStart)
             text += Line("Server", "up " + DurationText(now - host.serverStart) + ", since " +
-                                       LocalTimeText(host.serverStart));
+                                       platform::LocalTimeText(host.serverStart));
         std::string machine = host.hostName;
         if (!host.osName.empty()) machine += ", " + host.osName;
         if (!host.kernelName.empty())
@@ -150,12 +143,12 @@ std::vector<std::string> FileEventRows(const std::deque<CFtpFileEventMsg>& event
                               "BYTES", "USER", "PATH"),
                        width));
     for (const CFtpFileEventMsg& e : events)
-        rows.push_back(
-            Cut(Printf("%-19s  %8u  %-20s  %10llu  %-16s  %s", LocalTimeText(e.end).c_str(),
-                       e.end - e.start, FileEventFlagsText(e.flags).c_str(),
-                       static_cast<unsigned long long>(e.fileBytes), Cut(e.user, 16).c_str(),
-                       e.path.c_str()),
-                width));
+        rows.push_back(Cut(
+            Printf("%-19s  %8u  %-20s  %10llu  %-16s  %s", platform::LocalTimeText(e.end).c_str(),
+                   e.end - e.start, FileEventFlagsText(e.flags).c_str(),
+                   static_cast<unsigned long long>(e.fileBytes), Cut(e.user, 16).c_str(),
+                   e.path.c_str()),
+            width));
     return rows;
 }
 

@@ -11,8 +11,6 @@
 std::string BytesText(uint64_t bytes);
 // "42 s", "5 min", "3:04:05", "2 d 03:04" - the shorter the longer it gets.
 std::string DurationText(uint32_t seconds);
-// "2026-12-08 23:10:05" in local time.
-std::string LocalTimeText(platform::Time32 t);
 // A file event's flags as words: "down", "up", and "deflate", "tls", "failed", "restarted".
 std::string FileEventFlagsText(uint8_t flags);
 

@@ -28,7 +28,7 @@ std::vector<std::string> WatchLines(const ConsoleSnapshot& s, const WatchFrame& 
     std::vector<std::string> lines;
     auto add = [&](const std::string& text) { lines.push_back(Fit(text, f.cols)); };
     std::string title = "Quenlow FTP  " + f.target;
-    std::string clock = LocalTimeText(f.now);
+    std::string clock = platform::LocalTimeText(f.now);
     if (title.size() + clock.size() + 2 <= static_cast<size_t>(f.cols))
         title += std::string(static_cast<size_t>(f.cols) - title.size() - clock.size(), ' ');
     else

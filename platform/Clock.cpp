@@ -39,6 +39,13 @@ struct tm LocalTime(Time32 t) {
     return parts;
 }
 
+std::string LocalTimeText(Time32 t) {
+    struct tm local = LocalTime(t);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 Time32 MakeLocalTime(struct tm parts) {
     parts.tm_isdst = -1;
     return static_cast<Time32>(::mktime(&parts));

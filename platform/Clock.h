@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 namespace platform {
 
@@ -24,6 +25,8 @@ public:
 // Local-time breakdown and its inverse (mktime semantics, DST decided by the library).
 struct tm LocalTime(Time32 t);
 Time32 MakeLocalTime(struct tm parts);
+// "2026-12-08 23:10:05" in local time.
+std::string LocalTimeText(Time32 t);
 
 // Milliseconds of a monotonic clock, for measuring intervals that must not jump.
 uint64_t MonotonicMs();

@@ -1,5 +1,7 @@
 #include "platform/Log.h"
 
+#include "platform/Clock.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,17 +51,10 @@ LogTarget DetectLogTarget(int fd) {
     return LogTarget::Plain;
 }
 
-std::string LogStamp(time_t now) {
-    struct tm local {};
-    localtime_r(&now, &local);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    return stamp;
-}
-
 std::string FormatLogLine(LogTarget target, LogLevel level, const std::string& text, time_t now) {
     std::string line;
-    AppendLogLine(line, target, level, text, target == LogTarget::Journal ? "" : LogStamp(now));
+    AppendLogLine(line, target, level, text,
+                  target == LogTarget::Journal ? "" : LocalTimeText(static_cast<Time32>(now)));
     return line;
 }
 
@@ -207,7 +202,7 @@ void LogWriter::Run() {
             if (entry.kind == Kind::Event) {
                 if (target_ != LogTarget::Journal && entry.time != stampTime) {
                     stampTime = entry.time;
-                    stamp = LogStamp(stampTime);
+                    stamp = LocalTimeText(static_cast<Time32>(stampTime));
                 }
                 AppendLogLine(events, target_, entry.level, entry.text, stamp);
             } else if (entry.kind == Kind::Transfer) {

@@ -42,7 +42,6 @@ std::string FormatLogLine(LogTarget target, LogLevel level, const std::string& t
 // The same, appended to line, with the local time already formatted ("YYYY-MM-DD HH:MM:SS").
 void AppendLogLine(std::string& line, LogTarget target, LogLevel level, const std::string& text,
                    const std::string& stamp);
-std::string LogStamp(time_t now);
 constexpr size_t kMaxLogText = 2048;
 
 // The queue and its writing thread, over one descriptor for the event lines and one for the

@@ -1,9 +1,10 @@
 #include "platform/ServiceManager.h"
 
 #include <systemd/sd-daemon.h>
-#include <time.h>
 
 #include <cstdio>
+
+#include "platform/Clock.h"
 
 namespace platform::service {
 
@@ -13,10 +14,7 @@ void Ready(const std::string& status) {
 
 void Reloading() {
     // The monotonic time lets a newer systemd tell this reload from the last one.
-    struct timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    unsigned long long usec =
-        static_cast<unsigned long long>(now.tv_sec) * 1000000ULL + now.tv_nsec / 1000;
+    unsigned long long usec = static_cast<unsigned long long>(MonotonicMs()) * 1000ULL;
     sd_notifyf(0, "RELOADING=1\nMONOTONIC_USEC=%llu", usec);
 }
 

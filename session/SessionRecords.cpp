@@ -3,7 +3,6 @@
 // figures the session list shows.
 
 #include <cstring>
-#include <ctime>
 
 #include "engine/ServerController.h"
 #include "platform/Log.h"
@@ -72,7 +71,7 @@ void CFtpServerConnection::ReportTransfer(const TransferRecord& record) {
     bool info = platform::Log::On(platform::LogLevel::Info);
     if (!info && !platform::Log::TransferLogOpen()) return;
     TransferLogEntry entry;
-    entry.end = std::time(nullptr);
+    entry.end = record.end;
     entry.milliseconds = record.milliseconds;
     entry.peer = peer_;
     entry.anonymous = state_.user->name == "anonymous";

@@ -2,18 +2,24 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+
+namespace {
+// One xferlog field: "-" when empty, blanks and control characters as "_".
+std::string Field(const std::string& text) {
+    std::string field = text.empty() ? "-" : text;
+    for (char& c : field)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) c = '_';
+    return field;
+}
+}  // namespace
 
 std::string XferlogLine(const TransferLogEntry& e) {
-    struct tm local {};
-    localtime_r(&e.end, &local);
+    struct tm local = platform::LocalTime(e.end);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%a %b %e %H:%M:%S %Y", &local);
-    std::string name = e.path.empty() ? "-" : e.path;
-    for (char& c : name)
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) c = '_';
-    std::string user = e.user.empty() ? "-" : e.user;
-    for (char& c : user)
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) c = '_';
+    std::string name = Field(e.path);
+    std::string user = Field(e.user);
     uint64_t seconds = std::max<uint64_t>(1, (e.milliseconds + 500) / 1000);
     char tail[64];
     std::snprintf(tail, sizeof tail, " %c _ %c %c ", e.binary ? 'b' : 'a', e.incoming ? 'i' : 'o',

@@ -6,11 +6,12 @@
 //   authentication-method authenticated-user-id completion-status
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
+#include "platform/Clock.h"
+
 struct TransferLogEntry {
-    time_t end = 0;
+    platform::Time32 end = 0;
     uint64_t milliseconds = 0;  // from the command to the final reply
     std::string peer;
     std::string user;  // "anonymous" for anonymous logins: the e-mail given is not written
