@@ -1,6 +1,7 @@
 #include "net/SocketEngine.h"
 
 #include <arpa/inet.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,19 +44,25 @@ bool CSocketEngine::StartEngine() {
     portMap_.fill(0);
     checkList_.clear();
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0) return false;
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.u64 = kWakeKey;
+    if (wakeFd_ < 0 || epollFd_ < 0 || ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0) {
+        CloseDescriptors();
+        return false;
+    }
     if (!portRandom_) {
         portRandom_ = [gen = std::mt19937(std::random_device{}())]() mutable {
             return static_cast<uint32_t>(gen());
         };
     }
     stop_ = false;
-    sleeping_ = wakePending_ = tickPending_ = false;
+    wakePending_ = tickPending_ = false;
     try {
         monitor_ = std::thread([this] { MonitorThread(); });
     } catch (const std::exception&) {
-        ::close(wakeFd_);
-        wakeFd_ = -1;
+        CloseDescriptors();
         return false;
     }
     started_ = true;
@@ -77,9 +84,14 @@ void CSocketEngine::StopEngine() {
     }
     if (monitor_.joinable()) monitor_.join();
     SocketLock lock(mutex_);
-    ::close(wakeFd_);
-    wakeFd_ = -1;
+    CloseDescriptors();
     started_ = false;
+}
+
+void CSocketEngine::CloseDescriptors() {
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    if (epollFd_ >= 0) ::close(epollFd_);
+    wakeFd_ = epollFd_ = -1;
 }
 
 void CSocketEngine::WakeEngine() {
@@ -107,14 +119,6 @@ void CSocketEngine::WakeEngine() {
 bool CSocketEngine::IsStarted() const {
     SocketLock lock(mutex_);
     return started_;
-}
-
-void CSocketEngine::WakeForProgress() {
-    if (sleeping_ && !wakePending_) {
-        wakePending_ = true;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    }
 }
 
 namespace {
@@ -145,8 +149,39 @@ namespace {
 thread_local bool inBatch = false;
 }  // namespace
 
+uint64_t CSocketEngine::KeyOf(const SocketState* r) const {
+    return static_cast<uint64_t>(r - records_.data()) | static_cast<uint64_t>(r->incarnation) << 32;
+}
+
+SocketState* CSocketEngine::RecordOf(uint64_t key) {
+    uint64_t index = key & 0xffffffffu;
+    if (index >= records_.size()) return nullptr;
+    SocketState* r = &records_[index];
+    return r->incarnation == static_cast<uint32_t>(key >> 32) ? r : nullptr;
+}
+
+void CSocketEngine::Watch(SocketState* r) {
+    if (r->handle < 0 || epollFd_ < 0) return;
+    short events = InterestOf(r, false);
+    // Interest dropped without a dispatch stays registered: its one spurious report finds
+    // nothing wanted and is the registration's last.
+    if (!events || (r->watched & events) == events) return;
+    epoll_event ev{};
+    ev.events = static_cast<uint32_t>(events) | EPOLLONESHOT;
+    ev.data.u64 = KeyOf(r);
+    int op = r->registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    if (::epoll_ctl(epollFd_, op, r->handle, &ev) != 0) {
+        // The record's belief and the kernel's set disagree (a descriptor number reused
+        // behind our back); the other operation then fits.
+        op = op == EPOLL_CTL_MOD ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+        if (::epoll_ctl(epollFd_, op, r->handle, &ev) != 0) return;
+    }
+    r->registered = true;
+    r->watched = events;
+}
+
 void CSocketEngine::Prompt(SocketState* r) {
-    if (!inBatch) return WakeForProgress();
+    if (!inBatch) return Watch(r);
     if (!r->checkQueued) {
         r->checkQueued = true;
         checkList_.push_back(r);
@@ -202,82 +237,76 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
     checkList_.clear();
     if (checkFds_.empty() || !started_) return;
     // A wrong guess costs one empty receive or send, which arms the interest again.
-    if (ask && ::poll(checkFds_.data(), checkFds_.size(), 0) < 0) return WakeForProgress();
+    if (ask && ::poll(checkFds_.data(), checkFds_.size(), 0) < 0) {
+        for (const Polled& polled : checkRecords_) Watch(polled.record);
+        return;
+    }
     for (size_t k = 0; k < checkFds_.size(); ++k) checkFds_[k].revents |= checkAssumed_[k];
     Dispatch(checkFds_, checkRecords_);
     // What is still armed (not ready yet, only half ready, or armed again by a handler just
     // now) is checked again after the next batch while the loop has more to do, and handed to
     // the monitor once the loop is about to wait: a busy loop then rarely needs the monitor.
     bool more = loopHasMore && loopHasMore();
-    bool handOver = false;
     for (const Polled& polled : checkRecords_) {
         SocketState* r = polled.record;
+        if (r->incarnation != polled.incarnation) continue;
         short events = InterestOf(r, false);
-        if (!events) continue;
-        if (sleeping_ && (r->polledEvents & events) == events) continue;  // watched already
+        if (!events || (r->watched & events) == events) continue;
         if (!more) {
-            handOver = true;
-            break;
-        }
-        if (!r->checkQueued) {
+            Watch(r);
+        } else if (!r->checkQueued) {
             r->checkQueued = true;
             checkList_.push_back(r);
         }
     }
-    if (handOver) WakeForProgress();
 }
 
 void CSocketEngine::MonitorThread() {
     std::unique_lock<std::recursive_mutex> lock(mutex_);
-    std::vector<pollfd> waitSet;
-    std::vector<Polled> waitRecords;
+    std::array<epoll_event, 64> ready;
+    std::vector<pollfd> fired;
+    std::vector<Polled> firedRecords;
     while (!stop_) {
-        waitSet.clear();
-        waitRecords.clear();
-        waitSet.push_back(pollfd{wakeFd_, POLLIN, 0});
-        waitRecords.push_back({nullptr, 0});
-        for (SocketState* r : activeList_) {
-            short events = InterestOf(r, false);
-            if (!events) continue;
-            waitSet.push_back(pollfd{r->handle, events, 0});
-            waitRecords.push_back({r, r->incarnation});
-            r->polledEvents = events;
-        }
-        sleeping_ = true;
         lock.unlock();
-        int ready = ::poll(waitSet.data(), waitSet.size(), -1);
+        int count = ::epoll_wait(epollFd_, ready.data(), static_cast<int>(ready.size()), -1);
         lock.lock();
-        sleeping_ = false;
-        for (size_t k = 1; k < waitRecords.size(); ++k) {
-            // A record given back and reused meanwhile was reset already.
-            if (waitRecords[k].record->incarnation == waitRecords[k].incarnation)
-                waitRecords[k].record->polledEvents = 0;
-        }
-        if (waitSet[0].revents) {
-            uint64_t count;
-            while (::read(wakeFd_, &count, sizeof count) > 0) {
+        fired.clear();
+        firedRecords.clear();
+        bool woken = false;
+        for (int k = 0; k < count; ++k) {
+            if (ready[k].data.u64 == kWakeKey) {
+                woken = true;
+                continue;
             }
+            // A record given back and reused since the report was reset already.
+            SocketState* r = RecordOf(ready[k].data.u64);
+            if (!r || r->handle < 0) continue;
+            r->watched = 0;  // one-shot: the registration is spent
+            fired.push_back(pollfd{r->handle, 0, static_cast<short>(ready[k].events)});
+            firedRecords.push_back({r, r->incarnation});
+        }
+        if (woken) {
+            uint64_t value;
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
             wakePending_ = false;
         }
         if (stop_) break;
+        Dispatch(fired, firedRecords);
+        // What a handler armed again, or a close still draining, goes back to the wait set.
+        for (const Polled& polled : firedRecords)
+            if (polled.record->incarnation == polled.incarnation) Watch(polled.record);
         if (tickPending_) {
             tickPending_ = false;
-            Pass(true);
-        } else if (waitSet[0].revents) {
-            // Interest was armed after the wait began: poll what is armed now.
-            Pass(false);
-        } else if (ready > 0) {
-            // The wait polled exactly the interest armed by progress: use its answer.
-            Dispatch(waitSet, waitRecords);
+            FullPass();
         }
     }
 }
 
-void CSocketEngine::Pass(bool full) {
+void CSocketEngine::FullPass() {
     pollFds_.clear();
     pollRecords_.clear();
     for (SocketState* r : activeList_) {
-        short events = InterestOf(r, full);
+        short events = InterestOf(r, true);
         if (!events) continue;
         pollFds_.push_back(pollfd{r->handle, events, 0});
         pollRecords_.push_back({r, r->incarnation});
@@ -285,6 +314,8 @@ void CSocketEngine::Pass(bool full) {
     if (pollFds_.empty()) return;
     if (::poll(pollFds_.data(), pollFds_.size(), 0) <= 0) return;
     Dispatch(pollFds_, pollRecords_);
+    for (const Polled& polled : pollRecords_)
+        if (polled.record->incarnation == polled.incarnation) Watch(polled.record);
 }
 
 void CSocketEngine::Dispatch(const std::vector<pollfd>& fds, const std::vector<Polled>& records) {
@@ -402,12 +433,11 @@ SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
 
 void CSocketEngine::ReturnRecord(SocketState* r) {
     if (r->handle >= 0) {
+        // Closing the descriptor also takes it out of the monitor's epoll set.
         ::close(r->handle);
         r->handle = -1;
-        // While the monitor's poll() holds the socket, closing the descriptor does not end
-        // the connection; the peer would wait for our FIN until the poll returns.
-        if (started_ && r->polledEvents) WakeForProgress();
-        r->polledEvents = 0;
+        r->watched = 0;
+        r->registered = false;
     }
     if (r->boundPort >= 0) SetPortBit(r->boundPort, false);
     int index = r->activeIndex;

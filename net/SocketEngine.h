@@ -3,11 +3,16 @@
 // monitor thread that finds ready sockets, the byte totals, the dynamic port range and the
 // bandwidth budget.
 //
-// The monitor waits in poll() on a wake descriptor plus every socket whose interest was armed
+// The monitor waits in epoll on a wake descriptor plus every socket whose interest was armed
 // by real progress (bytes moved, a would-block, an accept, a completed connect), so transfers
 // run at the speed of the network. Interest armed without progress (a handler asking for the
 // next send event, a spent budget, a refused accept) is served by the next tick's full pass,
 // which keeps an idle server at rest.
+//
+// Each socket's registration is one-shot and stays with the socket: whoever arms interest
+// (the loop at the end of its batch, or the monitor after a dispatch) re-arms it in the
+// kernel with one epoll_ctl, and the sleeping monitor needs no wake to see it. A command on a
+// control connection therefore costs the monitor one wake-up, not two.
 //
 // Interest armed by a handler on the loop thread is first checked by the loop itself at the
 // end of its batch (BeginBatch/EndBatch): what is ready then is dispatched there, so a
@@ -59,7 +64,10 @@ struct SocketState {
     // Counts the record's uses: a poll answer about an earlier use (whose descriptor number
     // the kernel handed out again) must not reach the socket now holding the record.
     uint32_t incarnation = 0;
-    short polledEvents = 0;  // what the sleeping monitor's poll() waits for on it
+    // What the monitor's epoll registration waits for now; cleared when it fires, as the
+    // registration is one-shot.
+    short watched = 0;
+    bool registered = false;  // the descriptor is in the monitor's epoll set
     // The last receive filled its whole buffer / the last send was taken whole: the socket is
     // very likely ready again, and the batch-end check takes that without asking the kernel.
     bool likelyReadable = false;
@@ -128,8 +136,9 @@ public:
     void ArmRead(SocketState* record, bool prompt);
     void ArmWrite(SocketState* record, bool prompt);
     void ArmAccept(SocketState* record, bool prompt);
-    // Makes a sleeping monitor rebuild its wait set (a socket started connecting or closing).
-    void WakeForProgress();
+    // Hands the record's interest armed by progress (or a connect or close in progress) to
+    // the monitor's wait set; nothing to do when it waits for that already.
+    void Watch(SocketState* record);
 
     // Loop thread, around one batch of event handlers. Interest that the handlers arm after
     // progress is checked once, at the end of the batch, with a zero-time-out poll: a socket
@@ -142,10 +151,15 @@ public:
 
 private:
     CSocketEngine() = default;
+    static constexpr uint64_t kWakeKey = ~uint64_t{0};
     void MonitorThread();
-    // A zero-time-out poll over the armed sockets (full: also those waiting for the tick),
-    // then dispatch.
-    void Pass(bool full);
+    void CloseDescriptors();
+    // The epoll key of a record's current use, and the record a key names if still that use.
+    uint64_t KeyOf(const SocketState* record) const;
+    SocketState* RecordOf(uint64_t key);
+    // A zero-time-out poll over every armed socket, also those waiting for the tick, then
+    // dispatch.
+    void FullPass();
     // A polled record with the use it was polled for.
     struct Polled {
         SocketState* record;
@@ -159,9 +173,9 @@ private:
     mutable std::recursive_mutex mutex_;  // also taken by const readers
     std::thread monitor_;
     int wakeFd_ = -1;
+    int epollFd_ = -1;  // the monitor's wait set: the wake descriptor and watched sockets
     bool started_ = false;
     bool stop_ = false;
-    bool sleeping_ = false;     // monitor is blocked in poll()
     bool wakePending_ = false;  // a wake is written and not yet seen
     bool tickPending_ = false;  // the next pass is a full one
 

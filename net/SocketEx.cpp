@@ -299,7 +299,7 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
     }
     if (::connect(record_->handle, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ||
         errno == EINPROGRESS || errno == EWOULDBLOCK) {
-        Engine().WakeForProgress();  // the monitor starts watching the connect
+        Engine().Watch(record_);  // the monitor starts watching the connect
         return true;
     }
     ReleaseRecord();
@@ -409,7 +409,7 @@ int CSocketEx::DoShutDown() {
     int result = ::shutdown(record_->handle, SHUT_WR);
     record_->ChangeState(SS_CLOSING);
     // The monitor drains what still arrives and reports the close once the peer has closed.
-    Engine().WakeForProgress();
+    Engine().Watch(record_);
     return result;
 }
 
