@@ -1,7 +1,7 @@
 #pragma once
-// The receiving end of socket events. Sockets raise events on their owner from the monitor
-// thread; the owner only posts them through its sink, and the loop thread later calls the
-// matching handler here.
+// The receiving end of socket events. Sockets raise events on their owner while the engine
+// dispatches readiness; the owner only posts them through its sink, and the loop later calls
+// the matching handler here, in posting order.
 
 #include <cstdint>
 

@@ -10,11 +10,19 @@ CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
         if (socket && socket->Generation() != event.tag) return;
         Route(event.code, static_cast<CFtpListener*>(event.first), socket, event.tag);
     });
+    // The loop finds ready sockets itself: their readiness is one more descriptor it waits on.
+    CSocketEngine& engine = CSocketEngine::Instance();
+    loop_.AddReader(engine.ReadinessFd(), [&engine] { engine.ServeReady(); });
     loop_.SetBatchHooks(
         [] { CSocketEngine::Instance().BeginBatch(); },
         [this] {
             CSocketEngine::Instance().EndBatch([this] { return loop_.PendingCount() > 0; });
         });
+}
+
+CMsgWnd::~CMsgWnd() {
+    loop_.RemoveReader(CSocketEngine::Instance().ReadinessFd());
+    loop_.SetBatchHooks(nullptr, nullptr);
 }
 
 void CMsgWnd::Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) {

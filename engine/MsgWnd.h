@@ -7,8 +7,12 @@
 
 class CMsgWnd : public CFtpEventSink {
 public:
-    // Registers itself as the loop's handler of posted events.
+    // Registers itself as the loop's handler of posted events, and has the loop serve the
+    // socket engine's readiness.
     explicit CMsgWnd(platform::EventLoop& loop);
+    ~CMsgWnd() override;
+    CMsgWnd(const CMsgWnd&) = delete;
+    CMsgWnd& operator=(const CMsgWnd&) = delete;
 
     void Post(uint32_t code, CFtpListener* connection, CFtpSocket* socket) override;
     void PostDrained(CFtpListener* connection, uint32_t mark) override;

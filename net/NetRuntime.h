@@ -1,6 +1,6 @@
 #pragma once
 // The network runtime: four layers, each adding one piece on top of the one below.
-//   CNetRuntime      - the socket engine and its monitor thread
+//   CNetRuntime      - the socket engine
 //   CBudgetRuntime   - the bandwidth budget's period bookkeeping
 //   CSslRuntime      - the TLS library
 //   CThrottleRuntime - the budget derived from the bandwidth schedule

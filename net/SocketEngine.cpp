@@ -32,9 +32,14 @@ CSocketEngine& CSocketEngine::Instance() {
     return engine;
 }
 
+// The wait set lives as long as the process, so the loop can watch it before the engine
+// starts and after it stops.
+CSocketEngine::CSocketEngine() : epollFd_(::epoll_create1(EPOLL_CLOEXEC)) {}
+
 bool CSocketEngine::StartEngine() {
     SocketLock lock(mutex_);
     if (started_) return true;
+    if (epollFd_ < 0) return false;
     records_.fill(SocketState{});
     freeList_.clear();
     activeList_.clear();
@@ -43,76 +48,35 @@ bool CSocketEngine::StartEngine() {
     for (int i = kMaxSockets - 1; i >= 0; --i) freeList_.push_back(&records_[i]);
     portMap_.fill(0);
     checkList_.clear();
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-    epoll_event wake{};
-    wake.events = EPOLLIN;
-    wake.data.u64 = kWakeKey;
-    if (wakeFd_ < 0 || epollFd_ < 0 || ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &wake) != 0) {
-        CloseDescriptors();
-        return false;
-    }
     if (!portRandom_) {
         portRandom_ = [gen = std::mt19937(std::random_device{}())]() mutable {
             return static_cast<uint32_t>(gen());
         };
-    }
-    stop_ = false;
-    wakePending_ = tickPending_ = false;
-    try {
-        monitor_ = std::thread([this] { MonitorThread(); });
-    } catch (const std::exception&) {
-        CloseDescriptors();
-        return false;
     }
     started_ = true;
     return true;
 }
 
 void CSocketEngine::StopEngine() {
-    {
-        SocketLock lock(mutex_);
-        if (!started_) return;
-        while (!activeList_.empty()) {
-            SocketState* record = activeList_.back();
-            if (record->owner) record->owner->Forget();
-            ReturnRecord(record);
-        }
-        stop_ = true;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    }
-    if (monitor_.joinable()) monitor_.join();
     SocketLock lock(mutex_);
-    CloseDescriptors();
+    if (!started_) return;
+    while (!activeList_.empty()) {
+        SocketState* record = activeList_.back();
+        if (record->owner) record->owner->Forget();
+        ReturnRecord(record);
+    }
     started_ = false;
-}
-
-void CSocketEngine::CloseDescriptors() {
-    if (wakeFd_ >= 0) ::close(wakeFd_);
-    if (epollFd_ >= 0) ::close(epollFd_);
-    wakeFd_ = epollFd_ = -1;
 }
 
 void CSocketEngine::WakeEngine() {
     SocketLock lock(mutex_);
     if (!started_) return;
-    // Interest armed by progress is already in the monitor's wait set; only interest that
-    // waits for the tick needs a pass. An idle server's tick therefore wakes nothing.
-    bool tickWork = false;
+    // Interest armed by progress is in the wait set already; only interest that waits for
+    // the tick needs a pass. An idle server's tick therefore asks the kernel nothing.
     for (const SocketState* r : activeList_) {
         if ((r->readWanted && !r->readPrompt) || (r->writeWanted && !r->writePrompt) ||
-            (r->acceptWanted && !r->acceptPrompt)) {
-            tickWork = true;
-            break;
-        }
-    }
-    if (!tickWork) return;
-    tickPending_ = true;
-    if (!wakePending_) {
-        wakePending_ = true;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+            (r->acceptWanted && !r->acceptPrompt))
+            return FullPass();
     }
 }
 
@@ -245,7 +209,7 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
     Dispatch(checkFds_, checkRecords_);
     // What is still armed (not ready yet, only half ready, or armed again by a handler just
     // now) is checked again after the next batch while the loop has more to do, and handed to
-    // the monitor once the loop is about to wait: a busy loop then rarely needs the monitor.
+    // the wait set once the loop is about to wait: a busy loop then rarely needs it.
     bool more = loopHasMore && loopHasMore();
     for (const Polled& polled : checkRecords_) {
         SocketState* r = polled.record;
@@ -261,45 +225,27 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
     }
 }
 
-void CSocketEngine::MonitorThread() {
-    std::unique_lock<std::recursive_mutex> lock(mutex_);
+void CSocketEngine::ServeReady() {
+    SocketLock lock(mutex_);
+    if (!started_) return;
     std::array<epoll_event, 64> ready;
-    std::vector<pollfd> fired;
-    std::vector<Polled> firedRecords;
-    while (!stop_) {
-        lock.unlock();
-        int count = ::epoll_wait(epollFd_, ready.data(), static_cast<int>(ready.size()), -1);
-        lock.lock();
-        fired.clear();
-        firedRecords.clear();
-        bool woken = false;
-        for (int k = 0; k < count; ++k) {
-            if (ready[k].data.u64 == kWakeKey) {
-                woken = true;
-                continue;
-            }
-            // A record given back and reused since the report was reset already.
-            SocketState* r = RecordOf(ready[k].data.u64);
-            if (!r || r->handle < 0) continue;
-            r->watched = 0;  // one-shot: the registration is spent
-            fired.push_back(pollfd{r->handle, 0, static_cast<short>(ready[k].events)});
-            firedRecords.push_back({r, r->incarnation});
-        }
-        if (woken) {
-            uint64_t value;
-            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
-            wakePending_ = false;
-        }
-        if (stop_) break;
-        Dispatch(fired, firedRecords);
-        // What a handler armed again, or a close still draining, goes back to the wait set.
-        for (const Polled& polled : firedRecords)
-            if (polled.record->incarnation == polled.incarnation) Watch(polled.record);
-        if (tickPending_) {
-            tickPending_ = false;
-            FullPass();
-        }
+    int count = ::epoll_wait(epollFd_, ready.data(), static_cast<int>(ready.size()), 0);
+    firedFds_.clear();
+    firedRecords_.clear();
+    for (int k = 0; k < count; ++k) {
+        // A record given back and reused since the report was reset already.
+        SocketState* r = RecordOf(ready[k].data.u64);
+        if (!r || r->handle < 0) continue;
+        r->watched = 0;  // one-shot: the registration is spent
+        firedFds_.push_back(pollfd{r->handle, 0, static_cast<short>(ready[k].events)});
+        firedRecords_.push_back({r, r->incarnation});
     }
+    Dispatch(firedFds_, firedRecords_);
+    // What was not armed again inside the batch (a close still draining, say) goes back to
+    // the wait set now; the rest is looked at when the batch ends.
+    for (const Polled& polled : firedRecords_)
+        if (polled.record->incarnation == polled.incarnation && !polled.record->checkQueued)
+            Watch(polled.record);
 }
 
 void CSocketEngine::FullPass() {
@@ -433,7 +379,7 @@ SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
 
 void CSocketEngine::ReturnRecord(SocketState* r) {
     if (r->handle >= 0) {
-        // Closing the descriptor also takes it out of the monitor's epoll set.
+        // Closing the descriptor also takes it out of the wait set.
         ::close(r->handle);
         r->handle = -1;
         r->watched = 0;

@@ -1,23 +1,23 @@
 #pragma once
-// The process-wide socket engine: the pool of socket records, the global socket lock, the
-// monitor thread that finds ready sockets, the byte totals, the dynamic port range and the
-// bandwidth budget.
+// The process-wide socket engine: the pool of socket records, the socket lock, the wait set
+// that finds ready sockets, the byte totals, the dynamic port range and the bandwidth budget.
 //
-// The monitor waits in epoll on a wake descriptor plus every socket whose interest was armed
-// by real progress (bytes moved, a would-block, an accept, a completed connect), so transfers
-// run at the speed of the network. Interest armed without progress (a handler asking for the
-// next send event, a spent budget, a refused accept) is served by the next tick's full pass,
-// which keeps an idle server at rest.
+// Readiness is found on the loop thread, which also runs every handler: the wait set is one
+// epoll descriptor (ReadinessFd) that the loop watches beside its own queue and timers, and
+// the loop dispatches what it reports (ServeReady). A command on a control connection thus
+// wakes one thread once, where a separate monitor thread would cost two wake-ups and a
+// hand-off per command, the bulk of the time a small file takes.
 //
-// Each socket's registration is one-shot and stays with the socket: whoever arms interest
-// (the loop at the end of its batch, or the monitor after a dispatch) re-arms it in the
-// kernel with one epoll_ctl, and the sleeping monitor needs no wake to see it. A command on a
-// control connection therefore costs the monitor one wake-up, not two.
+// The wait set holds every socket whose interest was armed by real progress (bytes moved, a
+// would-block, an accept, a completed connect), so transfers run at the speed of the
+// network. Its registrations are one-shot and stay with the socket; re-arming is one
+// epoll_ctl. Interest armed without progress (a handler asking for the next send event, a
+// spent budget, a refused accept) is served by the next tick's full pass (WakeEngine), which
+// keeps an idle server at rest.
 //
-// Interest armed by a handler on the loop thread is first checked by the loop itself at the
-// end of its batch (BeginBatch/EndBatch): what is ready then is dispatched there, so a
-// transfer that keeps up needs no hand-off between the threads per step; only what has to be
-// waited for goes to the monitor.
+// Interest armed by a handler is first checked at the end of the loop's batch
+// (BeginBatch/EndBatch): what is ready then is dispatched there, so a transfer that keeps up
+// needs no wait per step; only what has to be waited for goes to the wait set.
 
 #include <array>
 #include <cstdint>
@@ -25,7 +25,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <poll.h>
@@ -55,7 +54,7 @@ struct SocketState {
     int state = SS_NONE;
     int activeIndex = -1;
     int boundPort = -1;
-    // Whether each armed interest should wake the monitor as soon as the socket is ready
+    // Whether each armed interest goes to the wait set as soon as the socket is ready
     // (armed by progress) or wait for the next tick.
     bool readPrompt = false;
     bool writePrompt = false;
@@ -64,10 +63,10 @@ struct SocketState {
     // Counts the record's uses: a poll answer about an earlier use (whose descriptor number
     // the kernel handed out again) must not reach the socket now holding the record.
     uint32_t incarnation = 0;
-    // What the monitor's epoll registration waits for now; cleared when it fires, as the
+    // What the socket's registration in the wait set waits for now; cleared when it fires, as the
     // registration is one-shot.
     short watched = 0;
-    bool registered = false;  // the descriptor is in the monitor's epoll set
+    bool registered = false;  // the descriptor is in the wait set
     // The last receive filled its whole buffer / the last send was taken whole: the socket is
     // very likely ready again, and the batch-end check takes that without asking the kernel.
     bool likelyReadable = false;
@@ -93,8 +92,11 @@ public:
 
     bool StartEngine();
     void StopEngine();
-    // The tick's wake-up: one full pass over every armed socket.
+    // The tick's pass: every armed socket, also those waiting for the tick.
     void WakeEngine();
+    // Loop thread. Readable when a watched socket is ready; ServeReady then dispatches.
+    int ReadinessFd() const { return epollFd_; }
+    void ServeReady();
     bool IsStarted() const;
 
     std::recursive_mutex& Mutex() { return mutex_; }
@@ -137,23 +139,20 @@ public:
     void ArmWrite(SocketState* record, bool prompt);
     void ArmAccept(SocketState* record, bool prompt);
     // Hands the record's interest armed by progress (or a connect or close in progress) to
-    // the monitor's wait set; nothing to do when it waits for that already.
+    // the wait set; nothing to do when it waits for that already.
     void Watch(SocketState* record);
 
     // Loop thread, around one batch of event handlers. Interest that the handlers arm after
     // progress is checked once, at the end of the batch, with a zero-time-out poll: a socket
-    // that is ready already is dispatched there, and only the others go to the monitor. A
-    // transfer whose socket keeps up therefore needs no hand-off to the monitor per step.
+    // that is ready already is dispatched there, and only the others go to the wait set. A
+    // transfer whose socket keeps up therefore needs no wait per step.
     void BeginBatch();
     // loopHasMore: whether the loop will run another batch at once (then what is not ready
-    // yet stays with the loop for one more check instead of waking the monitor).
+    // yet stays with the loop for one more check instead of going to the wait set).
     void EndBatch(const std::function<bool()>& loopHasMore = nullptr);
 
 private:
-    CSocketEngine() = default;
-    static constexpr uint64_t kWakeKey = ~uint64_t{0};
-    void MonitorThread();
-    void CloseDescriptors();
+    CSocketEngine();
     // The epoll key of a record's current use, and the record a key names if still that use.
     uint64_t KeyOf(const SocketState* record) const;
     SocketState* RecordOf(uint64_t key);
@@ -171,19 +170,16 @@ private:
     void SetPortBit(int port, bool taken);
 
     mutable std::recursive_mutex mutex_;  // also taken by const readers
-    std::thread monitor_;
-    int wakeFd_ = -1;
-    int epollFd_ = -1;  // the monitor's wait set: the wake descriptor and watched sockets
+    int epollFd_ = -1;                    // the wait set
     bool started_ = false;
-    bool stop_ = false;
-    bool wakePending_ = false;  // a wake is written and not yet seen
-    bool tickPending_ = false;  // the next pass is a full one
 
     std::array<SocketState, kMaxSockets> records_{};
     std::vector<SocketState*> freeList_;
     std::vector<SocketState*> activeList_;
     std::vector<pollfd> pollFds_;
     std::vector<Polled> pollRecords_;
+    std::vector<pollfd> firedFds_;  // what the wait set reported, as poll() would
+    std::vector<Polled> firedRecords_;
     std::vector<SocketState*> checkList_;  // armed by progress during the current batch
     std::vector<pollfd> checkFds_;
     std::vector<Polled> checkRecords_;

@@ -217,7 +217,7 @@ uint64_t CSocketEx::BytesReceived() {
     return bytesReceived_;
 }
 
-// ---- dispatch (monitor thread, lock held) ----
+// ---- dispatch (lock held) ----
 
 void CSocketEx::DispatchAccept(int error) {
     if (!created_ || !record_->open) return;
@@ -299,7 +299,7 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
     }
     if (::connect(record_->handle, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ||
         errno == EINPROGRESS || errno == EWOULDBLOCK) {
-        Engine().Watch(record_);  // the monitor starts watching the connect
+        Engine().Watch(record_);  // the wait set reports the connect's end
         return true;
     }
     ReleaseRecord();
@@ -308,7 +308,7 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
 
 bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
     // Served again at the next tick unless this accept succeeds, so a connection that cannot
-    // be taken (no free record) does not spin the monitor.
+    // be taken (no free record) does not spin the loop.
     Engine().ArmAccept(record_, false);
     if (target.created_) target.DoClose();
     target.ResetMembers();
@@ -408,7 +408,7 @@ int CSocketEx::DoShutDown() {
     }
     int result = ::shutdown(record_->handle, SHUT_WR);
     record_->ChangeState(SS_CLOSING);
-    // The monitor drains what still arrives and reports the close once the peer has closed.
+    // The engine drains what still arrives and reports the close once the peer has closed.
     Engine().Watch(record_);
     return result;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Non-blocking IPv4 TCP socket bound to a record of the socket engine. Public operations take
-// the engine's global lock; the Dispatch/On/Do operations run with it held (on the monitor
-// thread for dispatches, or inside a public operation).
+// the engine's global lock; the Dispatch/On/Do operations run with it held (when the engine
+// dispatches readiness, or inside a public operation).
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -54,7 +54,7 @@ public:
     virtual bool IsOpen();
     virtual bool IsListening();
 
-    // Called by the monitor with the lock held.
+    // Called by the engine, with the lock held, when the socket is ready.
     virtual void DispatchAccept(int error);
     virtual void DispatchConnect(int error);
     virtual void DispatchSend(int error);

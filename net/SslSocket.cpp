@@ -117,7 +117,7 @@ void CSslSocket::SetWriteWanted(bool wanted) {
     if (wanted) Engine().ArmWrite(record_, false);
 }
 
-// ---- dispatch (monitor thread, lock held) ----
+// ---- dispatch (lock held) ----
 
 void CSslSocket::DispatchAccept(int error) {
     CSocketEx::DispatchAccept(error);
@@ -378,7 +378,7 @@ int CSslSocket::PullShutdownRecord() {
         Engine().ArmRead(record_, true);
         return 0;
     }
-    if (peeked <= 0) return 0;  // the close is reported by the monitor
+    if (peeked <= 0) return 0;  // the close is reported by the engine
     if (header[0] < kFirstRecordType || header[0] > kLastRecordType) return kPlainFollows;
     char* space = nullptr;
     ossl_ssize_t room = BIO_nwrite0(networkBio_, &space);
@@ -387,7 +387,7 @@ int CSslSocket::PullShutdownRecord() {
     if (length == 0 || room < static_cast<ossl_ssize_t>(length) ||
         ::recv(record_->handle, probe.data(), length, MSG_PEEK) < static_cast<ssize_t>(length)) {
         // The rest of the record is on its way; looked at each tick, so that a peer sending a
-        // piece and nothing more cannot keep the monitor spinning.
+        // piece and nothing more cannot keep the loop spinning.
         Engine().ArmRead(record_, false);
         return 0;
     }

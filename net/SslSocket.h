@@ -68,7 +68,7 @@ protected:
     bool ResetIsOrderlyEnd() const override { return peerEndedTls_; }
 
     // Frees the library's state and gives the record back without any notification; for the
-    // destructors, so the monitor never dispatches into a half-destroyed object.
+    // destructors, so the engine never dispatches into a half-destroyed object.
     void Detach();
 
 private:

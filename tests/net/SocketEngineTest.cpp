@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -330,7 +331,7 @@ TEST_F(SocketEngineTest, StopEngineReturnsEveryRecord) {
 
 TEST_F(SocketEngineTest, ClosingASocketEndsTheConnectionAtOnce) {
     ConnectPair();
-    PumpFor(200);  // both sides idle, their read interest in the monitor's wait
+    PumpFor(200);  // both sides idle, their read interest in the wait set
     client.react = [&](uint32_t code, CFtpSocket* s) {
         char buffer[16];
         if (code == EV_RECEIVE && s == connected) connected->Receive(buffer, sizeof buffer);
@@ -338,6 +339,25 @@ TEST_F(SocketEngineTest, ClosingASocketEndsTheConnectionAtOnce) {
     accepted->Close();
     ASSERT_TRUE(PumpUntil([&] { return client.Count(EV_CLOSE, connected) == 1; }, 1000))
         << "the peer must see the end without waiting for other traffic";
+}
+
+TEST_F(SocketEngineTest, ReadySocketsMakeTheLoopDescriptorReadableAndIdleOnesLeaveItQuiet) {
+    ConnectPair();
+    PumpFor(200);
+    // Driven from outside, as a toolkit's socket notifier drives it: wait on the loop's one
+    // descriptor, then run what is pending. Without the tick only sockets can wake it.
+    loop.RemoveTimer(tickTimer);
+    server.Clear();
+    pollfd loopFd{loop.Fd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&loopFd, 1, 300), 0) << "idle connections must not wake the loop";
+    connected->Send("q", 1);
+    int woken = 0;
+    while (server.Count(EV_RECEIVE, accepted) == 0 && woken < 10 && ::poll(&loopFd, 1, 1000) == 1) {
+        ++woken;
+        loop.RunPending();
+    }
+    EXPECT_EQ(server.Count(EV_RECEIVE, accepted), 1);
+    EXPECT_LE(woken, 3);
 }
 
 TEST_F(SocketEngineTest, ProgressInsideABatchIsDispatchedAtItsEndWhenTheSocketIsReady) {
@@ -354,12 +374,12 @@ TEST_F(SocketEngineTest, ProgressInsideABatchIsDispatchedAtItsEndWhenTheSocketIs
     EXPECT_EQ(connected->Send("x", 1), 1);
     EXPECT_EQ(loop.PendingCount(), 0u) << "nothing is dispatched inside the batch";
     engine.EndBatch();
-    // The socket was writable at once: its event is queued without a round through the monitor.
+    // The socket was writable at once: its event is queued without a wait.
     EXPECT_EQ(loop.PendingCount(), 1u);
     loop.RunPending();
     EXPECT_EQ(client.Count(EV_SEND, connected), 1);
 
-    // Read interest that is not ready yet at the end of a batch goes to the monitor, which
+    // Read interest that is not ready yet at the end of a batch goes to the wait set, which
     // reports the data as soon as it arrives (not at the next tick).
     char buffer[8];
     EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 2);
