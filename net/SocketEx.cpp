@@ -142,9 +142,15 @@ bool CSocketEx::GetSockName(std::string& address, int& port) {
     address.clear();
     port = 0;
     if (!created_ || record_->handle < 0) return false;
+    if (localKnown_) return AddressText(localName_, address, port);
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
     if (::getsockname(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+    // A socket bound to all interfaces learns its address only when it connects.
+    if (record_->state == SS_CONNECTED || record_->state == SS_LISTENING) {
+        localName_ = sa;
+        localKnown_ = true;
+    }
     return AddressText(sa, address, port);
 }
 
@@ -153,9 +159,12 @@ bool CSocketEx::GetPeerName(std::string& address, int& port) {
     address.clear();
     port = 0;
     if (!created_ || !record_->open) return false;
+    if (peerKnown_) return AddressText(peerName_, address, port);
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
     if (::getpeername(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
+    peerName_ = sa;
+    peerKnown_ = true;
     return AddressText(sa, address, port);
 }
 
@@ -266,15 +275,21 @@ void CSocketEx::ResetMembers() {
     record_ = nullptr;
     bytesSent_ = bytesReceived_ = 0;
     sendBufferSize_ = Engine().DefaultSendBufferSize();
+    localKnown_ = peerKnown_ = false;
 }
 
 // Sockets are made and accepted non-blocking (SOCK_NONBLOCK), so a send time-out would never
 // apply, and a new socket lingers not at all already: each option set here costs a system call
 // for every data connection.
-bool CSocketEx::Configure() {
+//
+// An accepted socket inherits the listener's options (the kernel clones the listening
+// socket), and every listener was configured here: only a send-buffer size of its own needs
+// setting again.
+bool CSocketEx::Configure(bool accepted) {
     int handle = record_->handle;
     if (sendBufferSize_ > 0)
         ::setsockopt(handle, SOL_SOCKET, SO_SNDBUF, &sendBufferSize_, sizeof sendBufferSize_);
+    if (accepted) return true;
     // Clients send the Telnet Synch (and some the whole ABOR line) as urgent data; out of line
     // the kernel would cut that byte out of the stream and the line would never end.
     int on = 1;
@@ -321,10 +336,12 @@ bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* len
     socklen_t len = sizeof sa;
     r->handle = ::accept4(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len,
                           SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (r->handle < 0 || !target.Configure()) {
+    if (r->handle < 0 || !target.Configure(true)) {
         target.ReleaseRecord();
         return false;
     }
+    target.peerName_ = sa;
+    target.peerKnown_ = len == sizeof sa;
     if (address) *address = sa;
     if (length) *length = len;
     r->open = true;

@@ -78,7 +78,8 @@ protected:
     virtual void OnClose(int error) = 0;
 
     virtual void ResetMembers();
-    virtual bool Configure();
+    // accepted: the socket came from accept() and has its listener's options already.
+    virtual bool Configure(bool accepted = false);
     virtual bool DoConnect(const std::string& host, int port);
     virtual bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length);
     virtual int DoReceive(void* buffer, int length, int flags);
@@ -103,6 +104,12 @@ protected:
     uint64_t bytesReceived_ = 0;
     int sendBufferSize_ = kDefaultSendBufferSize;
     std::atomic<uint32_t> generation_{0};
+    // A connected socket's two ends (and a listener's own) never change: each is asked of
+    // the kernel once, or taken from accept(), and not again for every data connection.
+    sockaddr_in localName_{};
+    sockaddr_in peerName_{};
+    bool localKnown_ = false;
+    bool peerKnown_ = false;
 
     friend class CSocketEngine;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -91,6 +92,19 @@ TEST_F(SocketEngineTest, ConnectAcceptSendAndReceiveThroughPostedEvents) {
     ASSERT_TRUE(connected->GetSockName(local, localPort));
     EXPECT_EQ(peer, "127.0.0.1");
     EXPECT_EQ(peerPort, localPort);
+    // Asked again (the names are kept), the answer is the same.
+    ASSERT_TRUE(accepted->GetPeerName(peer, peerPort));
+    EXPECT_EQ(peerPort, localPort);
+
+    // Options set on the listener only: the accepted socket has them from it.
+    const std::pair<int, int> inherited[] = {{IPPROTO_TCP, TCP_NODELAY},
+                                             {SOL_SOCKET, SO_OOBINLINE}};
+    for (auto [level, option] : inherited) {
+        int value = 0;
+        socklen_t length = sizeof value;
+        ASSERT_EQ(::getsockopt(accepted->Handle(), level, option, &value, &length), 0);
+        EXPECT_NE(value, 0) << "option " << option;
+    }
 }
 
 TEST_F(SocketEngineTest, ReceiveInterestIsOneShotUntilRearmed) {
