@@ -44,6 +44,8 @@ const std::vector<SettingInfo> kSettings = {
     {setting::SysConsolePass, K::Secret, "", nullptr, E::NextStart},
     {setting::SysConsoleAuthPeer, K::Bool, "false", nullptr, E::NextStart},
     {setting::SysDeflateState, K::Bool, "true", "false", E::NextStart},
+    // MLSD and MLST, with their FEAT line and HELP names; off keeps the replies of old.
+    {setting::SysMlstState, K::Bool, "false", nullptr, E::NextStart},
     {setting::SysDeflComprLevel, K::Int, "7", "7", E::NextStart, C::Range, kCompressLevelMin,
      kCompressLevelMax},
     {setting::SysDeflMemLevel, K::Int, "8", "2", E::NextStart, C::Range, kMemoryLevelMin,
@@ -61,13 +63,13 @@ const std::vector<SettingInfo> kSettings = {
     {setting::AnonOverwrite, K::Bool, nullptr, "true", E::Reload},
     {setting::AnonDelete, K::Bool, nullptr, "true", E::Reload},
     {setting::AnonRename, K::Bool, nullptr, "true", E::Reload},
-    {setting::SSLState, K::Bool, "false", "false", E::Tls},
+    {setting::SSLState, K::Bool, "false", "false", E::ProgramStart},
     {setting::SSLCaFile, K::File, "", "", E::Unread},
     {setting::SSLCaPath, K::Text, "", "", E::Unread},
-    {setting::SSLCertFile, K::File, "", "", E::Tls},
-    {setting::SSLKeyFile, K::File, "", "", E::Tls},
-    {setting::SSLAuthClient, K::Bool, "false", "false", E::Tls},
-    {setting::SSLPassPhrase, K::Secret, "", "", E::Tls},
+    {setting::SSLCertFile, K::File, "", "", E::ProgramStart},
+    {setting::SSLKeyFile, K::File, "", "", E::ProgramStart},
+    {setting::SSLAuthClient, K::Bool, "false", "false", E::ProgramStart},
+    {setting::SSLPassPhrase, K::Secret, "", "", E::ProgramStart},
     {setting::SSLCASerialNum, K::Int, "1", nullptr, E::Unread},
     {setting::SSLVerifyCert, K::Bool, "false", nullptr, E::NextStart},
     // A protected data connection must resume the control connection's TLS session.
@@ -76,7 +78,7 @@ const std::vector<SettingInfo> kSettings = {
     {setting::NetTcpPort, K::Int, "21", "21", E::NextStart, C::TcpPort},
     {setting::NetSslPortState, K::Bool, "true", nullptr, E::Unread},
     {setting::NetSslPort, K::Int, "990", nullptr, E::Unread, C::Range, 0, 65535},
-    {setting::NetIp, K::Address, "0.0.0.0", nullptr, E::Unread},
+    {setting::NetIp, K::Address, "0.0.0.0", nullptr, E::ProgramStart},
     {setting::NetAdapter, K::Text, "", nullptr, E::Unread},
     {setting::NetMaxConnection, K::Int, "64", "16", E::NextStart, C::MaxConnections},
     {setting::NetLoginsPerIp, K::Int, "4", nullptr, E::NextStart, C::Range, 1, INT_MAX},
@@ -290,7 +292,7 @@ const char* EffectText(SettingEffect effect) {
             return "The running server keeps its old value until it is restarted.";
         case E::Reload:
             return "A running server takes the change when it reloads (SIGHUP) or restarts.";
-        case E::Tls:
+        case E::ProgramStart:
             return texts::kRestartForChanges;
         case E::Unread:
             return "Nothing in the server reads this setting; it is only stored.";

@@ -23,11 +23,12 @@ enum class SettingKind {
 
 // When a stored change reaches a running server.
 enum class SettingEffect {
-    NextStart,  // the engine's copy: when the server is next started
-    Reload,     // read by the application: when the server reloads (SIGHUP) or restarts
-    Tls,        // the TLS context: only when the program is restarted
-    Unread,     // stored and carried, but nothing reads it
-    Managed,    // kept by the program itself; not set by hand
+    NextStart,     // the engine's copy: when the server is next started
+    Reload,        // read by the application: when the server reloads (SIGHUP) or restarts
+    ProgramStart,  // read once at start-up (the TLS context, the bind address): only when the
+                   // program is restarted
+    Unread,        // stored and carried, but nothing reads it
+    Managed,       // kept by the program itself; not set by hand
 };
 
 // The check that a value typed by a person goes through before it is stored.

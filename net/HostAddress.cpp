@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 bool ResolveIPv4(const std::string& host, in_addr& address) {
     if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return true;
@@ -23,4 +24,20 @@ bool ResolveIPv4(const std::string& host, std::string& dotted) {
     ::inet_ntop(AF_INET, &address, text, sizeof text);
     dotted = text;
     return true;
+}
+
+bool IsLocalAddress(const std::string& text, std::string& dotted) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, text.c_str(), &sa.sin_addr) != 1) return false;
+    char canonical[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &sa.sin_addr, canonical, sizeof canonical);
+    dotted = canonical;
+    if (sa.sin_addr.s_addr == htonl(INADDR_ANY)) return true;
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    // Port 0: the probe takes no port that a listener may want.
+    bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    return bound;
 }

@@ -13,7 +13,8 @@ std::string Utf16ToUtf8(const std::u16string& text);
 
 // ASCII-only case folding, as key and value names of the registry compare.
 bool EqualsIgnoreCase(const std::string& a, const std::string& b);
-// ASCII letters upper-cased, every other byte kept.
+// ASCII letters upper-cased (lower-cased), every other byte kept.
 std::string AsciiUpper(std::string text);
+std::string AsciiLower(std::string text);
 
 }  // namespace platform

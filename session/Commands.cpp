@@ -52,13 +52,23 @@ constexpr CommandEntry kCommands[kCommandCount] = {
     {"NOOP", CMD_NOOP, false, "", "NOOP"},
     {"QUIT", CMD_QUIT, false, "", "QUIT (terminate session)"},
 };
+
+// FEAT prints MLST's line itself: its facts follow the session's choice.
+constexpr CommandEntry kMachineListings[kMachineListingCount] = {
+    {"MLSD", CMD_MLSD, false, "", "MLSD [<sp> directory]"},
+    {"MLST", CMD_MLST, false, "", "MLST [<sp> pathname]"},
+};
 }  // namespace
 
 const CommandEntry* CommandTable() {
     return kCommands;
 }
 
-CommandId LookupCommand(const std::string& line) {
+const CommandEntry* MachineListingTable() {
+    return kMachineListings;
+}
+
+CommandId LookupCommand(const std::string& line, bool machineListings) {
     size_t end = line.find_first_of(" \t");
     // Only ASCII letters count, whatever the process's locale says a letter is.
     std::string word;
@@ -67,6 +77,9 @@ CommandId LookupCommand(const std::string& line) {
     word = platform::AsciiUpper(word);
     for (const CommandEntry& entry : kCommands)
         if (word == entry.name) return entry.id;
+    if (machineListings)
+        for (const CommandEntry& entry : kMachineListings)
+            if (word == entry.name) return entry.id;
     return 0;
 }
 

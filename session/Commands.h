@@ -1,6 +1,6 @@
 #pragma once
-// The 47 commands: lookup of the command word, the argument of a line, and the table that
-// HELP and FEAT print from.
+// The 47 commands, and the machine listings (MLSD, MLST) that a setting adds: lookup of the
+// command word, the argument of a line, and the tables that HELP and FEAT print from.
 
 #include <cstdint>
 #include <optional>
@@ -51,6 +51,8 @@ enum : CommandId {
     CMD_SITE = 0x10000000000,
     CMD_EPRT = 0x20000000000,
     CMD_EPSV = 0x40000000000,
+    CMD_MLSD = 0x80000000000,
+    CMD_MLST = 0x100000000000,
 };
 
 struct CommandEntry {
@@ -62,6 +64,7 @@ struct CommandEntry {
 };
 
 inline constexpr int kCommandCount = 47;
+inline constexpr int kMachineListingCount = 2;
 
 // STOR, APPE and STOU: the commands that write a file from the data connection.
 inline bool IsUpload(CommandId id) {
@@ -72,10 +75,12 @@ inline bool IsTransfer(CommandId id) {
     return id == CMD_RETR || id == CMD_LIST || IsUpload(id);
 }
 const CommandEntry* CommandTable();  // kCommandCount entries, in table order
+// MLSD and MLST (kMachineListingCount entries): commands only while machine listings are on.
+const CommandEntry* MachineListingTable();
 
 // The word before the first blank or tab, upper-cased and stripped of non-letters; 0 when it
-// names no command.
-CommandId LookupCommand(const std::string& line);
+// names no command (MLSD and MLST name one only with machineListings).
+CommandId LookupCommand(const std::string& line, bool machineListings = false);
 // The rest of the line after the first blank or tab, without leading blanks and tabs; true
 // when that is not empty.
 bool GetArgument(const std::string& line, std::string& argument);

@@ -359,7 +359,7 @@ void CFtpServerConnection::DispatchCommand() {
         }
         state_.previousLine = state_.line;
         state_.line = line;
-        CommandId id = tooLong ? 0 : LookupCommand(line);
+        CommandId id = tooLong ? 0 : LookupCommand(line, StatusMachineListings());
         std::string argument;
         GetArgument(line, argument);
         if (!state_.loggedIn && state_.failedLogins >= AtLeastOne(setting::SysLoginAttempts)) {
@@ -466,6 +466,10 @@ void CFtpServerConnection::Execute(CommandId id, const std::string& argument) {
             return transfers_.List(LISTING_LONG, argument);
         case CMD_NLST:
             return transfers_.List(LISTING_NAMES, argument);
+        case CMD_MLSD:
+            return transfers_.MachineList(argument);
+        case CMD_MLST:
+            return tree_.Mlst(argument);
         case CMD_STAT:
             return status_.Stat(argument);
         case CMD_HELP:

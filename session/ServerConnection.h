@@ -141,6 +141,9 @@ protected:
     bool TreeReply(CommandId id, int code, const std::string& text = "") override;
     void TreeEnterFolder(const std::string& folder) override;
     void TreeCountTextSize(const std::string& real) override;
+    void TreeBegin(CommandId id, int code) override;
+    void TreeLine(const std::string& line) override;
+    unsigned TreeMachineFacts() const override;
     // One step of an ASCII SIZE's count.
     void SizeStep();
     // The status commands' view of the session (session/StatusCommands.h).
@@ -154,6 +157,9 @@ protected:
     bool StatusSetDeflateLevel(int level) override;
     int StatusApplyUtf8(const std::string& argument) override;
     bool StatusStartDigest(const std::string& path) override;
+    bool StatusMachineListings() const override;
+    unsigned StatusMachineFacts() const override;
+    void StatusSetMachineFacts(unsigned facts) override;
     // The security commands' view of the session (session/SecurityCommands.h).
     bool SecurityReply(CommandId id, int code, const std::string& text = "") override;
     bool SecurityTlsOffered() const override;
@@ -204,6 +210,8 @@ protected:
     const std::string& TransferPreviousLine() const override;
     bool TransferNlstUtf8() const override;
     bool TransferDeflateReady() const override;
+    bool TransferUtf8() const override;
+    unsigned TransferMachineFacts() const override;
     CurrentOperation& TransferOperation() override;
     void TransferSetOperation(CommandId id, const std::string& path, uint64_t state,
                               uint64_t offset) override;

@@ -20,4 +20,5 @@ void SessionState::Reset() {
     authMechanism = dataProtection = 0;
     dataVerified = false;
     utf8 = utf8Nlst = false;
+    machineFacts = FACT_ALL;
 }

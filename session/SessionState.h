@@ -9,6 +9,7 @@
 
 #include "platform/Clock.h"
 #include "session/Commands.h"
+#include "session/MachineListing.h"
 
 // The client's account data.
 struct UserRecord {
@@ -49,6 +50,7 @@ struct SessionState {
     int dataProtection = 0;     // DataProtection
     bool dataVerified = false;  // the protected data connection passed its check
     bool utf8 = false, utf8Nlst = false;
+    unsigned machineFacts = FACT_ALL;  // the facts MLST and MLSD show (OPTS MLST)
 
     // A new client or REIN: everything but the account record, which is only emptied.
     void Reset();

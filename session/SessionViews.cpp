@@ -461,3 +461,37 @@ bool CFtpServerConnection::VerifyDataConnection() {
     if (IsUpload(state_.operation.commandId)) Notify(EV_RECEIVE, secondarySocket_);
     return true;
 }
+
+// ---- machine listings (MLSD, MLST) ----
+
+bool CFtpServerConnection::StatusMachineListings() const {
+    return BoolSetting(setting::SysMlstState);
+}
+
+unsigned CFtpServerConnection::StatusMachineFacts() const {
+    return state_.machineFacts;
+}
+
+void CFtpServerConnection::StatusSetMachineFacts(unsigned facts) {
+    state_.machineFacts = facts;
+}
+
+void CFtpServerConnection::TreeBegin(CommandId id, int code) {
+    OnReply(id, REPLY_KIND_SUCCESS, code, "");
+}
+
+void CFtpServerConnection::TreeLine(const std::string& line) {
+    control_.WriteLine(line);
+}
+
+unsigned CFtpServerConnection::TreeMachineFacts() const {
+    return state_.machineFacts;
+}
+
+bool CFtpServerConnection::TransferUtf8() const {
+    return state_.utf8;
+}
+
+unsigned CFtpServerConnection::TransferMachineFacts() const {
+    return state_.machineFacts;
+}

@@ -21,7 +21,7 @@ void CStatusCommands::Stat(const std::string& argument) {
 
 void CStatusCommands::Help(const std::string& argument) {
     if (!argument.empty()) {
-        CommandId id = LookupCommand(argument);
+        CommandId id = LookupCommand(argument, session_.StatusMachineListings());
         if (id == 0)
             return (void)session_.StatusReply(CMD_HELP, REPLY_NOT_IMPLEMENTED,
                                               "Unknown command " + argument + ".");
@@ -29,21 +29,34 @@ void CStatusCommands::Help(const std::string& argument) {
         return;
     }
     session_.StatusBegin(CMD_HELP, REPLY_HELP);
-    session_.StatusLine(HelpBlock());
+    session_.StatusLine(HelpBlock(session_.StatusMachineListings()));
     session_.StatusLine("214 Send HELP <command> for additional information.");
 }
 
 void CStatusCommands::Feat(const std::string& argument) {
     if (!argument.empty()) return (void)session_.StatusReply(CMD_FEAT, REPLY_BAD_ARGUMENTS);
     session_.StatusBegin(CMD_FEAT, REPLY_SYSTEM_STATUS);
-    session_.StatusLine(FeatureBlock(session_.StatusDeflateOn()));
+    std::optional<unsigned> facts;
+    if (session_.StatusMachineListings()) facts = session_.StatusMachineFacts();
+    session_.StatusLine(FeatureBlock(session_.StatusDeflateOn(), facts));
     session_.StatusLine("211 End");
 }
 
 void CStatusCommands::Opts(const std::string& argument) {
     if (argument.empty()) return (void)session_.StatusReply(CMD_OPTS, REPLY_BAD_ARGUMENTS);
-    CommandId id = LookupCommand(argument);
+    CommandId id = LookupCommand(argument, session_.StatusMachineListings());
     if (id == 0) return (void)session_.StatusReply(CMD_OPTS, session_.StatusApplyUtf8(argument));
+    if (id == CMD_MLST) {
+        // RFC 3659: the facts named after the command word, unknown ones left out; the reply
+        // says which are now shown.
+        std::string facts;
+        GetArgument(argument, facts);
+        unsigned chosen = ParseFactChoice(facts);
+        session_.StatusSetMachineFacts(chosen);
+        std::string shown = ChosenFacts(chosen);
+        return (void)session_.StatusReply(CMD_OPTS, REPLY_OK,
+                                          "MLST OPTS" + (shown.empty() ? "" : " " + shown));
+    }
     if (id == CMD_MODE) {
         std::string upper = platform::AsciiUpper(argument);
         if (!session_.StatusDeflateReady() || upper.compare(0, 6, "MODE Z") != 0)

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "session/Commands.h"
+#include "session/MachineListing.h"
 #include "session/StatusTexts.h"
 
 // What the status commands need of their session.
@@ -27,6 +28,10 @@ public:
     virtual int StatusApplyUtf8(const std::string& argument) = 0;
     // SITE MD5: starts the digest of path; false when the file cannot be read.
     virtual bool StatusStartDigest(const std::string& path) = 0;
+    // MLSD and MLST: offered (a setting), and the facts this session chose with OPTS MLST.
+    virtual bool StatusMachineListings() const { return false; }
+    virtual unsigned StatusMachineFacts() const { return FACT_ALL; }
+    virtual void StatusSetMachineFacts(unsigned /*facts*/) {}
 };
 
 class CStatusCommands {

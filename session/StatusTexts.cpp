@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "session/Commands.h"
+#include "session/MachineListing.h"
 #include "session/Parameters.h"
 #include "session/Replies.h"
 #include "streams/Stream.h"
@@ -50,12 +51,13 @@ std::string StatusBlock(const SessionStatus& s) {
     return block;
 }
 
-std::string HelpBlock() {
+std::string HelpBlock(bool machineListings) {
     std::string block = "214-The following commands are recognized:";
     const CommandEntry* table = CommandTable();
-    for (int i = 0; i < kCommandCount; ++i) {
+    int count = kCommandCount + (machineListings ? kMachineListingCount : 0);
+    for (int i = 0; i < count; ++i) {
         block += i % 7 == 0 ? "\r\n " : "\t";
-        block += table[i].name;
+        block += i < kCommandCount ? table[i].name : MachineListingTable()[i - kCommandCount].name;
     }
     return block;
 }
@@ -64,10 +66,12 @@ std::string SyntaxOf(uint64_t commandId) {
     const CommandEntry* table = CommandTable();
     for (int i = 0; i < kCommandCount; ++i)
         if (table[i].id == commandId) return table[i].syntax;
+    for (int i = 0; i < kMachineListingCount; ++i)
+        if (MachineListingTable()[i].id == commandId) return MachineListingTable()[i].syntax;
     return "";
 }
 
-std::string FeatureBlock(bool deflate) {
+std::string FeatureBlock(bool deflate, std::optional<unsigned> machineFacts) {
     std::string block = "211-Extensions supported:\r\n UTF8";
     if (deflate) block += "\r\n MODE Z";
     const CommandEntry* table = CommandTable();
@@ -75,6 +79,7 @@ std::string FeatureBlock(bool deflate) {
         if (!table[i].inFeat) continue;
         block += std::string("\r\n ") + table[i].name + " " + table[i].featText;
     }
+    if (machineFacts) block += "\r\n MLST " + OfferedFacts(*machineFacts);
     return block + "\r\n TVFS";
 }
 

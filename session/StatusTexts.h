@@ -24,13 +24,15 @@ struct SessionStatus {
 // without the closing "211 End status.".
 std::string StatusBlock(const SessionStatus& status);
 
-// "214-The following commands are recognized:" and the 47 names, seven to a line.
-std::string HelpBlock();
+// "214-The following commands are recognized:" and the 47 names, seven to a line; MLSD and
+// MLST follow them while machine listings are on.
+std::string HelpBlock(bool machineListings = false);
 // The syntax text of the first table entry of a command id (an alias shows its main entry).
 std::string SyntaxOf(uint64_t commandId);
 
-// "211-Extensions supported:" and one line per feature; MODE Z only when deflate is on.
-std::string FeatureBlock(bool deflate);
+// "211-Extensions supported:" and one line per feature; MODE Z only when deflate is on, and
+// "MLST type*;size*;modify*;perm*;" (the chosen facts starred) only with machine listings.
+std::string FeatureBlock(bool deflate, std::optional<unsigned> machineFacts = std::nullopt);
 
 // OPTS UTF8: applies the option (the whole argument, any case) to the two flags and gives
 // the reply code: 200, 451 (NLIST while UTF-8 is off) or 501.

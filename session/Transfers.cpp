@@ -246,6 +246,63 @@ void CTransfers::List(ListingKind kind, const std::string& argument) {
     }
 }
 
+namespace {
+// A folder of the virtual tree as MLSD's first lines show it; the root is no real folder.
+EntryFacts FolderFacts(const std::string& folder, EntryType type, const std::string& home,
+                       uint32_t rights) {
+    EntryFacts facts;
+    facts.type = type;
+    bool root = folder.empty() || folder == "\\";
+    CheckedPath at;
+    if (!root) at = CheckPath(folder, home);
+    if (at.IsFolder()) facts.modified = at.facts.modified;
+    facts.perm = PermFacts(true, at.IsFolder() && at.facts.readOnly, root, rights);
+    return facts;
+}
+}  // namespace
+
+void CTransfers::MachineList(const std::string& argument) {
+    // RFC 3659: the argument is a folder (no options, no patterns); a file is refused.
+    std::string home = session_.TransferHome();
+    std::string folder = WithoutTrailingSeparator(
+        ResolveAgainst(session_.TransferFolder(), argument.empty() ? "." : argument));
+    bool root = folder.empty() || folder == "\\";
+    if (!root) {
+        CheckedPath at = CheckPath(folder, home);
+        if (at.IsFile()) return (void)session_.TransferReply(CMD_MLSD, REPLY_BAD_ARGUMENTS);
+        if (!at.IsFolder()) return (void)session_.TransferReply(CMD_MLSD, REPLY_NOT_TAKEN);
+    }
+    uint32_t rights = session_.TransferRights();
+    unsigned chosen = session_.TransferMachineFacts();
+    std::vector<std::string> first{
+        FactsLine(FolderFacts(folder, EntryType::ListedDir, home, rights), chosen, ".")};
+    if (!root) {
+        std::string parent = folder.substr(0, folder.find_last_of('\\'));
+        first.push_back(
+            FactsLine(FolderFacts(parent, EntryType::ParentDir, home, rights), chosen, ".."));
+    }
+    auto entry = [chosen, rights](const std::string& name, bool isFolder, bool readOnly,
+                                  uint64_t size, int64_t modified) {
+        EntryFacts facts;
+        facts.type = isFolder ? EntryType::Dir : EntryType::File;
+        facts.size = size;
+        facts.modified = modified;
+        facts.perm = PermFacts(isFolder, readOnly, false, rights);
+        return FactsLine(facts, chosen, name);
+    };
+    std::string pattern = (root ? std::string() : folder) + "\\*";
+    finder_.SetHome(home);
+    list_.OpenFactsListing(STREAM_KIND_LISTING, pattern, std::move(first), entry);
+    list_.SetMode(mode_);
+    list_.SetUtf8(session_.TransferUtf8());
+    CurrentOperation saved = session_.TransferOperation();
+    session_.TransferSetOperation(CMD_LIST, pattern);
+    if (!session_.TransferOpenData(TYPE_ASCII, "")) {
+        list_.Close();
+        session_.TransferOperation() = saved;
+    }
+}
+
 // ---- the deferred start ----
 
 // A transfer that cannot start: the file goes, the session is idle again, and the refusal

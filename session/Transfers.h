@@ -9,6 +9,7 @@
 
 #include "platform/Clock.h"
 #include "session/Commands.h"
+#include "session/MachineListing.h"
 #include "session/Parameters.h"
 #include "session/SessionState.h"
 #include "session/VirtualFinder.h"
@@ -45,6 +46,9 @@ public:
     virtual const std::string& TransferPreviousLine() const = 0;
     virtual bool TransferNlstUtf8() const = 0;      // NLST names in UTF-8 (OPTS UTF8 NLST)
     virtual bool TransferDeflateReady() const = 0;  // MODE Z may be chosen
+    // MLSD: names in UTF-8 (OPTS UTF8 ON), and the facts chosen with OPTS MLST.
+    virtual bool TransferUtf8() const { return false; }
+    virtual unsigned TransferMachineFacts() const { return FACT_ALL; }
     virtual CurrentOperation& TransferOperation() = 0;
     virtual void TransferSetOperation(CommandId id, const std::string& path = "",
                                       uint64_t state = 0, uint64_t offset = 0) = 0;
@@ -90,6 +94,8 @@ public:
     void Retr(const std::string& argument);
     void Upload(CommandId id, const std::string& argument);  // STOR, APPE, STOU
     void List(ListingKind kind, const std::string& argument);
+    // MLSD: the facts of a folder's entries, led by the folder's own (and its parent's).
+    void MachineList(const std::string& argument);
 
     // The deferred start of RETR or an upload, one step per send event.
     void Start();

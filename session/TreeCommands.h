@@ -7,6 +7,7 @@
 #include <string>
 
 #include "session/Commands.h"
+#include "session/MachineListing.h"
 
 // What the tree commands need of their session.
 class CTreeSession {
@@ -22,6 +23,11 @@ public:
     virtual void TreeEnterFolder(const std::string& folder) = 0;
     // SIZE in ASCII: the session counts the file through the line-end conversion.
     virtual void TreeCountTextSize(const std::string& real) = 0;
+    // MLST: a multi-line reply (the reply hook learns its code, the lines follow), and the
+    // facts chosen with OPTS MLST.
+    virtual void TreeBegin(CommandId /*id*/, int /*code*/) {}
+    virtual void TreeLine(const std::string& /*line*/) {}
+    virtual unsigned TreeMachineFacts() const { return FACT_ALL; }
 };
 
 class CTreeCommands {
@@ -37,6 +43,7 @@ public:
     void Rnto(const std::string& argument);
     void Size(const std::string& argument);
     void Mdtm(const std::string& argument);
+    void Mlst(const std::string& argument);
 
 private:
     CTreeSession& session_;

@@ -12,6 +12,7 @@
 #include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
 #include "engine/ThrottleStore.h"
+#include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
 #include "platform/AtomicFile.h"
@@ -45,6 +46,15 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     CSocketEngine& engine = CSocketEngine::Instance();
     engine.SetPortRange(1500, 2000);
     engine.SetDynamicPorts(true);
+    // Listeners and data connections alike use the one bind address.
+    std::string bindAddress, chosen = settings_.GetSetting(setting::NetIp);
+    if (!IsLocalAddress(chosen, bindAddress)) {
+        error_ = "NetIp is \"" + chosen +
+                 "\", which is not an address of this machine; set it to one of its IPv4 "
+                 "addresses, or to 0.0.0.0 for all of them";
+        return false;
+    }
+    engine.SetBindAddress(bindAddress);
     LoadIpRules(settings_);
     if (settings_.GetBoolSetting(setting::SSLState)) {
         CTlsRuntime& tls = CTlsRuntime::Instance();
@@ -158,9 +168,10 @@ void CQuenlowApp::Reload() {
         platform::Log::Write(platform::LogLevel::Error, "Reload failed: " + error_);
         return;
     }
-    // The TLS context was built at start-up from these; they change only with a restart.
+    // The TLS context and the bind address were set up at start-up from these; they change
+    // only with a restart.
     for (const SettingInfo& info : KnownSettings())
-        if (info.effect == SettingEffect::Tls)
+        if (info.effect == SettingEffect::ProgramStart)
             fresh.SetSetting(info.name, settings_.GetSetting(info.name));
     settings_ = fresh;
     BuildSharePoint();

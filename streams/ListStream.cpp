@@ -13,6 +13,15 @@ bool CFtpListStream::OpenListing(int kind, const std::string& pattern, bool name
     return true;
 }
 
+bool CFtpListStream::OpenFactsListing(int kind, const std::string& pattern,
+                                      std::vector<std::string> first, FactsFormatter facts) {
+    OpenListing(kind, pattern, false);
+    first_ = std::move(first);
+    firstSent_ = 0;
+    facts_ = std::move(facts);
+    return true;
+}
+
 bool CFtpListStream::SendListing() {
     Flush(false);
     for (int written = 0; written < kMaxEntriesPerStep; ++written) {
@@ -27,6 +36,10 @@ bool CFtpListStream::SendListing() {
 }
 
 bool CFtpListStream::NextEntry() {
+    if (firstSent_ < first_.size()) {
+        WriteLine(first_[firstSent_++]);
+        return true;
+    }
     while (more_) {
         more_ = finder_->Next();
         std::string name = finder_->Name();
@@ -36,7 +49,13 @@ bool CFtpListStream::NextEntry() {
             return true;
         }
         platform::Time32 now = platform::Clock::Now(), time = now;
-        if (!finder_->LastWriteTime(time)) time = now;
+        bool timeKnown = finder_->LastWriteTime(time);
+        if (facts_) {
+            WriteLine(facts_(name, finder_->IsFolder(), finder_->IsReadOnly(), finder_->Size(),
+                             timeKnown ? static_cast<int64_t>(time) : -1));
+            return true;
+        }
+        if (!timeKnown) time = now;
         WriteLine(FormatListLine(name, finder_->IsFolder(), finder_->IsReadOnly(), finder_->Size(),
                                  time, now));
         return true;
@@ -48,6 +67,9 @@ void CFtpListStream::Reset() {
     CFtpTelnetStream::Reset();
     pattern_.clear();
     namesOnly_ = more_ = false;
+    facts_ = nullptr;
+    first_.clear();
+    firstSent_ = 0;
     finder_->Close();
 }
 

@@ -1,9 +1,11 @@
 #pragma once
-// The body of LIST and NLST: one line per entry, the long Unix-style form or the bare name,
-// written in slices of at most 255 entries per send event.
+// The body of LIST, NLST and MLSD: one line per entry, the long Unix-style form, the bare
+// name or the entry's facts, written in slices of at most 255 entries per send event.
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "streams/FileFinder.h"
 #include "streams/TelnetStream.h"
@@ -16,6 +18,12 @@ public:
     explicit CFtpListStream(CSocketEx* socket = nullptr);
 
     virtual bool OpenListing(int kind, const std::string& pattern, bool namesOnly);
+    // One line per entry from facts(name, folder, readOnly, size, time); the lines given
+    // first (the listed folder's own) go out before the entries.
+    using FactsFormatter = std::function<std::string(
+        const std::string& name, bool folder, bool readOnly, uint64_t size, int64_t modified)>;
+    bool OpenFactsListing(int kind, const std::string& pattern, std::vector<std::string> first,
+                          FactsFormatter facts);
     // True: call again when the socket can send; false: finished (state bit 4) or stuck.
     virtual bool SendListing();
     virtual bool NextEntry();
@@ -29,6 +37,9 @@ public:
 private:
     bool namesOnly_ = false;
     bool more_ = false;
+    FactsFormatter facts_;
+    std::vector<std::string> first_;
+    size_t firstSent_ = 0;
     std::string pattern_;
     CDirFinder ownFinder_;
     CFileFinder* finder_ = &ownFinder_;

@@ -128,7 +128,8 @@ TEST_F(ConfigDirTest, FreshConfigDirGivesEveryEffectiveDefault) {
     EXPECT_EQ(app.GetSetting("PowerSaveOpt"), "0");
     EXPECT_EQ(app.GetSetting("AnonRename"), "true");
     EXPECT_EQ(app.GetSetting("SysAdminEmail"), kDefaultAdminEmail);
-    EXPECT_EQ(app.Store().Size(), 64u);
+    EXPECT_EQ(app.GetSetting("SysMlstState"), "false");
+    EXPECT_EQ(app.Store().Size(), 65u);
     struct stat st {};
     ASSERT_EQ(::stat(configDir.c_str(), &st), 0);
 

@@ -77,8 +77,10 @@ class Server:
         self.mode = self.process.stderr.readline()
         line = self.process.stdout.readline()
         if "listening" not in line:
+            self.process.wait(timeout=10)
+            said = line + self.process.stderr.read()
             self.stop()
-            raise RuntimeError("server did not start: " + line + self.process.stderr.read())
+            raise RuntimeError("server did not start: " + said)
 
     def stderr_line_with(self, text, most=50):
         """Reads stderr up to the first line that holds text (log lines may come before it);

@@ -1,0 +1,93 @@
+#include "session/MachineListing.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "config/UserAccounts.h"
+#include "platform/Text.h"
+#include "session/TreeCommands.h"
+
+namespace {
+struct FactName {
+    MachineFact fact;
+    const char* name;
+};
+constexpr FactName kFacts[] = {
+    {FACT_TYPE, "type"}, {FACT_SIZE, "size"}, {FACT_MODIFY, "modify"}, {FACT_PERM, "perm"}};
+
+const char* TypeText(EntryType type) {
+    switch (type) {
+        case EntryType::Dir:
+            return "dir";
+        case EntryType::ListedDir:
+            return "cdir";
+        case EntryType::ParentDir:
+            return "pdir";
+        case EntryType::File:
+            break;
+    }
+    return "file";
+}
+}  // namespace
+
+std::string FactsLine(const EntryFacts& facts, unsigned chosen, const std::string& name) {
+    std::string line;
+    if (chosen & FACT_TYPE) line += std::string("type=") + TypeText(facts.type) + ";";
+    // A folder's size says nothing about its contents; RFC 3659 leaves it out.
+    if ((chosen & FACT_SIZE) && facts.type == EntryType::File)
+        line += "size=" + std::to_string(facts.size) + ";";
+    if ((chosen & FACT_MODIFY) && facts.modified >= 0)
+        line += "modify=" + ModifyStampText(static_cast<time_t>(facts.modified)) + ";";
+    if (chosen & FACT_PERM) line += "perm=" + facts.perm + ";";
+    return line + " " + name;
+}
+
+std::string PermFacts(bool folder, bool readOnly, bool root, uint32_t rights) {
+    // The virtual root holds the share points alone: nothing is made, renamed or removed there.
+    bool write = (rights & RightsWrite) && !readOnly && !root;
+    std::string perm;
+    if (folder) {
+        if (write) perm += "c";
+        if ((rights & RightsDelete) && !root) perm += "d";
+        perm += "e";
+        if ((rights & RightsRename) && !root) perm += "f";
+        perm += "l";
+        if (write) perm += "m";
+        return perm;
+    }
+    bool replace = write && (rights & RightsOverwrite);
+    if (replace) perm += "a";
+    if (rights & RightsDelete) perm += "d";
+    if (rights & RightsRename) perm += "f";
+    perm += "r";
+    if (replace) perm += "w";
+    return perm;
+}
+
+std::string OfferedFacts(unsigned chosen) {
+    std::string text;
+    for (const FactName& f : kFacts) text += std::string(f.name) + (chosen & f.fact ? "*;" : ";");
+    return text;
+}
+
+unsigned ParseFactChoice(const std::string& text) {
+    unsigned chosen = 0;
+    std::string lower = platform::AsciiLower(text);
+    size_t start = 0;
+    while (start <= lower.size()) {
+        size_t end = lower.find(';', start);
+        std::string name = lower.substr(start, end == std::string::npos ? end : end - start);
+        for (const FactName& f : kFacts)
+            if (name == f.name) chosen |= f.fact;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return chosen;
+}
+
+std::string ChosenFacts(unsigned chosen) {
+    std::string text;
+    for (const FactName& f : kFacts)
+        if (chosen & f.fact) text += std::string(f.name) + ";";
+    return text;
+}
