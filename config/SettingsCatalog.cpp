@@ -76,8 +76,9 @@ const std::vector<SettingInfo> kSettings = {
     {setting::SSLReqSessionReuse, K::Bool, "false", nullptr, E::NextStart},
     {setting::NetTcpPortState, K::Bool, "true", nullptr, E::NextStart},
     {setting::NetTcpPort, K::Int, "21", "21", E::NextStart, C::TcpPort},
-    {setting::NetSslPortState, K::Bool, "true", nullptr, E::Unread},
-    {setting::NetSslPort, K::Int, "990", nullptr, E::Unread, C::Range, 0, 65535},
+    // With SSLState: a second port whose clients speak TLS from the first byte (implicit).
+    {setting::NetSslPortState, K::Bool, "true", nullptr, E::NextStart},
+    {setting::NetSslPort, K::Int, "990", nullptr, E::NextStart, C::Range, 0, 65535},
     {setting::NetIp, K::Address, "0.0.0.0", nullptr, E::ProgramStart},
     {setting::NetAdapter, K::Text, "", nullptr, E::Unread},
     {setting::NetMaxConnection, K::Int, "64", "16", E::NextStart, C::MaxConnections},

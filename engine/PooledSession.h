@@ -15,8 +15,9 @@ public:
     CFtpPooledSession(CFtpServerController* controller, CFtpEventSink* sink)
         : CFtpConnection(sink), controller_(controller) {}
 
-    // Greets the client just accepted into the control socket.
-    virtual void Greet() = 0;
+    // Greets the client just accepted into the control socket; a client of the implicit TLS
+    // port is greeted once its handshake is through.
+    virtual void Greet(bool implicitTls = false) = 0;
     // The server stops: "421 Shutting system down." and close.
     virtual void ShutdownSession() = 0;
     // A console asked for this session to go.

@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "config/IpRules.h"
 #include "config/SettingNames.h"
 #include "net/HostAddress.h"
 #include "net/SocketEngine.h"
+#include "net/TlsRuntime.h"
 #include "platform/Log.h"
 #include "platform/Text.h"
 
@@ -38,6 +41,7 @@ bool CFtpServerController::Create() {
         return false;
     }
     spareSocket_ = std::make_unique<CFtpSocket>(this);
+    implicitListener_ = std::make_unique<CFtpSocket>(this);
     rejectStream_.SetSocket(spareSocket_.get());
     try {
         connInfo_.reserve(256);
@@ -83,6 +87,7 @@ bool CFtpServerController::StartServer() {
             return false;
         }
     }
+    OpenImplicitTlsListener();
     int i = 0;
     try {
         DestroyPool();
@@ -126,9 +131,39 @@ void CFtpServerController::StopServer(bool shutDownSessions) {
     Guard guard(lock_);
     stopped_ = true;
     FtpListener().Close();
+    if (implicitListener_) implicitListener_->Close();
     if (shutDownSessions)
         for (CFtpPooledSession* s : std::vector<CFtpPooledSession*>(activeSessions_))
             s->ShutdownSession();
+}
+
+// The FTP port stays the server's own: a port for implicit TLS that cannot be had (990 needs
+// root, another server may hold it) is reported and the server runs without it.
+bool CFtpServerController::OpenImplicitTlsListener() {
+    if (!implicitListener_ || !EngineBool(settings_, setting::SSLState) ||
+        !EngineBool(settings_, setting::NetSslPortState) ||
+        !CTlsRuntime::Instance().HasServerContext())
+        return false;
+    int port = EngineInt(settings_, setting::NetSslPort) & 0xFFFF;
+    std::string bindAddress = CSocketEngine::Instance().BindAddress();
+    if (implicitListener_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
+                                          VERIFY_FROM_CONTEXT) &&
+        implicitListener_->Listen(CSocketEx::SystemMaxBacklog()))
+        return true;
+    int error = errno;
+    implicitListener_->Close();
+    platform::Log::Write(platform::LogLevel::Error,
+                         "Failed to create implicit TLS listen socket (port " +
+                             std::to_string(port) + "): " + std::strerror(error) +
+                             "; the server goes on without it (NetSslPortState=false leaves it "
+                             "out)");
+    return false;
+}
+
+CFtpSocket* CFtpServerController::ImplicitTlsListener() {
+    Guard guard(lock_);
+    return implicitListener_ && implicitListener_->IsListening() ? implicitListener_.get()
+                                                                 : nullptr;
 }
 
 bool CFtpServerController::IsListening() {
@@ -283,7 +318,7 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
             activeSessions_.push_back(s);
             freeSessions_.pop_back();
             s->sessionNumber = accepted_;
-            s->Greet();
+            s->Greet(listener == implicitListener_.get());
             CFtpConnMsg info;
             info.index = s->activeIndex;
             info.peerAddress = peer;
@@ -396,7 +431,7 @@ void CFtpServerController::DestroyPool() {
 // therefore fit into the backlog; admission (421, the rules) still decides who stays.
 void CFtpServerController::OnAccept(CFtpSocket* socket) {
     CFtpControlConnection::OnAccept(socket);
-    if (socket != &FtpListener()) return;
+    if (socket != &FtpListener() && socket != implicitListener_.get()) return;
     try {
         if (spareSocket_->IsOpen()) {
             socket->SetAcceptWanted(true);  // a 421 is still going out: take the client later

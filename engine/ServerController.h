@@ -32,6 +32,8 @@ public:
     virtual bool StartServer();
     virtual void StopServer(bool shutDownSessions);
     virtual bool IsListening();
+    // The implicit TLS port's listener, when it is open (for the start-up line).
+    CFtpSocket* ImplicitTlsListener();
     virtual bool IsStopped();
     virtual void UpdateSessionInfo(CFtpPooledSession* session);
     virtual void AddTransferA(CFtpPooledSession* session, uint64_t uploads, uint64_t downloads);
@@ -92,6 +94,9 @@ protected:
 
     bool stopped_ = true;
     std::unique_ptr<CFtpSocket> spareSocket_;
+    // Clients of this port speak TLS from their first byte on ("NetSslPort").
+    std::unique_ptr<CFtpSocket> implicitListener_;
+    bool OpenImplicitTlsListener();
     CFtpMsgStream rejectStream_;
     std::recursive_mutex lock_;
     std::vector<CFtpConnMsg> connInfo_;

@@ -125,7 +125,7 @@ void CFtpServerConnection::OnDrained(uint32_t mark) {
     if (mark == closeMark_ && !primarySocket_->IsOpen()) controller_->ReleaseSession(this);
 }
 
-void CFtpServerConnection::Greet() {
+void CFtpServerConnection::Greet(bool implicitTls) {
     try {
         startTime_ = Clock::Now();
         ticksWithoutConnection_ = 0;
@@ -135,8 +135,20 @@ void CFtpServerConnection::Greet() {
             return CloseSession();
         }
         closeReason_ = CLOSE_NONE;
-        control_.WriteLine(GreetingLine(TextSetting(setting::SysName)));
         lastActivity_ = Clock::Now();
+        greetAfterTls_ = implicitTls;
+        if (implicitTls) {
+            // As after AUTH TLS: the control connection is protected, and so are data
+            // connections until the client asks otherwise with PROT.
+            state_.authMechanism = AUTH_TLS;
+            state_.dataProtection = PROT_PRIVATE;
+            if (!primarySocket_->SetTlsRole(TLS_SERVER)) {
+                closeReason_ = CLOSE_ERROR;
+                return CloseSession();
+            }
+            return;  // the greeting follows the handshake
+        }
+        control_.WriteLine(GreetingLine(TextSetting(setting::SysName)));
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_CONNECT);
         closeReason_ = CLOSE_ERROR;
@@ -250,6 +262,20 @@ void CFtpServerConnection::OnClose(CFtpSocket* socket) {
     if (socket == primarySocket_ || socket == &PassiveListener()) {
         // A session that ends for its own reason (idle, shut-down) keeps that reason.
         if (closeReason_ == CLOSE_NONE) closeReason_ = CLOSE_CLIENT;
+        CloseSession();
+    }
+}
+
+void CFtpServerConnection::OnTlsStart(CFtpSocket* socket) {
+    CFtpConnection::OnTlsStart(socket);
+    if (socket != primarySocket_ || !greetAfterTls_) return;
+    greetAfterTls_ = false;
+    try {
+        control_.WriteLine(GreetingLine(TextSetting(setting::SysName)));
+        lastActivity_ = Clock::Now();
+    } catch (const std::exception&) {
+        OnError(ERROR_FAILED, EV_TLS_START);
+        closeReason_ = CLOSE_ERROR;
         CloseSession();
     }
 }

@@ -56,6 +56,7 @@ public:
     void OnDrained(uint32_t mark) override;
     void OnAccept(CFtpSocket* socket) override;
     void OnConnect(CFtpSocket* socket, bool ok) override;
+    void OnTlsStart(CFtpSocket* socket) override;
     void OnTlsEnd(CFtpSocket* socket) override;
     void OnTlsFailed(CFtpSocket* socket) override;
     void CloseSockets() override;
@@ -63,7 +64,7 @@ public:
     CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override;
     CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override;
 
-    void Greet() override;
+    void Greet(bool implicitTls = false) override;
     virtual void CloseSession();
     virtual void ResetSession();
     virtual bool EndControlTls();
@@ -246,7 +247,8 @@ protected:
     CFtpMsgStream control_;
     CFtpDeflateBuffer deflate_;
     bool errorDelay_ = false;
-    bool readDeferred_ = false;  // a line waits unread for a reply or a start to finish
+    bool readDeferred_ = false;   // a line waits unread for a reply or a start to finish
+    bool greetAfterTls_ = false;  // a client of the implicit TLS port, not greeted yet
     platform::Time32 lastErrorTime_ = 0;
     platform::Time32 lastActivity_ = 0;
     platform::Time32 startTime_ = 0;

@@ -202,7 +202,14 @@ std::string CQuenlowApp::ListeningText() {
     std::string address;
     int port = 0;
     controller_->TertiarySocket()->GetSockName(address, port);
-    return "Quenlow FTP listening on " + address + ":" + std::to_string(port) +
+    std::string implicit;
+    if (CFtpSocket* tls = controller_->ImplicitTlsListener()) {
+        std::string tlsAddress;
+        int tlsPort = 0;
+        tls->GetSockName(tlsAddress, tlsPort);
+        implicit = " (implicit TLS on " + tlsAddress + ":" + std::to_string(tlsPort) + ")";
+    }
+    return "Quenlow FTP listening on " + address + ":" + std::to_string(port) + implicit +
            ", sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder);
 }
 

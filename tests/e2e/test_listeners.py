@@ -1,11 +1,16 @@
-"""Where the server listens: the bind address chosen with NetIp."""
+"""Where the server listens: the bind address chosen with NetIp, and the port of implicit TLS."""
 import ftplib
 import io
+import os
 import socket
+import ssl
+import subprocess
+import tempfile
+import time
 import unittest
 import warnings
 
-from server import Server, free_port
+from server import Server, client_context, free_port, make_certificate
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -51,6 +56,85 @@ class BindAddress(unittest.TestCase):
                 Server({"NetIp": value})
             self.assertIn(f'NetIp is "{value}", which is not an address of this machine',
                           str(caught.exception))
+
+
+CERT_DIR = tempfile.mkdtemp(prefix="qftp-listeners-cert-")
+CERT, KEY = make_certificate(CERT_DIR)
+
+
+def tls_settings(port, **more):
+    return dict({"SSLState": "true", "SSLCertFile": CERT, "SSLKeyFile": KEY,
+                 "NetSslPort": str(port)}, **more)
+
+
+class ImplicitTls(unittest.TestCase):
+    def test_curl_downloads_and_uploads_on_the_implicit_port(self):
+        port = free_port()
+        with Server(tls_settings(port), files={"pub/a.bin": os.urandom(300000)}) as server:
+            with open(os.path.join(server.root, "a.bin"), "rb") as f:
+                data = f.read()
+            base = ["curl", "-s", "-S", "-k", "--max-time", "60"]
+            url = f"ftps://127.0.0.1:{port}/pub/"
+            got = subprocess.run(base + [url + "a.bin"], capture_output=True, check=True).stdout
+            self.assertEqual(got, data)
+            source = os.path.join(server.dir, "up.bin")
+            with open(source, "wb") as f:
+                f.write(data[::-1])
+            subprocess.run(base + ["-T", source, url + "up.bin"], check=True)
+            with open(os.path.join(server.root, "up.bin"), "rb") as f:
+                self.assertEqual(f.read(), data[::-1])
+
+    def test_the_session_is_protected_from_its_first_byte(self):
+        port = free_port()
+        with Server(tls_settings(port)) as server:
+            raw = client_context().wrap_socket(socket.create_connection(("127.0.0.1", port),
+                                                                        timeout=5))
+            reader = raw.makefile("rb")
+
+            def ask(line):
+                raw.sendall(line.encode() + b"\r\n")
+                return reader.readline().decode().rstrip()
+
+            self.assertTrue(reader.readline().startswith(b"220 "))
+            # Already secure: no second AUTH; PBSZ and PROT as after AUTH TLS.
+            self.assertEqual(ask("AUTH TLS")[:4], "431 ")
+            self.assertEqual(ask("PBSZ 0"), "200 PBSZ=0.")
+            self.assertEqual(ask("PROT P"), "200 Command okay.")
+            self.assertEqual(ask("USER anonymous")[:4], "331 ")
+            self.assertEqual(ask("PASS a@b")[:4], "230 ")
+            raw.close()
+
+    def test_a_plain_client_is_dropped_and_its_slot_comes_back(self):
+        port = free_port()
+        with Server(tls_settings(port, NetMaxConnection="1")) as server:
+            for _ in range(3):
+                plain = socket.create_connection(("127.0.0.1", port), timeout=5)
+                plain.sendall(b"USER anonymous\r\n")
+                started = time.monotonic()
+                while plain.recv(4096):  # at most a TLS alert, then the end
+                    pass
+                self.assertLess(time.monotonic() - started, 5)
+                plain.close()
+            # The one slot is free again, on either port.
+            time.sleep(0.3)
+            tls = client_context().wrap_socket(socket.create_connection(("127.0.0.1", port),
+                                                                        timeout=5))
+            self.assertTrue(tls.makefile("rb").readline().startswith(b"220 "))
+            tls.close()
+            time.sleep(0.3)
+            ftp = ftplib.FTP()
+            ftp.connect("127.0.0.1", server.port, timeout=5)
+            self.assertTrue(ftp.getwelcome().startswith("220 "))
+            ftp.close()
+
+    def test_no_implicit_port_without_tls_or_with_the_port_switched_off(self):
+        for settings in ({"NetSslPort": None}, {"NetSslPortState": "false"}):
+            port = free_port()
+            chosen = tls_settings(port, **{k: v for k, v in settings.items() if v})
+            if "NetSslPortState" not in settings:
+                chosen["SSLState"] = "false"
+            with Server(chosen):
+                self.assertTrue(refused("127.0.0.1", port), settings)
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ public:
     using CFtpPooledSession::CFtpPooledSession;
     CFtpSocket* CreatePrimarySocket(CFtpConnection* o) override { return new CFtpSocket(o); }
     CFtpSocket* CreateSecondarySocket(CFtpConnection* o) override { return new CFtpSocket(o); }
-    void Greet() override { ++greeted; }
+    void Greet(bool) override { ++greeted; }
     void ShutdownSession() override { ++shutDown; }
     void Disconnect() override { primarySocket_->Close(); }
     std::string UserName() const override { return "anonymous"; }
