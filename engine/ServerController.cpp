@@ -287,6 +287,11 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
         if (!spareSocket_->GetPeerName(peer, port) || !CheckAddress(peer)) {
             LogRefusal(peer, "refused by the IP rules");
             spareSocket_->Close();
+        } else if (listener == implicitListener_.get()) {
+            // A client waiting for our TLS handshake could not read a plain 421.
+            LogRefusal(peer, "turned away: all " + std::to_string(allSessions_.size()) +
+                                 " sessions are busy");
+            spareSocket_->Close();
         } else {
             LogRefusal(peer, "turned away (421): all " + std::to_string(allSessions_.size()) +
                                  " sessions are busy");

@@ -120,6 +120,11 @@ class ImplicitTls(unittest.TestCase):
             tls = client_context().wrap_socket(socket.create_connection(("127.0.0.1", port),
                                                                         timeout=5))
             self.assertTrue(tls.makefile("rb").readline().startswith(b"220 "))
+            # While it is taken, a second client is closed on, not sent a plain 421 in the
+            # middle of its handshake.
+            second = socket.create_connection(("127.0.0.1", port), timeout=5)
+            self.assertEqual(second.recv(100), b"")
+            second.close()
             tls.close()
             time.sleep(0.3)
             ftp = ftplib.FTP()
