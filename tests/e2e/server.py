@@ -177,3 +177,27 @@ class Raw:
         self.sock.close()
 
     __del__ = close
+
+
+def logged_in(server):
+    """A raw control connection logged in as anonymous."""
+    raw = Raw(server.port)
+    raw.line()
+    for line in ("USER anonymous", "PASS a@b"):
+        raw.send(line)
+        raw.line()
+    return raw
+
+
+def whole_reply(raw):
+    """A whole reply, multi-line ones included, as a list of lines."""
+    lines = [raw.line()]
+    if lines[0][3:4] == "-":
+        while not (lines[-1][:3] == lines[0][:3] and lines[-1][3:4] == " "):
+            lines.append(raw.line())
+    return lines
+
+
+def ask(raw, line):
+    raw.send(line)
+    return whole_reply(raw)

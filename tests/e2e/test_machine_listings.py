@@ -9,35 +9,14 @@ import time
 import unittest
 import warnings
 
-from server import Raw, Server, anonymous_ftp, client_context, make_certificate
+from server import (Raw, Server, anonymous_ftp, ask, client_context, logged_in,
+                    make_certificate, whole_reply)
 
 warnings.simplefilter("ignore", ResourceWarning)
 
 ON = {"SysMlstState": "true"}
 CERT_DIR = tempfile.mkdtemp(prefix="qftp-mlst-cert-")
 CERT, KEY = make_certificate(CERT_DIR)
-
-
-def reply(raw):
-    lines = [raw.line()]
-    if lines[0][3:4] == "-":
-        while not (lines[-1][:3] == lines[0][:3] and lines[-1][3:4] == " "):
-            lines.append(raw.line())
-    return lines
-
-
-def ask(raw, line):
-    raw.send(line)
-    return reply(raw)
-
-
-def logged_in(server):
-    raw = Raw(server.port)
-    raw.line()
-    for line in ("USER anonymous", "PASS a@b"):
-        raw.send(line)
-        raw.line()
-    return raw
 
 
 def put(server, files):
@@ -191,7 +170,7 @@ class Listings(unittest.TestCase):
             while chunk := data.recv(65536):
                 body += chunk
             data.close()
-            self.assertEqual(reply(raw), ["226 Closing data connection."])
+            self.assertEqual(whole_reply(raw), ["226 Closing data connection."])
             lines = zlib.decompress(body).decode().split("\r\n")
             self.assertEqual(lines[-1], "")
             self.assertEqual(len(lines[2:-1]), 300)

@@ -4,32 +4,9 @@ import os
 import unittest
 import warnings
 
-from server import Raw, Server, anonymous_ftp
+from server import Raw, Server, anonymous_ftp, ask, logged_in, whole_reply
 
 warnings.simplefilter("ignore", ResourceWarning)
-
-
-def logged_in(server):
-    raw = Raw(server.port)
-    raw.line()
-    for line in ("USER anonymous", "PASS a@b"):
-        raw.send(line)
-        raw.line()
-    return raw
-
-
-def reply(raw):
-    """A whole reply, multi-line ones included, as a list of lines."""
-    lines = [raw.line()]
-    if lines[0][3:4] == "-":
-        while not (lines[-1][:3] == lines[0][:3] and lines[-1][3:4] == " "):
-            lines.append(raw.line())
-    return lines
-
-
-def ask(raw, line):
-    raw.send(line)
-    return reply(raw)
 
 
 class StatusAndFeatures(unittest.TestCase):
