@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -5,6 +5,7 @@
 
 #include "config/UserAccounts.h"
 #include "platform/Text.h"
+#include "session/SharePoints.h"
 #include "session/TreeCommands.h"
 
 namespace {
@@ -62,6 +63,23 @@ std::string PermFacts(bool folder, bool readOnly, bool root, uint32_t rights) {
     perm += "r";
     if (replace) perm += "w";
     return perm;
+}
+
+std::optional<EntryFacts> PathFacts(const std::string& path, const std::string& home,
+                                    uint32_t rights) {
+    EntryFacts facts;
+    facts.type = EntryType::Dir;
+    if (path.empty() || path == "\\") {
+        facts.perm = PermFacts(true, false, true, rights);
+        return facts;
+    }
+    CheckedPath at = CheckPath(path, home);
+    if (!at.Maps() || !at.facts.exists) return std::nullopt;
+    if (!at.facts.folder) facts.type = EntryType::File;
+    facts.size = at.facts.size;
+    facts.modified = at.facts.modified;
+    facts.perm = PermFacts(at.facts.folder, at.facts.readOnly, false, rights);
+    return facts;
 }
 
 std::string OfferedFacts(unsigned chosen) {

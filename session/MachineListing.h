@@ -4,6 +4,7 @@
 // says what this session may do with an entry.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The facts offered, as bits of a session's choice.
@@ -33,6 +34,11 @@ std::string FactsLine(const EntryFacts& facts, unsigned chosen, const std::strin
 // delete; f with rename. A folder: e and l always; c and m with write unless it is read-only;
 // d and f with delete and rename. The virtual root is only entered and listed.
 std::string PermFacts(bool folder, bool readOnly, bool root, uint32_t rights);
+
+// The facts of a virtual path ("\\pub\\a.txt"; "" or "\\" for the root, which is no real
+// folder), or nothing when it names nothing the tree maps (missing, or outside the share).
+std::optional<EntryFacts> PathFacts(const std::string& path, const std::string& home,
+                                    uint32_t rights);
 
 // FEAT's "type*;size*;modify*;perm*;": every offered fact, starred when chosen.
 std::string OfferedFacts(unsigned chosen);

@@ -148,12 +148,16 @@ void CFtpServerConnection::Greet(bool implicitTls) {
             }
             return;  // the greeting follows the handshake
         }
-        control_.WriteLine(GreetingLine(TextSetting(setting::SysName)));
+        SendGreeting();
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_CONNECT);
         closeReason_ = CLOSE_ERROR;
         CloseSession();
     }
+}
+
+void CFtpServerConnection::SendGreeting() {
+    control_.WriteLine(GreetingLine(TextSetting(setting::SysName)));
 }
 
 bool CFtpServerConnection::SendReply(CommandId id, int code, const std::string& text) {
@@ -271,7 +275,7 @@ void CFtpServerConnection::OnTlsStart(CFtpSocket* socket) {
     if (socket != primarySocket_ || !greetAfterTls_) return;
     greetAfterTls_ = false;
     try {
-        control_.WriteLine(GreetingLine(TextSetting(setting::SysName)));
+        SendGreeting();
         lastActivity_ = Clock::Now();
     } catch (const std::exception&) {
         OnError(ERROR_FAILED, EV_TLS_START);

@@ -65,6 +65,7 @@ public:
     CFtpSocket* CreateSecondarySocket(CFtpConnection* owner) override;
 
     void Greet(bool implicitTls = false) override;
+    void SendGreeting();
     virtual void CloseSession();
     virtual void ResetSession();
     virtual bool EndControlTls();

@@ -477,11 +477,11 @@ void CFtpServerConnection::StatusSetMachineFacts(unsigned facts) {
 }
 
 void CFtpServerConnection::TreeBegin(CommandId id, int code) {
-    OnReply(id, REPLY_KIND_SUCCESS, code, "");
+    StatusBegin(id, code);
 }
 
 void CFtpServerConnection::TreeLine(const std::string& line) {
-    control_.WriteLine(line);
+    StatusLine(line);
 }
 
 unsigned CFtpServerConnection::TreeMachineFacts() const {

@@ -236,50 +236,42 @@ void CTransfers::List(ListingKind kind, const std::string& argument) {
     }
     if (!list_.OpenListing(STREAM_KIND_LISTING, resolved, kind == LISTING_NAMES))
         return (void)session_.TransferReply(CMD_LIST, REPLY_FILE_UNAVAILABLE);
+    StartListing(resolved, kind == LISTING_NAMES && session_.TransferNlstUtf8());
+}
+
+// An opened listing goes out over the data connection, as the LIST operation.
+void CTransfers::StartListing(const std::string& pattern, bool utf8) {
     list_.SetMode(mode_);
-    list_.SetUtf8(kind == LISTING_NAMES && session_.TransferNlstUtf8());
+    list_.SetUtf8(utf8);
     CurrentOperation saved = session_.TransferOperation();
-    session_.TransferSetOperation(CMD_LIST, resolved);
+    session_.TransferSetOperation(CMD_LIST, pattern);
     if (!session_.TransferOpenData(TYPE_ASCII, "")) {
         list_.Close();
         session_.TransferOperation() = saved;
     }
 }
 
-namespace {
-// A folder of the virtual tree as MLSD's first lines show it; the root is no real folder.
-EntryFacts FolderFacts(const std::string& folder, EntryType type, const std::string& home,
-                       uint32_t rights) {
-    EntryFacts facts;
-    facts.type = type;
-    bool root = folder.empty() || folder == "\\";
-    CheckedPath at;
-    if (!root) at = CheckPath(folder, home);
-    if (at.IsFolder()) facts.modified = at.facts.modified;
-    facts.perm = PermFacts(true, at.IsFolder() && at.facts.readOnly, root, rights);
-    return facts;
-}
-}  // namespace
-
 void CTransfers::MachineList(const std::string& argument) {
     // RFC 3659: the argument is a folder (no options, no patterns); a file is refused.
     std::string home = session_.TransferHome();
     std::string folder = WithoutTrailingSeparator(
         ResolveAgainst(session_.TransferFolder(), argument.empty() ? "." : argument));
+    uint32_t rights = session_.TransferRights();
+    std::optional<EntryFacts> listed = PathFacts(folder, home, rights);
+    if (!listed) return (void)session_.TransferReply(CMD_MLSD, REPLY_NOT_TAKEN);
+    if (listed->type == EntryType::File)
+        return (void)session_.TransferReply(CMD_MLSD, REPLY_BAD_ARGUMENTS);
+    unsigned chosen = session_.TransferMachineFacts();
+    listed->type = EntryType::ListedDir;
+    std::vector<std::string> first{FactsLine(*listed, chosen, ".")};
     bool root = folder.empty() || folder == "\\";
     if (!root) {
-        CheckedPath at = CheckPath(folder, home);
-        if (at.IsFile()) return (void)session_.TransferReply(CMD_MLSD, REPLY_BAD_ARGUMENTS);
-        if (!at.IsFolder()) return (void)session_.TransferReply(CMD_MLSD, REPLY_NOT_TAKEN);
-    }
-    uint32_t rights = session_.TransferRights();
-    unsigned chosen = session_.TransferMachineFacts();
-    std::vector<std::string> first{
-        FactsLine(FolderFacts(folder, EntryType::ListedDir, home, rights), chosen, ".")};
-    if (!root) {
-        std::string parent = folder.substr(0, folder.find_last_of('\\'));
-        first.push_back(
-            FactsLine(FolderFacts(parent, EntryType::ParentDir, home, rights), chosen, ".."));
+        std::optional<EntryFacts> parent =
+            PathFacts(folder.substr(0, folder.find_last_of('\\')), home, rights);
+        if (parent) {
+            parent->type = EntryType::ParentDir;
+            first.push_back(FactsLine(*parent, chosen, ".."));
+        }
     }
     auto entry = [chosen, rights](const std::string& name, bool isFolder, bool readOnly,
                                   uint64_t size, int64_t modified) {
@@ -293,14 +285,7 @@ void CTransfers::MachineList(const std::string& argument) {
     std::string pattern = (root ? std::string() : folder) + "\\*";
     finder_.SetHome(home);
     list_.OpenFactsListing(STREAM_KIND_LISTING, pattern, std::move(first), entry);
-    list_.SetMode(mode_);
-    list_.SetUtf8(session_.TransferUtf8());
-    CurrentOperation saved = session_.TransferOperation();
-    session_.TransferSetOperation(CMD_LIST, pattern);
-    if (!session_.TransferOpenData(TYPE_ASCII, "")) {
-        list_.Close();
-        session_.TransferOperation() = saved;
-    }
+    StartListing(pattern, session_.TransferUtf8());
 }
 
 // ---- the deferred start ----

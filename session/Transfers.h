@@ -128,6 +128,7 @@ private:
     bool PositionAt(CommandId id, uint64_t offset, bool throughText);
     void FileStep(bool sending);
     void UpdateFromStream(const CFtpStream& stream);
+    void StartListing(const std::string& pattern, bool utf8);
 
     CTransferSession& session_;
     CFtpListStream list_;

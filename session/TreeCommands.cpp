@@ -195,25 +195,12 @@ void CTreeCommands::Mdtm(const std::string& argument) {
 void CTreeCommands::Mlst(const std::string& argument) {
     std::string path = WithoutTrailingSeparator(
         ResolveAgainst(session_.TreeFolder(), argument.empty() ? "." : argument));
-    bool root = path.empty() || path == "\\";
-    uint32_t rights = session_.TreeRights();
-    EntryFacts facts;
-    facts.type = EntryType::Dir;
-    if (root) {
-        facts.perm = PermFacts(true, false, true, rights);
-    } else {
-        CheckedPath at = CheckPath(path, session_.TreeHome());
-        if (!at.Maps() || !at.facts.exists)
-            return (void)session_.TreeReply(CMD_MLST, REPLY_NOT_TAKEN);
-        if (!at.facts.folder) facts.type = EntryType::File;
-        facts.size = at.facts.size;
-        facts.modified = at.facts.modified;
-        facts.perm = PermFacts(at.facts.folder, at.facts.readOnly, false, rights);
-    }
+    std::optional<EntryFacts> facts = PathFacts(path, session_.TreeHome(), session_.TreeRights());
+    if (!facts) return (void)session_.TreeReply(CMD_MLST, REPLY_NOT_TAKEN);
     // The entry is named by its whole path, as RFC 3659 allows.
-    std::string shown = root ? "/" : ShownFolder(path + "\\");
+    std::string shown = ShownFolder(path + "\\");
     session_.TreeBegin(CMD_MLST, REPLY_FILE_ACTION_DONE);
     session_.TreeLine("250-Listing " + shown + "\r\n " +
-                      FactsLine(facts, session_.TreeMachineFacts(), shown));
+                      FactsLine(*facts, session_.TreeMachineFacts(), shown));
     session_.TreeLine("250 End");
 }

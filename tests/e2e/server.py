@@ -1,5 +1,6 @@
 """Starts the real server on loopback for a test and stops it with SIGTERM."""
 
+import filecmp
 import os
 import shutil
 import signal
@@ -201,3 +202,14 @@ def whole_reply(raw):
 def ask(raw, line):
     raw.send(line)
     return whole_reply(raw)
+
+
+def same_tree(test, one, other, count):
+    """Every file under one has a byte-identical twin under other, and there are count."""
+    seen = 0
+    for folder, _, files in os.walk(one):
+        twin = os.path.join(other, os.path.relpath(folder, one))
+        match, mismatch, errors = filecmp.cmpfiles(folder, twin, files, shallow=False)
+        test.assertEqual((mismatch, errors), ([], []), twin)
+        seen += len(match)
+    test.assertEqual(seen, count)

@@ -1,6 +1,5 @@
 """Clients nobody here wrote (curl, lftp) and the refusals a careful server must make."""
 
-import filecmp
 import ftplib
 import io
 import os
@@ -10,7 +9,7 @@ import subprocess
 import unittest
 import warnings
 
-from server import Raw, Server, anonymous_ftp
+from server import Raw, Server, anonymous_ftp, same_tree
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -73,13 +72,7 @@ class RealClients(unittest.TestCase):
                   f"mirror -R {source} /pub/tree; mirror /pub/tree {self.local('back')}; bye")
         subprocess.run(["lftp", "-c", script], check=True, timeout=240, capture_output=True)
         for copy in (os.path.join(self.root, "tree"), self.local("back")):
-            count = 0
-            for folder, _, files in os.walk(source):
-                other = os.path.join(copy, os.path.relpath(folder, source))
-                match, mismatch, errors = filecmp.cmpfiles(folder, other, files, shallow=False)
-                self.assertEqual((mismatch, errors), ([], []), other)
-                count += len(match)
-            self.assertEqual(count, 200)
+            same_tree(self, source, copy, 200)
 
     def test_nlst_of_many_files(self):
         names = {f"file-{i:03}.txt" for i in range(300)}

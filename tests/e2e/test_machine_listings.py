@@ -1,5 +1,4 @@
 """Machine-readable listings (MLSD, MLST) behind SysMlstState, with real clients and raw lines."""
-import filecmp
 import ftplib
 import os
 import shutil
@@ -10,7 +9,7 @@ import unittest
 import warnings
 
 from server import (Raw, Server, anonymous_ftp, ask, client_context, logged_in,
-                    make_certificate, whole_reply)
+                    make_certificate, same_tree, whole_reply)
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -30,16 +29,6 @@ def put(server, files):
 
 def stamp(path):
     return time.strftime("%Y%m%d%H%M%S", time.gmtime(os.stat(path).st_mtime))
-
-
-def same_tree(test, one, other, count):
-    seen = 0
-    for folder, _, files in os.walk(one):
-        twin = os.path.join(other, os.path.relpath(folder, one))
-        match, mismatch, errors = filecmp.cmpfiles(folder, twin, files, shallow=False)
-        test.assertEqual((mismatch, errors), ([], []), twin)
-        seen += len(match)
-    test.assertEqual(seen, count)
 
 
 def make_tree(root, count, ascii=False):
