@@ -408,7 +408,7 @@ void CSocketEngine::SetPortBit(int port, bool taken) {
         portMap_[port >> 3] &= static_cast<uint8_t>(~(1u << (port & 7)));
 }
 
-int CSocketEngine::Bind(SocketState* r, const std::string* address, int port) {
+int CSocketEngine::Bind(SocketState* r, const std::string* address, int port, sockaddr_in* bound) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -454,6 +454,10 @@ int CSocketEngine::Bind(SocketState* r, const std::string* address, int port) {
     }
     r->boundPort = chosen;
     SetPortBit(chosen, true);
+    if (bound) {
+        *bound = sa;
+        bound->sin_port = htons(static_cast<uint16_t>(chosen));
+    }
     return 0;
 }
 

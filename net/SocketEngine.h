@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include <netinet/in.h>
 #include <poll.h>
 
 #include "platform/Clock.h"
@@ -131,8 +132,10 @@ public:
     // --- used by the socket classes, always under Mutex() ---
     SocketState* AttachRecord(CSocketEx* owner);
     void ReturnRecord(SocketState* record);
-    // Binds handle to address:port; port 0 takes a dynamic port. Returns 0 or an errno value.
-    int Bind(SocketState* record, const std::string* address, int port);
+    // Binds handle to address:port; port 0 takes a dynamic port. Returns 0 or an errno value;
+    // bound (if given) receives the address and port bound to.
+    int Bind(SocketState* record, const std::string* address, int port,
+             sockaddr_in* bound = nullptr);
     void AddBytesSent(uint64_t n) { totalSent_ += n; }
     void AddBytesReceived(uint64_t n) { totalReceived_ += n; }
     void ArmRead(SocketState* record, bool prompt);

@@ -50,7 +50,7 @@ bool CSocketEx::Create(int port, int type, const char* address, int family) {
     ::setsockopt(r->handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     std::string text;
     if (address) text = address;
-    int error = Engine().Bind(r, address ? &text : nullptr, port);
+    int error = Engine().Bind(r, address ? &text : nullptr, port, &localName_);
     if (error != 0 || !Configure()) {
         errno = error;
         ReleaseRecord();
@@ -123,6 +123,8 @@ bool CSocketEx::Listen(int backlog) {
     }
     record_->open = true;
     record_->noGraceful = true;
+    // A listener's name is what it was bound to; a port the system chose is known by now too.
+    localKnown_ = localName_.sin_port != 0;
     Engine().ArmAccept(record_, true);
     return true;
 }

@@ -253,7 +253,7 @@ bool CSslSocket::CreateSsl(bool clientRole) {
         return false;
     }
     ssl_ = SSL_new(context);
-    if (!ssl_ || BIO_new_bio_pair(&sslBio_, 0, &networkBio_, 0) != 1) {
+    if (!ssl_ || BIO_new_bio_pair(&sslBio_, kPairBufferSize, &networkBio_, kPairBufferSize) != 1) {
         FreeSsl();
         return false;
     }
@@ -477,17 +477,19 @@ int CSslSocket::DoSend(const void* buffer, int length, int flags) {
     const char* bytes = static_cast<const char*>(buffer);
     int total = 0;
     ERR_clear_error();
+    // The records gather in the pair and leave together: the library returns after each
+    // record, and a full pair comes back as a would-block that pushes it out.
     while (total < length) {
         int result = SSL_write(ssl_, bytes + total, length - total);
         if (result > 0) {
             total += result;
-            if (!Flush()) return total;
             continue;
         }
         int next = Unblock(result);
         if (next < 0) return -1;
         if (next == 0) break;
     }
+    Flush();
     return total;
 }
 

@@ -12,6 +12,11 @@ class CSslSocket : public CSecureSocket {
 public:
     static constexpr uint32_t kHandshakeLimit = 89;  // seconds
     static constexpr uint32_t kShutdownLimit = 60;   // seconds
+    // Each direction of the buffer pair between the library and the socket holds eight full
+    // records: a file step of 128 KiB then leaves in one send, and a burst from the peer comes
+    // in with one receive, where the library's default (one record) costs a system call per
+    // 16 KiB. The library allocates a direction's buffer when it is first written.
+    static constexpr size_t kPairBufferSize = 8 * (16384 + 256);
 
     ~CSslSocket() override;
 

@@ -64,7 +64,10 @@ bool ResolvesInside(const std::string& real, const std::string& folder) {
 
 // The same answer, cheaply for the usual case: when no part below the folder is a link (and
 // none is "." or ".."), the path cannot leave it. Anything else takes the full resolution.
-bool StaysInside(const std::string& real, const std::string& folder) {
+// finalFacts, if given, receives what was learnt of the path itself when its last part was
+// looked at and is no link (the same as following it would say); it stays untouched otherwise.
+bool StaysInside(const std::string& real, const std::string& folder,
+                 platform::FileFacts* finalFacts) {
     if (real.compare(0, folder.size(), folder) != 0) return ResolvesInside(real, folder);
     std::string probe = folder;
     size_t at = folder.size();
@@ -83,12 +86,14 @@ bool StaysInside(const std::string& real, const std::string& folder) {
         // resolution.
         if (!facts.exists) return facts.missing || ResolvesInside(real, folder);
         if (facts.link) return ResolvesInside(real, folder);
+        if (finalFacts && at >= real.size()) *finalFacts = facts;
     }
     return true;
 }
 }  // namespace
 
-bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real) {
+bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real,
+               platform::FileFacts* facts) {
     std::vector<std::string> parts = SplitVirtual(virtualPath);
     if (parts.empty()) return false;
     const SharePoint* point = CSharePointTable::Instance().Find(parts[0]);
@@ -104,7 +109,7 @@ bool MapToReal(const std::string& virtualPath, const std::string& home, std::str
         if (parts[i] == "." || parts[i] == "..") return false;
         real += (i > 1 ? "/" : "") + parts[i];
     }
-    return StaysInside(real, folder);
+    return StaysInside(real, folder, facts);
 }
 
 std::string WithoutTrailingSeparator(std::string path) {
@@ -119,8 +124,13 @@ bool IsSharePointRoot(const std::string& virtualPath) {
 
 CheckedPath CheckPath(const std::string& virtualPath, const std::string& home) {
     CheckedPath checked;
-    if (!MapToReal(virtualPath, home, checked.real)) {
+    platform::FileFacts seen;
+    if (!MapToReal(virtualPath, home, checked.real, &seen)) {
         checked.real.clear();
+        return checked;
+    }
+    if (seen.exists) {
+        checked.facts = seen;
         return checked;
     }
     std::string look = checked.real;

@@ -35,8 +35,10 @@ std::string ResolveAgainst(const std::string& currentFolder, const std::string& 
 
 // The real path of a virtual one; false when its first component names no share point, when
 // a home share has no home, or when the real path would leave the share point's folder
-// (symbolic links resolved).
-bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real);
+// (symbolic links resolved). facts, if given, receives what the check learnt of the real path
+// when it looked at it (then it is no link); it stays as it is otherwise.
+bool MapToReal(const std::string& virtualPath, const std::string& home, std::string& real,
+               platform::FileFacts* facts = nullptr);
 // A virtual path resolved once for a command: its real path (inside its share point, links
 // resolved) and what is there, so that the command acts on what it checked.
 struct CheckedPath {

@@ -314,7 +314,7 @@ bool CTransfers::PositionAt(CommandId id, uint64_t offset, bool throughText) {
             AbandonStart(id, REPLY_BAD_RESTART);  // the file ends before the offset
         return false;
     }
-    if (offset > file_.GetFileLength()) {
+    if (offset > 0 && offset > file_.GetFileLength()) {
         AbandonStart(id, REPLY_BAD_RESTART);
         return false;
     }

@@ -183,6 +183,7 @@ bool CFtpFileStream::OpenFile(const std::string& path, uint32_t flags, bool dige
     }
     digest_ = digest;
     direct_ = true;
+    position_ = 0;
     if (digest_) {
         if (!md5_) md5_ = EVP_MD_CTX_new();
         if (!md5_ || EVP_DigestInit_ex(md5_, EVP_md5(), nullptr) != 1) digest_ = false;
@@ -192,6 +193,9 @@ bool CFtpFileStream::OpenFile(const std::string& path, uint32_t flags, bool dige
 }
 
 bool CFtpFileStream::Seek(uint64_t offset) {
+    // Every byte read, sent or written moves the position, so a file that moved nothing since
+    // it was opened stands at its start already.
+    if (offset == 0 && position_ == 0 && file_.IsOpen()) return true;
     position_ = 0;
     try {
         // One absolute seek, checked against the offset.
@@ -272,7 +276,7 @@ bool CFtpFileStream::SendFromFile() {
         Flush(false);
         uint32_t chunk = Step();
         uint32_t sentNow = 0;
-        while (!SendDirect(chunk)) {
+        while (!SendDirect(kDirectStep)) {
             if (file_.IsOpen()) ReadFile(buffer_, chunk);
             int sent = SendBuffer(buffer_, 0);
             if (sent < 1) break;

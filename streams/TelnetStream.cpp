@@ -55,6 +55,9 @@ bool CFtpTelnetStream::FillInput() {
         if (n < 1) break;
         total += n;
         if (!DecodeInput(chunk, static_cast<uint32_t>(n))) return false;
+        // A short read emptied the socket; asking again would only hear "would block". What
+        // comes later is reported, as the read interest stays armed.
+        if (n < room) break;
     }
     if (input_.FreeRoom() == 0) DropOverlongLine();
     return true;

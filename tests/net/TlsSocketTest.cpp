@@ -216,6 +216,51 @@ TEST_F(TlsSocketTest, HandshakeInBothRolesCarriesDataBothWays) {
     EXPECT_TRUE(Exchange(c, s, big));
 }
 
+TEST_F(TlsSocketTest, WhatAFullSocketLeftInThePairFollowsOnceThePeerReads) {
+    int port = ListenTls();
+    CFtpSocket& c = *client.PrimarySocket();
+    CFtpSocket& s = *server.PrimarySocket();
+    EstablishPair(c, s, port);
+    int small = 4096;
+    ASSERT_EQ(::setsockopt(s.Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    std::string big(1 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + i / 251);
+
+    // The peer does not read: the sender takes what the socket and the pair hold, then stops.
+    size_t sent = 0;
+    auto sendMore = [&] {
+        int n = s.Send(big.data() + sent, static_cast<int>(big.size() - sent));
+        if (n > 0) sent += static_cast<size_t>(n);
+        return n > 0;
+    };
+    for (int i = 0; i < 50 && sent < big.size() && sendMore(); ++i) {
+    }
+    ASSERT_GT(sent, 0u);
+    ASSERT_LT(sent, big.size()) << "the full socket stopped the sender";
+    PumpFor(100);
+
+    // Once the peer reads, what was taken arrives, and the sender, going on at each send
+    // event as every owner does, gets the whole text across in order.
+    server.react = [&](uint32_t code, CFtpSocket* socket) {
+        if (code == EV_SEND && socket == &s && sent < big.size()) sendMore();
+    };
+    sendMore();  // a send event may have come while the peer was not reading
+    std::string got;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            char buffer[65536];
+            int n;
+            while ((n = c.Receive(buffer, sizeof buffer)) > 0)
+                got.append(buffer, static_cast<size_t>(n));
+            return got.size() >= big.size();
+        },
+        10000))
+        << got.size() << " of " << big.size() << " bytes arrived, " << sent << " taken"
+        << (got == big.substr(0, got.size()) ? "" : ", not in order");
+    EXPECT_TRUE(got == big);
+    EXPECT_EQ(server.Count(EV_TLS_FAILED) + client.Count(EV_TLS_FAILED), 0);
+}
+
 TEST_F(TlsSocketTest, RecordArrivingInPiecesGivesOneReceiveEvent) {
     int port = ListenTls(VERIFY_NONE);
     RawTlsClient raw;
