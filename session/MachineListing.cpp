@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "config/FolderPath.h"
 #include "config/UserAccounts.h"
 #include "platform/Text.h"
 #include "session/SharePoints.h"
@@ -65,21 +66,28 @@ std::string PermFacts(bool folder, bool readOnly, bool root, uint32_t rights) {
     return perm;
 }
 
+EntryFacts EntryFactsOf(bool folder, bool readOnly, uint64_t size, int64_t modified,
+                        uint32_t rights) {
+    EntryFacts facts;
+    facts.type = folder ? EntryType::Dir : EntryType::File;
+    facts.size = size;
+    facts.modified = modified;
+    facts.perm = PermFacts(folder, readOnly, false, rights);
+    return facts;
+}
+
 std::optional<EntryFacts> PathFacts(const std::string& path, const std::string& home,
                                     uint32_t rights) {
-    EntryFacts facts;
-    facts.type = EntryType::Dir;
     if (path.empty() || path == "\\") {
-        facts.perm = PermFacts(true, false, true, rights);
-        return facts;
+        EntryFacts root;
+        root.type = EntryType::Dir;
+        root.perm = PermFacts(true, false, true, rights);
+        return root;
     }
     CheckedPath at = CheckPath(path, home);
     if (!at.Maps() || !at.facts.exists) return std::nullopt;
-    if (!at.facts.folder) facts.type = EntryType::File;
-    facts.size = at.facts.size;
-    facts.modified = at.facts.modified;
-    facts.perm = PermFacts(at.facts.folder, at.facts.readOnly, false, rights);
-    return facts;
+    return EntryFactsOf(at.facts.folder, at.facts.readOnly, at.facts.size, at.facts.modified,
+                        rights);
 }
 
 std::string OfferedFacts(unsigned chosen) {
@@ -90,16 +98,9 @@ std::string OfferedFacts(unsigned chosen) {
 
 unsigned ParseFactChoice(const std::string& text) {
     unsigned chosen = 0;
-    std::string lower = platform::AsciiLower(text);
-    size_t start = 0;
-    while (start <= lower.size()) {
-        size_t end = lower.find(';', start);
-        std::string name = lower.substr(start, end == std::string::npos ? end : end - start);
+    for (const std::string& name : SplitVirtual(platform::AsciiLower(text), ';'))
         for (const FactName& f : kFacts)
             if (name == f.name) chosen |= f.fact;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
     return chosen;
 }
 

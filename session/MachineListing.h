@@ -35,6 +35,10 @@ std::string FactsLine(const EntryFacts& facts, unsigned chosen, const std::strin
 // d and f with delete and rename. The virtual root is only entered and listed.
 std::string PermFacts(bool folder, bool readOnly, bool root, uint32_t rights);
 
+// The facts of a folder entry (Dir or File) as the tree shows it to this session.
+EntryFacts EntryFactsOf(bool folder, bool readOnly, uint64_t size, int64_t modified,
+                        uint32_t rights);
+
 // The facts of a virtual path ("\\pub\\a.txt"; "" or "\\" for the root, which is no real
 // folder), or nothing when it names nothing the tree maps (missing, or outside the share).
 std::optional<EntryFacts> PathFacts(const std::string& path, const std::string& home,

@@ -389,7 +389,9 @@ void CFtpServerConnection::DispatchCommand() {
         }
         state_.previousLine = state_.line;
         state_.line = line;
-        CommandId id = tooLong ? 0 : LookupCommand(line, StatusMachineListings());
+        CommandId id = tooLong ? 0 : LookupCommand(line);
+        // Only a word the main table does not know asks whether machine listings are offered.
+        if (id == 0 && !tooLong && StatusMachineListings()) id = LookupCommand(line, true);
         std::string argument;
         GetArgument(line, argument);
         if (!state_.loggedIn && state_.failedLogins >= AtLeastOne(setting::SysLoginAttempts)) {

@@ -275,12 +275,7 @@ void CTransfers::MachineList(const std::string& argument) {
     }
     auto entry = [chosen, rights](const std::string& name, bool isFolder, bool readOnly,
                                   uint64_t size, int64_t modified) {
-        EntryFacts facts;
-        facts.type = isFolder ? EntryType::Dir : EntryType::File;
-        facts.size = size;
-        facts.modified = modified;
-        facts.perm = PermFacts(isFolder, readOnly, false, rights);
-        return FactsLine(facts, chosen, name);
+        return FactsLine(EntryFactsOf(isFolder, readOnly, size, modified, rights), chosen, name);
     };
     std::string pattern = (root ? std::string() : folder) + "\\*";
     finder_.SetHome(home);
