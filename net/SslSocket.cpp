@@ -272,19 +272,27 @@ bool CSslSocket::CreateSsl(bool clientRole) {
         default:
             break;  // the context's mode
     }
-    if (clientRole)
+    if (clientRole) {
         SSL_set_connect_state(ssl_);
-    else
+    } else {
         SSL_set_accept_state(ssl_);
+        if (!issuesTickets_) SSL_set_num_tickets(ssl_, 0);
+    }
     receiveNotify_ = sendNotify_ = notifyEnabled_ = true;
     return true;
 }
 
 void CSslSocket::FreeSsl() {
-    if (ssl_)
+    if (ssl_) {
+        // The library drops the session of a connection that never sent its close
+        // notification from the cache: the peer's close came first, or the connection was
+        // cut. A data connection's session is the control connection's, which every later
+        // data connection resumes; it stays (a fatal alert still drops it).
+        SSL_set_shutdown(ssl_, SSL_get_shutdown(ssl_) | SSL_SENT_SHUTDOWN);
         SSL_free(ssl_);  // frees sslBio_ too
-    else if (sslBio_)
+    } else if (sslBio_) {
         BIO_free(sslBio_);
+    }
     if (networkBio_) BIO_free(networkBio_);
     ssl_ = nullptr;
     sslBio_ = networkBio_ = nullptr;

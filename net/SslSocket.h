@@ -27,6 +27,9 @@ public:
     bool TlsEstablished();
     // Its handshake resumed an earlier session rather than making a new one.
     bool SessionResumed();
+    // Whether a TLS 1.3 handshake in the server role ends by sending the peer session tickets
+    // (as many as the context issues). Kept for the socket's whole life, across reuses.
+    void SetIssuesTickets(bool issues) { issuesTickets_ = issues; }
 
     void DispatchAccept(int error) override;
     void DispatchConnect(int error) override;
@@ -98,4 +101,5 @@ private:
     // The peer's close notification came: all it sent has arrived. Some TLS stacks close
     // with a reset right after it, while ours is still unread.
     bool peerEndedTls_ = false;
+    bool issuesTickets_ = true;
 };

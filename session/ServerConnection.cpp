@@ -23,8 +23,15 @@ CFtpSocket* CFtpServerConnection::CreatePrimarySocket(CFtpConnection* owner) {
     return new CFtpSocket(owner);
 }
 
+// Data connections resume the control connection's session and get no tickets of their own.
+// A ticket would be the only thing the server sends on an upload's connection: a client that
+// just writes there (Go's TLS, so rclone) never reads it, and a socket closed with unread
+// input is reset by the client's kernel, which throws away the part of the upload still
+// queued to leave.
 CFtpSocket* CFtpServerConnection::CreateSecondarySocket(CFtpConnection* owner) {
-    return new CFtpSocket(owner);
+    auto* socket = new CFtpSocket(owner);
+    socket->SetIssuesTickets(false);
+    return socket;
 }
 
 void CFtpServerConnection::CloseData() {

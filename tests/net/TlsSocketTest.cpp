@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -299,6 +300,46 @@ TEST_F(TlsSocketTest, RecordArrivingInPiecesGivesOneReceiveEvent) {
     EXPECT_EQ(withData, 1);
     EXPECT_EQ(empty, 0);
     EXPECT_EQ(got, "split across three pieces");
+}
+
+// A TLS 1.3 server sends its session tickets after the handshake. A peer that only ever
+// writes leaves them unread, and its kernel answers its close with a reset; so a socket told
+// not to issue tickets sends nothing at all once the handshake is over.
+TEST_F(TlsSocketTest, ASocketWithoutTicketsSendsNothingAfterItsHandshake) {
+    int port = ListenTls(VERIFY_NONE);
+    for (bool tickets : {true, false}) {
+        SCOPED_TRACE(tickets ? "with tickets" : "without tickets");
+        RawTlsClient raw;
+        ASSERT_TRUE(raw.Connect(port));
+        CFtpSocket& s = tickets ? *server.PrimarySocket() : *server.SecondarySocket();
+        s.SetIssuesTickets(tickets);
+        ASSERT_TRUE(AcceptInto(s));
+        std::atomic<bool> done{false};
+        std::thread handshake([&] {
+            EXPECT_TRUE(raw.Handshake());
+            done = true;
+        });
+        PumpUntil([&] { return done.load(); });
+        handshake.join();
+        PumpFor(200);  // the server takes the client's Finished
+        char probe[512];
+        ssize_t waiting = ::recv(raw.fd(), probe, sizeof probe, MSG_PEEK | MSG_DONTWAIT);
+        if (tickets)
+            EXPECT_GT(waiting, 0) << "a ticket follows the handshake";
+        else
+            EXPECT_EQ(waiting, -1) << waiting << " bytes were sent after the handshake";
+        // The connection works as before.
+        std::string got;
+        server.react = [&](uint32_t code, CFtpSocket* socket) {
+            char buffer[64];
+            int n = code == EV_RECEIVE && socket == &s ? s.Receive(buffer, sizeof buffer) : 0;
+            if (n > 0) got.append(buffer, static_cast<size_t>(n));
+        };
+        raw.SendRaw(raw.Seal("upload"));
+        EXPECT_TRUE(PumpUntil([&] { return got == "upload"; }));
+        server.react = nullptr;
+        s.Close();
+    }
 }
 
 TEST_F(TlsSocketTest, CleanTlsEndLeavesBothSidesInPlainText) {
