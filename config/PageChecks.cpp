@@ -37,6 +37,10 @@ int ClampMaxConnections(const std::string& text) {
     return n > 63 ? 64 : Clamp(n, 1, 64);
 }
 
+int ClampSessionLimit(const std::string& text) {
+    return Clamp(LeadingNumber(text), 0, kMaxSessionLimit);
+}
+
 int ClampPort(const std::string& text) {
     int n = LeadingNumber(text);
     return n > 65533 ? 65534 : Clamp(n, 0, 65534);

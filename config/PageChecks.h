@@ -11,6 +11,13 @@
 
 // "Users": read as a decimal number (0 if none); below 1 becomes 1, above 63 becomes 64.
 int ClampMaxConnections(const std::string& text);
+// The most sessions the server holds at once.
+inline constexpr int kMaxSessionLimit = 10000;
+// "NetMaxConnection" as the command line gives it and the server reads it: the leading
+// number (0 if none); below 0 becomes 0 (the server then refuses everyone), above
+// kMaxSessionLimit becomes kMaxSessionLimit. The page's "Users" clamp is for what a person
+// types there only.
+int ClampSessionLimit(const std::string& text);
 // "Port": read as a decimal number; below 0 becomes 0, above 65533 becomes 65534.
 int ClampPort(const std::string& text);
 // "Inactivity" and "Login": digits only (an empty text counts) are read, below 1 becomes 1;

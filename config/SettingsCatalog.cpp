@@ -81,7 +81,7 @@ const std::vector<SettingInfo> kSettings = {
     {setting::NetSslPort, K::Int, "990", nullptr, E::NextStart, C::Range, 0, 65535},
     {setting::NetIp, K::Address, "0.0.0.0", nullptr, E::ProgramStart},
     {setting::NetAdapter, K::Text, "", nullptr, E::Unread},
-    {setting::NetMaxConnection, K::Int, "64", "16", E::NextStart, C::MaxConnections},
+    {setting::NetMaxConnection, K::Int, "64", "16", E::NextStart, C::SessionLimit},
     {setting::NetLoginsPerIp, K::Int, "4", nullptr, E::NextStart, C::Range, 1, INT_MAX},
     {setting::NetForceIp, K::Bool, "true", nullptr, E::Unread},
     {setting::NetPortState, K::Bool, "false", "true",
@@ -142,9 +142,9 @@ SettingValue CheckNumber(const SettingInfo& info, const std::string& typed) {
         return Take(text, text == typed ? "" : "read as " + text + " (the lowest is 1)");
     }
     if (!ParseWhole(typed, value)) return Refuse(Quoted(typed) + " is not a whole number");
-    if (info.check == C::MaxConnections || info.check == C::TcpPort) {
+    if (info.check == C::SessionLimit || info.check == C::TcpPort) {
         int clamped =
-            info.check == C::MaxConnections ? ClampMaxConnections(typed) : ClampPort(typed);
+            info.check == C::SessionLimit ? ClampSessionLimit(typed) : ClampPort(typed);
         std::string text = std::to_string(clamped);
         if (clamped == value) return Take(text);
         return Take(text, "clamped from " + typed + ": the " +
@@ -263,8 +263,8 @@ std::optional<StoredValueFix> FixStoredValue(const SettingInfo& info, const std:
     int read = 0;
     ParseLeadingInt(stored, read);
     switch (info.check) {
-        case C::MaxConnections:
-            read = ClampMaxConnections(stored);
+        case C::SessionLimit:
+            read = ClampSessionLimit(stored);
             break;
         case C::TcpPort:
             read = ClampPort(stored);

@@ -34,7 +34,7 @@ enum class SettingEffect {
 // The check that a value typed by a person goes through before it is stored.
 enum class SettingCheck {
     None,
-    MaxConnections,    // the System page's "Users"
+    SessionLimit,      // NetMaxConnection: 0 to kMaxSessionLimit
     TcpPort,           // the System page's "Port"
     DigitsAtLeastOne,  // the System page's "Inactivity" and "Login"
     RootFolder,        // the System page's "Root"

@@ -14,6 +14,7 @@
 #include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
+#include "platform/Descriptors.h"
 #include "platform/Log.h"
 #include "platform/Text.h"
 
@@ -92,6 +93,7 @@ bool CFtpServerController::StartServer() {
     try {
         DestroyPool();
         int n = std::max(0, EngineInt(settings_, setting::NetMaxConnection));
+        MakeRoomForSessions(n);
         allSessions_.reserve(static_cast<size_t>(n));
         freeSessions_.reserve(static_cast<size_t>(n));
         activeSessions_.reserve(static_cast<size_t>(n));
@@ -125,6 +127,26 @@ bool CFtpServerController::StartServer() {
     std::snprintf(text, sizeof text, "Failed to create connection object (index %d)", i);
     ReportError(text);
     return false;
+}
+
+void CFtpServerController::MakeRoomForSessions(int sessions) {
+    // A session holds at most three sockets (control, data, passive listener) and one file;
+    // the controller and the console a few more, the log and the program some descriptors.
+    constexpr int kControllerSockets = 16;
+    constexpr uint64_t kOtherDescriptors = 64;
+    int sockets = 3 * sessions + kControllerSockets;
+    CSocketEngine::Instance().SetSocketCapacity(std::max(CSocketEngine::kDefaultCapacity, sockets));
+    uint64_t wanted =
+        static_cast<uint64_t>(sockets) + static_cast<uint64_t>(sessions) + kOtherDescriptors;
+    platform::DescriptorLimit limit = platform::RaiseDescriptorLimit(wanted);
+    if (limit.soft >= wanted) return;
+    platform::Log::Write(
+        platform::LogLevel::Warning,
+        "the open-file limit is " + std::to_string(limit.soft) + " (hard limit " +
+            std::to_string(limit.hard) + "), but " + std::to_string(sessions) +
+            " sessions may need " + std::to_string(wanted) +
+            " (up to three sockets and a file each): connections beyond the limit fail "
+            "(raise LimitNOFILE= of the service or ulimit -Hn, or lower NetMaxConnection)");
 }
 
 void CFtpServerController::StopServer(bool shutDownSessions) {

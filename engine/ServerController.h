@@ -97,6 +97,8 @@ protected:
     // Clients of this port speak TLS from their first byte on ("NetSslPort").
     std::unique_ptr<CFtpSocket> implicitListener_;
     bool OpenImplicitTlsListener();
+    // Makes room for a pool of this many sessions: socket records and open descriptors.
+    void MakeRoomForSessions(int sessions);
     CFtpMsgStream rejectStream_;
     std::recursive_mutex lock_;
     std::vector<CFtpConnMsg> connInfo_;

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -39,12 +40,14 @@ bool CSocketEngine::StartEngine() {
     SocketLock lock(mutex_);
     if (started_) return true;
     if (epollFd_ < 0) return false;
-    records_.fill(SocketState{});
     freeList_.clear();
     activeList_.clear();
-    freeList_.reserve(kMaxSockets);
-    activeList_.reserve(kMaxSockets);
-    for (int i = kMaxSockets - 1; i >= 0; --i) freeList_.push_back(&records_[i]);
+    for (size_t i = records_.size(); i-- > 0;) {
+        records_[i] = SocketState{};
+        records_[i].index = static_cast<uint32_t>(i);
+        freeList_.push_back(&records_[i]);
+    }
+    capacity_ = std::max<size_t>(kDefaultCapacity, records_.size());
     portMap_.fill(0);
     checkList_.clear();
     if (!portRandom_) {
@@ -113,7 +116,7 @@ thread_local bool inBatch = false;
 }  // namespace
 
 uint64_t CSocketEngine::KeyOf(const SocketState* r) const {
-    return static_cast<uint64_t>(r - records_.data()) | static_cast<uint64_t>(r->incarnation) << 32;
+    return static_cast<uint64_t>(r->index) | static_cast<uint64_t>(r->incarnation) << 32;
 }
 
 SocketState* CSocketEngine::RecordOf(uint64_t key) {
@@ -361,15 +364,35 @@ int CSocketEngine::DefaultSendBufferSize() {
     return defaultSendBuffer_;
 }
 
+void CSocketEngine::SetSocketCapacity(int sockets) {
+    SocketLock lock(mutex_);
+    capacity_ = std::max<size_t>(static_cast<size_t>(std::max(sockets, 0)), activeList_.size());
+}
+
+int CSocketEngine::SocketCapacity() {
+    SocketLock lock(mutex_);
+    return static_cast<int>(capacity_);
+}
+
 SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
-    if (freeList_.empty()) return nullptr;
+    if (activeList_.size() >= capacity_) return nullptr;
+    if (freeList_.empty()) {
+        // Records come in chunks as sockets need them, so a large pool costs memory only
+        // once that many sockets are open.
+        size_t first = records_.size();
+        size_t chunk = std::min<size_t>(kRecordChunk, capacity_ - activeList_.size());
+        for (size_t i = 0; i < chunk; ++i) records_.emplace_back().index = uint32_t(first + i);
+        for (size_t i = records_.size(); i-- > first;) freeList_.push_back(&records_[i]);
+    }
     SocketState* r = freeList_.back();
     freeList_.pop_back();
     bool queued = r->checkQueued;  // it may still sit on the batch's check list
     uint32_t incarnation = r->incarnation;
+    uint32_t index = r->index;
     *r = SocketState{};
     r->checkQueued = queued;
     r->incarnation = incarnation + 1;
+    r->index = index;
     r->owner = owner;
     r->activeIndex = static_cast<int>(activeList_.size());
     activeList_.push_back(r);

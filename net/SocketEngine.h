@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -72,6 +73,7 @@ struct SocketState {
     // very likely ready again, and the batch-end check takes that without asking the kernel.
     bool likelyReadable = false;
     bool likelyWritable = false;
+    uint32_t index = 0;  // its place among the engine's records, for the wait set's key
 
     // From SS_CLOSING only to SS_CLOSED, from SS_CLOSED never, otherwise anywhere.
     // Reports whether the record is now in the wanted state.
@@ -83,7 +85,9 @@ uint32_t ComputeBudget(int64_t kilobytesPerSecond, int activeSessions);
 
 class CSocketEngine {
 public:
-    static constexpr int kMaxSockets = 512;
+    // Records are made as sockets need them, up to the capacity: at least this many, and what
+    // the server's pool needs (SetSocketCapacity).
+    static constexpr int kDefaultCapacity = 512;
     static constexpr int kPortAttempts = 8;
 
     // What the bandwidth schedule says now: the rate in KB/s, or nothing when it does not limit.
@@ -105,6 +109,10 @@ public:
     uint64_t TotalBytesReceived();
     uint64_t TotalBytesSent();
     int OpenSocketCount();
+    // How many sockets may be open at once; never below those open now. Starting the engine
+    // sets kDefaultCapacity.
+    void SetSocketCapacity(int sockets);
+    int SocketCapacity();
 
     void SetPortRange(int low, int high);
     void SetDynamicPorts(bool on);
@@ -155,6 +163,7 @@ public:
     void EndBatch(const std::function<bool()>& loopHasMore = nullptr);
 
 private:
+    static constexpr size_t kRecordChunk = 256;
     CSocketEngine();
     // The epoll key of a record's current use, and the record a key names if still that use.
     uint64_t KeyOf(const SocketState* record) const;
@@ -176,7 +185,8 @@ private:
     int epollFd_ = -1;                    // the wait set
     bool started_ = false;
 
-    std::array<SocketState, kMaxSockets> records_{};
+    std::deque<SocketState> records_;  // grows in chunks; a record never moves
+    size_t capacity_ = kDefaultCapacity;
     std::vector<SocketState*> freeList_;
     std::vector<SocketState*> activeList_;
     std::vector<pollfd> pollFds_;

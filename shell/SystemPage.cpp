@@ -86,7 +86,11 @@ void CSystemPg::CheckRoot() {
 }
 
 void CSystemPg::CheckUsers() {
-    users_->setText(QString::number(ClampMaxConnections(users_->text().toStdString())));
+    // The clamp is for what a person types here: a larger pool set from the command line
+    // stays as stored unless the field is changed.
+    std::string text = users_->text().toStdString();
+    if (text == context_.settings.GetSetting(setting::NetMaxConnection)) return;
+    users_->setText(QString::number(ClampMaxConnections(text)));
 }
 
 void CSystemPg::CheckPort() {

@@ -12,6 +12,10 @@ TEST(PageChecksTest, SystemPageClampsNumbersAndKeepsTheStoredValueForLetters) {
     EXPECT_EQ(ClampMaxConnections("63"), 63);
     EXPECT_EQ(ClampMaxConnections(""), 1) << "no number reads as 0";
     EXPECT_EQ(ClampMaxConnections("99999999999999"), 64);
+    // What the server reads: any pool up to its limit, negative as 0.
+    EXPECT_EQ(ClampSessionLimit("5000"), 5000);
+    EXPECT_EQ(ClampSessionLimit("-1"), 0);
+    EXPECT_EQ(ClampSessionLimit("99999999999999"), kMaxSessionLimit);
     EXPECT_EQ(ClampPort("65535"), 65534);
     EXPECT_EQ(ClampPort("-5"), 0);
     EXPECT_EQ(ClampPort("2121x"), 2121) << "the leading number is read";
@@ -98,11 +102,14 @@ TEST(SettingsCatalogTest, ValuesGoThroughTheChecksOfTheirSetting) {
         EXPECT_NE(info, nullptr) << name;
         return CheckSettingValue(*info, typed, "/home/me");
     };
-    SettingValue v = check("NetMaxConnection", "0");
+    // The command line may set any pool up to the server's limit, and 0 (refuse everyone).
+    SettingValue v = check("NetMaxConnection", "-3");
     EXPECT_TRUE(v.accepted);
-    EXPECT_EQ(v.text, "1");
-    EXPECT_EQ(v.note, "clamped from 0: the lowest is 1");
-    EXPECT_EQ(check("NetMaxConnection", "20").note, "");
+    EXPECT_EQ(v.text, "0");
+    EXPECT_EQ(v.note, "clamped from -3: the lowest is 0");
+    EXPECT_EQ(check("NetMaxConnection", "0").note, "");
+    EXPECT_EQ(check("NetMaxConnection", "5000").text, "5000");
+    EXPECT_EQ(check("NetMaxConnection", "20000").note, "clamped from 20000: the highest is 10000");
     EXPECT_FALSE(check("NetMaxConnection", "many").accepted);
     EXPECT_EQ(check("NetTcpPort", "65535").text, "65534");
     EXPECT_FALSE(check("SysLoginAttempts", "3x").accepted);

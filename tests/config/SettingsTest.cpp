@@ -317,10 +317,10 @@ TEST_F(ConfigDirTest, ValuesThePagesWouldNeverStoreAreFixedForTheRunAndSaid) {
                          "--set SysDeflMemLevel=\"12\" is out of range; 9 (the highest) is used",
                          "registry.reg: NetTcpPort=\"65535\" is out of range; 65534 (the "
                          "highest) is used",
-                         "registry.reg: NetMaxConnection=\"100000\" is out of range; 64 (the "
-                         "highest) is used",
+                         "registry.reg: NetMaxConnection=\"100000\" is out of range; 10000 "
+                         "(the highest) is used",
                          "--set NetLoginsPerIp=\"-5\" is out of range; 1 (the lowest) is used"}));
-    EXPECT_EQ(app.GetSetting("NetMaxConnection"), "64");
+    EXPECT_EQ(app.GetSetting("NetMaxConnection"), "10000");
     EXPECT_EQ(app.GetSetting("SysAnonState"), "maybe") << "kept as it is";
     EXPECT_FALSE(app.GetBoolSetting("SysAnonState"));
     EXPECT_EQ(app.GetSetting("SysCmdTimeout"), "5");

@@ -199,15 +199,16 @@ class RulesAndSettingsTest(unittest.TestCase):
     def test_config_set_clamps_and_says_so(self):
         with tempfile.TemporaryDirectory() as config:
             registry = os.path.join(config, "registry.reg")
-            status, out, _ = admin(config, "config", "set", "NetMaxConnection", "100")
+            status, out, _ = admin(config, "config", "set", "NetMaxConnection", "20000")
             self.assertEqual(status, 0)
-            self.assertIn('NetMaxConnection = "64" (clamped from 100: the highest is 64)', out)
+            self.assertIn('NetMaxConnection = "10000" (clamped from 20000: the highest is 10000)',
+                          out)
             self.assertIn("until it is restarted", out)
             status, out, _ = admin(config, "config", "set", "NetTcpPort", "65535")
             self.assertIn('NetTcpPort = "65534" (clamped from 65535: the highest is 65534)', out)
             with open(registry, encoding="utf-8") as f:
                 text = f.read()
-            self.assertIn('"NetMaxConnection"="64"', text)
+            self.assertIn('"NetMaxConnection"="10000"', text)
             self.assertIn('"NetTcpPort"="65534"', text)
             self.assertEqual(admin(config, "config", "get", "NetTcpPort")[1], "65534\n")
 

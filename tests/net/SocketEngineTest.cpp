@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Descriptors.h"
 #include "support/EngineFixture.h"
 
 using namespace testsupport;
@@ -221,12 +222,13 @@ TEST_F(SocketEngineTest, ConnectToAClosedPortRaisesConnectFailed) {
     EXPECT_FALSE(client.PrimarySocket()->IsOpen());
 }
 
-TEST_F(SocketEngineTest, NoMoreThan512SocketsAndAcceptWaitsForAFreeRecord) {
+TEST_F(SocketEngineTest, NoMoreSocketsThanTheCapacityAndAcceptWaitsForAFreeRecord) {
     engine.SetDynamicPorts(false);
+    ASSERT_EQ(engine.SocketCapacity(), CSocketEngine::kDefaultCapacity);
     ASSERT_TRUE(server.Create());
     int port = ListenOn(server.TertiarySocket());
     std::vector<std::unique_ptr<CFtpSocket>> fillers;
-    for (int i = 0; i < CSocketEngine::kMaxSockets - 1; ++i) {
+    for (int i = 0; i < CSocketEngine::kDefaultCapacity - 1; ++i) {
         fillers.push_back(std::make_unique<CFtpSocket>(&server));
         ASSERT_TRUE(fillers.back()->Create(0)) << i;
     }
@@ -252,6 +254,19 @@ TEST_F(SocketEngineTest, NoMoreThan512SocketsAndAcceptWaitsForAFreeRecord) {
     fillers.pop_back();
     ASSERT_TRUE(PumpUntil([&] { return accepts == 1; }));
     ::close(fd);
+
+    // A larger pool raises the capacity, and records are made as they are needed.
+    if (platform::RaiseDescriptorLimit(1300).soft < 1300) GTEST_SKIP() << "descriptor limit";
+    engine.SetSocketCapacity(100);
+    EXPECT_EQ(engine.SocketCapacity(), 512) << "never below what is open";
+    engine.SetSocketCapacity(1100);
+    for (int i = 0; i < 588; ++i) {
+        fillers.push_back(std::make_unique<CFtpSocket>(&server));
+        ASSERT_TRUE(fillers.back()->Create(0)) << i;
+    }
+    EXPECT_EQ(engine.OpenSocketCount(), 1100);
+    EXPECT_FALSE(extra.Create(0));
+    fillers.clear();
 }
 
 TEST_F(SocketEngineTest, DynamicPortsStayInRangeAndSkipPortsOfTheEngine) {
@@ -372,6 +387,29 @@ TEST_F(SocketEngineTest, ReadySocketsMakeTheLoopDescriptorReadableAndIdleOnesLea
     }
     EXPECT_EQ(server.Count(EV_RECEIVE, accepted), 1);
     EXPECT_LE(woken, 3);
+}
+
+TEST_F(SocketEngineTest, AReadySocketWakesItselfAmongManyWithoutTheTick) {
+    // Other records first, so that the pair's records are neither the first nor the only
+    // ones of their use count: the wait set's report must name the socket that is ready.
+    RecordingConnection bystander{&window};
+    ASSERT_TRUE(bystander.Create());
+    std::vector<std::unique_ptr<CFtpSocket>> others;
+    for (int i = 0; i < 300; ++i) {
+        others.push_back(std::make_unique<CFtpSocket>(&bystander));
+        ASSERT_TRUE(others.back()->Create(0));
+    }
+    ConnectPair();
+    PumpFor(100);
+    loop.RemoveTimer(tickTimer);
+    for (int round = 0; round < 3; ++round) {
+        server.Clear();
+        ASSERT_EQ(connected->Send("q", 1), 1);
+        ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, accepted) == 1; }, 1000))
+            << "round " << round;
+        char buffer[8];
+        EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 1);
+    }
 }
 
 TEST_F(SocketEngineTest, ProgressInsideABatchIsDispatchedAtItsEndWhenTheSocketIsReady) {

@@ -72,6 +72,21 @@ TEST_F(SystemPageTest, OkChecksTheFieldsAgainAndStoresOnlyCheckedValues) {
     EXPECT_EQ(Settings().GetSetting("SysRootFolder"), "/srv/ftp/");
 }
 
+TEST_F(SystemPageTest, ALargerPoolSetElsewhereSurvivesOkUnlessTheFieldIsChanged) {
+    Settings().SetSetting("NetMaxConnection", "500");
+    Open();
+    EXPECT_EQ(Find("NetMaxConnection")->text(), "500");
+    TypeAndLeave(Find("SysIdleTimeout"), "60", Find("NetMaxConnection"));
+    TypeAndLeave(Find("SysLoginAttempts"), "4", Find("SysIdleTimeout"));  // users' field left
+    page_->Apply();
+    EXPECT_EQ(Settings().GetSetting("NetMaxConnection"), "500");
+    EXPECT_TRUE(Saved("NetMaxConnection", "500"));
+    TypeAndLeave(Find("NetMaxConnection"), "499", Find("SysIdleTimeout"));
+    EXPECT_EQ(Find("NetMaxConnection")->text(), "64") << "what a person types is clamped";
+    page_->Apply();
+    EXPECT_EQ(Settings().GetSetting("NetMaxConnection"), "64");
+}
+
 TEST_F(NetworkPageTest, ChecksEnableTheirControlsAndOkWritesThemAsSet) {
     Open();
     auto* fixIp = Find<QCheckBox>("NetFixIPState");
