@@ -22,6 +22,9 @@ public:
     virtual void ShutdownSession() = 0;
     // A console asked for this session to go.
     virtual void Disconnect() = 0;
+    // The slot serves nobody now: what only a client needs (buffers, compression state) is
+    // given back, so that a large pool costs little until it is used.
+    virtual void ReleaseMemory() {}
 
     virtual std::string UserName() const = 0;
     virtual std::string Password() const = 0;

@@ -105,6 +105,7 @@ bool CFtpServerController::StartServer() {
                 break;
             }
             s->CloseSockets();
+            s->ReleaseMemory();
             allSessions_.push_back(s);
         }
         if (i == n) {
@@ -282,8 +283,10 @@ void CFtpServerController::ReleaseSession(CFtpPooledSession* session) {
     }
     session->sessionNumber = 0;
     session->activeIndex = -1;
-    if (std::find(freeSessions_.begin(), freeSessions_.end(), session) == freeSessions_.end())
+    if (std::find(freeSessions_.begin(), freeSessions_.end(), session) == freeSessions_.end()) {
+        session->ReleaseMemory();
         freeSessions_.push_back(session);
+    }
     CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
 }
 

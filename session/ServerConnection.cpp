@@ -63,13 +63,9 @@ int CFtpServerConnection::AtLeastOne(const char* name) const {
 bool CFtpServerConnection::Create() {
     if (!CFtpConnection::Create()) return false;
     try {
-        if (BoolSetting(setting::SysDeflateState))
-            deflate_.Init(4096, true, IntSetting(setting::SysDeflComprLevel),
-                          IntSetting(setting::SysDeflMemLevel),
-                          IntSetting(setting::SysDeflWindowSize));
         control_.Create(4096, 4096);
         control_.SetSocket(primarySocket_);
-        transfers_.Create(secondarySocket_, deflate_.Initialised() ? &deflate_ : nullptr);
+        transfers_.Create(secondarySocket_, &deflate_);
         state_.user = CreateUser();
         return state_.user != nullptr;
     } catch (const std::exception&) {
@@ -87,6 +83,25 @@ bool CFtpServerConnection::Authenticate(UserRecord&) {
 }
 void CFtpServerConnection::OnReply(CommandId, int, int, const std::string&) {}
 void CFtpServerConnection::OnError(int, uint32_t) {}
+
+void CFtpServerConnection::ReleaseMemory() {
+    control_.Release();
+    transfers_.ReleaseBuffers();
+    deflate_.Free();
+}
+
+// zlib's state for MODE Z is made when a client first asks for the mode (MODE Z, OPTS MODE Z)
+// and kept for the rest of the session; a session starts at level 7 whatever it was made with.
+bool CFtpServerConnection::DeflateReady() {
+    if (!BoolSetting(setting::SysDeflateState)) return false;
+    if (deflate_.Initialised()) return true;
+    if (!deflate_.Init(4096, true, IntSetting(setting::SysDeflComprLevel),
+                       IntSetting(setting::SysDeflMemLevel),
+                       IntSetting(setting::SysDeflWindowSize)))
+        return false;
+    deflate_.SetLevel(7);
+    return true;
+}
 
 void CFtpServerConnection::ResetSession() {
     state_.Reset();

@@ -71,6 +71,7 @@ public:
     virtual bool EndControlTls();
     void ShutdownSession() override;
     void Disconnect() override;
+    void ReleaseMemory() override;
     virtual std::unique_ptr<UserRecord> CreateUser();
     // The account check: the base refuses everyone.
     virtual bool Authenticate(UserRecord& user);
@@ -155,7 +156,7 @@ protected:
     std::optional<uint64_t> StatusTransferPosition() override;
     SessionStatus StatusOfSession() override;
     bool StatusDeflateOn() const override;
-    bool StatusDeflateReady() const override;
+    bool StatusDeflateReady() override;
     bool StatusSetDeflateLevel(int level) override;
     int StatusApplyUtf8(const std::string& argument) override;
     bool StatusStartDigest(const std::string& path) override;
@@ -211,7 +212,7 @@ protected:
     const std::string& TransferLine() const override;
     const std::string& TransferPreviousLine() const override;
     bool TransferNlstUtf8() const override;
-    bool TransferDeflateReady() const override;
+    bool TransferDeflateReady() override;
     bool TransferUtf8() const override;
     unsigned TransferMachineFacts() const override;
     CurrentOperation& TransferOperation() override;
@@ -243,6 +244,8 @@ protected:
     // The next step of a multi-step operation (a start, a count, a restart position) runs on
     // the control socket's next send event; it is raised at once instead of on the tick.
     void ContinueOnSend();
+    // Makes zlib's state on first use; false when MODE Z is off or the state cannot be made.
+    bool DeflateReady();
 
     SessionState state_;
     CFtpMsgStream control_;

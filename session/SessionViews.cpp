@@ -249,8 +249,8 @@ bool CFtpServerConnection::TransferNlstUtf8() const {
     return state_.utf8Nlst;
 }
 
-bool CFtpServerConnection::TransferDeflateReady() const {
-    return BoolSetting(setting::SysDeflateState) && deflate_.Initialised();
+bool CFtpServerConnection::TransferDeflateReady() {
+    return DeflateReady();
 }
 
 CurrentOperation& CFtpServerConnection::TransferOperation() {
@@ -363,8 +363,8 @@ bool CFtpServerConnection::StatusDeflateOn() const {
     return BoolSetting(setting::SysDeflateState);
 }
 
-bool CFtpServerConnection::StatusDeflateReady() const {
-    return StatusDeflateOn() && deflate_.Initialised();
+bool CFtpServerConnection::StatusDeflateReady() {
+    return DeflateReady();
 }
 
 bool CFtpServerConnection::StatusSetDeflateLevel(int level) {

@@ -22,7 +22,7 @@ public:
     // MODE Z: the setting is on (FEAT lists it), it is also ready to run (OPTS may tune
     // it), and the level OPTS MODE Z sets.
     virtual bool StatusDeflateOn() const = 0;
-    virtual bool StatusDeflateReady() const = 0;
+    virtual bool StatusDeflateReady() = 0;
     virtual bool StatusSetDeflateLevel(int level) = 0;
     // OPTS UTF8: the reply code.
     virtual int StatusApplyUtf8(const std::string& argument) = 0;

@@ -29,6 +29,11 @@ void CTransfers::Create(CFtpSocket* dataSocket, CFtpDeflateBuffer* deflate) {
     file_.SetDeflateBuffer(deflate);
 }
 
+void CTransfers::ReleaseBuffers() {
+    list_.Release();
+    file_.Release();
+}
+
 void CTransfers::Detach() {
     list_.SetSocket(nullptr);
     file_.SetSocket(nullptr);

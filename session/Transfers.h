@@ -44,8 +44,8 @@ public:
     // before it (where a transfer finds its REST).
     virtual const std::string& TransferLine() const = 0;
     virtual const std::string& TransferPreviousLine() const = 0;
-    virtual bool TransferNlstUtf8() const = 0;      // NLST names in UTF-8 (OPTS UTF8 NLST)
-    virtual bool TransferDeflateReady() const = 0;  // MODE Z may be chosen
+    virtual bool TransferNlstUtf8() const = 0;  // NLST names in UTF-8 (OPTS UTF8 NLST)
+    virtual bool TransferDeflateReady() = 0;    // MODE Z may be chosen (its state is made)
     // MLSD: names in UTF-8 (OPTS UTF8 ON), and the facts chosen with OPTS MLST.
     virtual bool TransferUtf8() const { return false; }
     virtual unsigned TransferMachineFacts() const { return FACT_ALL; }
@@ -80,6 +80,8 @@ public:
 
     // The streams' buffers and their sockets (throws when a buffer cannot be had).
     void Create(CFtpSocket* dataSocket, CFtpDeflateBuffer* deflate);
+    // The streams' buffers go back until the next transfer opens them again.
+    void ReleaseBuffers();
     void Detach();  // the sockets go away
     void CloseStreams();
     // REIN and a new client: TYPE A, MODE S, STRU F.

@@ -161,11 +161,18 @@ CFtpFileStream::~CFtpFileStream() {
 
 bool CFtpFileStream::Create(uint32_t size) {
     Initialize();
+    bufferSize_ = size;
     buffer_.Allocate(size, true);
     return true;
 }
 
+void CFtpFileStream::Release() {
+    Close();
+    buffer_.Free();
+}
+
 bool CFtpFileStream::OpenFile(const std::string& path, uint32_t flags, bool digest) {
+    if (buffer_.Capacity() != bufferSize_) buffer_.Allocate(bufferSize_, true);
     Open(STREAM_KIND_CONNECTION, static_cast<intptr_t>(flags));
     fileError_ = 0;
     std::string target = path;

@@ -84,7 +84,9 @@ public:
     ~CFtpFileStream() override;
 
     virtual bool Create(uint32_t size);
+    // Opening a file takes back a buffer of Create's size after a Release.
     virtual bool OpenFile(const std::string& path, uint32_t flags, bool digest);
+    void Release();
     virtual bool Seek(uint64_t offset);
     virtual uint64_t GetFileLength();
     virtual void WriteFile(CFtpFifoBuffer& buffer);
@@ -120,6 +122,7 @@ private:
     void Digest(const uint8_t* data, uint32_t length);
 
     CFtpFifoBuffer buffer_;
+    uint32_t bufferSize_ = 0;
     CFtpFile file_;
     CFileReplacement replacement_;
     int fileError_ = 0;

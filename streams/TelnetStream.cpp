@@ -7,9 +7,23 @@
 
 bool CFtpTelnetStream::Create(uint32_t inputSize, uint32_t outputSize) {
     Initialize();
+    inputSize_ = inputSize;
+    outputSize_ = outputSize;
     if (inputSize) input_.Allocate(inputSize, true);
     if (outputSize) output_.Allocate(outputSize, true);
     return true;
+}
+
+bool CFtpTelnetStream::Open(int kind, intptr_t param) {
+    if (input_.Capacity() != inputSize_) input_.Allocate(inputSize_, true);
+    if (output_.Capacity() != outputSize_) output_.Allocate(outputSize_, true);
+    return CFtpDataStream::Open(kind, param);
+}
+
+void CFtpTelnetStream::Release() {
+    Close();
+    input_.Free();
+    output_.Free();
 }
 
 void CFtpTelnetStream::Reset() {

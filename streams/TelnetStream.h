@@ -16,6 +16,10 @@ public:
     using CFtpDataStream::CFtpDataStream;
 
     virtual bool Create(uint32_t inputSize, uint32_t outputSize);
+    // Opening takes back buffers of the sizes given to Create after a Release: a pooled stream
+    // that serves nobody holds none (a thousand idle slots would hold megabytes).
+    bool Open(int kind, intptr_t param) override;
+    void Release();
     // FillInput, then ExtractLine.
     virtual bool ReadLine(std::string& line);
     virtual bool WriteLine(const std::string& line);
@@ -51,4 +55,6 @@ private:
 
     bool skippingLine_ = false;
     bool discardedLine_ = false;
+    uint32_t inputSize_ = 0;
+    uint32_t outputSize_ = 0;
 };

@@ -148,6 +148,20 @@ def anonymous_ftp(server):
     return ftp
 
 
+def login_when_free(server, seconds=10):
+    """A login as soon as the pool has a free slot (a slot comes back once the events of its
+    last client are handled, or at a tick)."""
+    import ftplib
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            return anonymous_ftp(server)
+        except ftplib.error_temp:
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.1)
+
+
 class Raw:
     """A control connection on a plain socket: lines in, lines out."""
 

@@ -1,13 +1,15 @@
 """How many clients the server takes at once: pools far beyond the old 64, and 0 as a pause."""
 
+import os
 import resource
 import selectors
 import socket
 import struct
 import time
 import unittest
+import zlib
 
-from server import Server
+from server import Server, login_when_free
 
 
 def greetings(port, count, seconds=60):
@@ -71,6 +73,34 @@ class ManyClients(unittest.TestCase):
                     line = server.stderr_line_with("NetMaxConnection")
                     self.assertIn('--set NetMaxConnection="-5" is out of range; 0 (the lowest) '
                                   "is used", line)
+
+
+class ReusedSlots(unittest.TestCase):
+    def test_a_slot_that_gave_its_memory_back_serves_the_next_client_whole(self):
+        """A slot gives its buffers and compression state back when its client leaves, and
+        takes them again for the next: the same slot serves three clients in turn."""
+        data = os.urandom(300_000)
+        settings = {"NetMaxConnection": "1", "SysDeflateState": "true"}
+        with Server(settings, files={"pub/f.bin": data}) as server:
+            for client in range(3):
+                ftp = login_when_free(server)
+                ftp.voidcmd("TYPE I")
+                if client == 1:  # the state is made for the option as for the mode
+                    self.assertEqual(ftp.voidcmd("OPTS MODE Z LEVEL 9")[:3], "200")
+                ftp.voidcmd("MODE Z")
+                inflater, packed = zlib.decompressobj(), []
+                ftp.retrbinary("RETR /pub/f.bin", packed.append)
+                self.assertTrue(inflater.decompress(b"".join(packed)) == data, client)
+                conn = ftp.transfercmd(f"STOR /pub/up{client}")
+                conn.sendall(zlib.compress(data))
+                conn.close()
+                self.assertEqual(ftp.voidresp(), "226 Closing data connection.")
+                ftp.voidcmd("MODE S")
+                self.assertIn("f.bin", ftp.nlst("/pub"))
+                got = bytearray()
+                ftp.retrbinary(f"RETR /pub/up{client}", got.extend)
+                self.assertTrue(bytes(got) == data, client)
+                ftp.quit()
 
 
 if __name__ == "__main__":

@@ -18,7 +18,7 @@ import zlib
 import unittest
 import warnings
 
-from server import Raw, Server, anonymous_ftp, make_certificate
+from server import Raw, Server, anonymous_ftp, login_when_free, make_certificate
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -274,19 +274,6 @@ class Bursts(unittest.TestCase):
             self.assertEqual(ftp.voidcmd("NOOP"), "200 Command okay.")
             ftp.quit()
             self.assertIsNone(server.process.poll())
-
-
-def login_when_free(server, seconds=10):
-    """A login as soon as the pool has a free slot (a session that ended while a transfer ran
-    may give its slot back only at a tick)."""
-    deadline = time.monotonic() + seconds
-    while True:
-        try:
-            return anonymous_ftp(server)
-        except ftplib.error_temp:
-            if time.monotonic() > deadline:
-                raise
-            time.sleep(0.2)
 
 
 def raw_passive(raw):

@@ -20,7 +20,7 @@ public:
         return status;
     }
     bool StatusDeflateOn() const override { return deflateOn; }
-    bool StatusDeflateReady() const override { return deflateOn && deflateReady; }
+    bool StatusDeflateReady() override { return deflateOn && deflateReady; }
     bool StatusSetDeflateLevel(int level) override {
         this->level = level;
         return level <= 9;

@@ -21,7 +21,7 @@ public:
     const std::string& TransferLine() const override { return line; }
     const std::string& TransferPreviousLine() const override { return previous; }
     bool TransferNlstUtf8() const override { return false; }
-    bool TransferDeflateReady() const override { return deflate; }
+    bool TransferDeflateReady() override { return deflate; }
     CurrentOperation& TransferOperation() override { return operation; }
     void TransferSetOperation(CommandId id, const std::string& path, uint64_t state,
                               uint64_t offset) override {

@@ -144,6 +144,20 @@ TEST(TelnetStreamTest, LinesArriveWholeWhateverTheReads) {
     EXPECT_EQ(telnet.Read(), "<none>") << "the decoder drops the NUL; the line waits for LF";
 }
 
+TEST(TelnetStreamTest, AReleasedStreamHoldsNoBuffersUntilItIsOpenedAgain) {
+    ControlStream c;
+    c.socket.incoming = "NOOP\r\n";
+    EXPECT_EQ(c.Read(), "NOOP");
+    c.stream.Release();
+    EXPECT_EQ(c.stream.Input().Capacity(), 0u);
+    EXPECT_EQ(c.stream.Output().Capacity(), 0u);
+    c.stream.Open(3, 0);
+    EXPECT_EQ(c.stream.Input().Capacity(), 4096u);
+    EXPECT_EQ(c.stream.Output().Capacity(), 4096u);
+    c.socket.incoming = "USER a\r\n";
+    EXPECT_EQ(c.Read(), "USER a");
+}
+
 TEST(TelnetStreamTest, EncodingOfLinesBothWays) {
     ControlStream c;
     c.socket.incoming = Bytes({'C', 'W', 'D', ' ', 0xE9, 13, 10});
