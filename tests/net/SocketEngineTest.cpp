@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Descriptors.h"
+#include "streams/Stream.h"
 #include "support/EngineFixture.h"
 
 using namespace testsupport;
@@ -410,6 +411,22 @@ TEST_F(SocketEngineTest, AReadySocketWakesItselfAmongManyWithoutTheTick) {
         char buffer[8];
         EXPECT_EQ(accepted->Receive(buffer, sizeof buffer), 1);
     }
+}
+
+TEST_F(SocketEngineTest, AFlushWithNothingOnItsWayAsksForNoSendEvent) {
+    ConnectPair();
+    CFtpStream stream(accepted);
+    stream.Open(3, 0);
+    PumpFor(200);
+    server.Clear();
+    // Asking at every flush woke every idle connection at every tick.
+    EXPECT_TRUE(stream.Flush(false));
+    PumpFor(300);
+    EXPECT_EQ(server.Count(EV_SEND, accepted), 0);
+    // What is sent still brings the next send event.
+    uint8_t byte = 'x';
+    EXPECT_EQ(stream.Send(&byte, 1, 0), 1);
+    EXPECT_TRUE(PumpUntil([&] { return server.Count(EV_SEND, accepted) == 1; }));
 }
 
 TEST_F(SocketEngineTest, ProgressInsideABatchIsDispatchedAtItsEndWhenTheSocketIsReady) {
