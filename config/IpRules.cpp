@@ -4,6 +4,7 @@
 
 #include "config/AppSettings.h"
 #include "config/SettingsRegistry.h"
+#include "platform/Snapshot.h"
 
 bool ParseAddress(const std::string& text, uint32_t& value) {
     int dots = 0;
@@ -43,9 +44,19 @@ bool IsAddressText(const std::string& text) {
     return dots == 3;
 }
 
-CIpRuleTable& CIpRuleTable::Engine() {
-    static CIpRuleTable table;
+namespace {
+platform::Snapshot<CIpRuleTable>& EngineTable() {
+    static platform::Snapshot<CIpRuleTable> table;
     return table;
+}
+}  // namespace
+
+std::shared_ptr<const CIpRuleTable> CIpRuleTable::Engine() {
+    return EngineTable().Get();
+}
+
+void CIpRuleTable::Publish(CIpRuleTable table) {
+    EngineTable().Set(std::move(table));
 }
 
 bool CIpRuleTable::Append(const std::string& address, const std::string& mask) {
@@ -64,7 +75,7 @@ bool CIpRuleTable::Check(const std::string& address) const {
 }
 
 bool CheckAddress(const std::string& address) {
-    return CIpRuleTable::Engine().Check(address);
+    return CIpRuleTable::Engine()->Check(address);
 }
 
 std::string RuleAddressName(int index) {
@@ -112,11 +123,11 @@ bool SaveStoredIpRules(CAppSettings& settings, const std::vector<StoredIpRule>& 
 }
 
 void LoadIpRules(const CAppSettings& settings) {
-    CIpRuleTable& table = CIpRuleTable::Engine();
-    table.Clear();
+    CIpRuleTable table;
     for (const StoredIpRule& rule : ReadStoredIpRules(settings))
         table.Append(rule.address, rule.mask);
     table.SetPolicy(settings.GetBoolSetting("NetPolicy"));
+    CIpRuleTable::Publish(std::move(table));
 }
 
 bool SaveIpRules(CAppSettings& settings, const CSettingsMap& rules, int count) {

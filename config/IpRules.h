@@ -3,6 +3,7 @@
 // address with a mask (masks need not be contiguous).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,10 @@ struct IpRule {
 
 class CIpRuleTable {
 public:
-    // The engine's table, used for every client, data connection and remote console.
-    static CIpRuleTable& Engine();
+    // The engine's table, used for every client, data connection and remote console, as it
+    // stands now: a reload replaces it whole (PublishIpRules), never in place.
+    static std::shared_ptr<const CIpRuleTable> Engine();
+    static void Publish(CIpRuleTable table);
 
     void Clear() { rules_.clear(); }
     // Appends a rule if both texts parse.

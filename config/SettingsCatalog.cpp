@@ -30,6 +30,8 @@ const std::vector<SettingInfo> kSettings = {
     {setting::SysIdleTimeout, K::Int, "300", "300", E::NextStart, C::DigitsAtLeastOne},
     {setting::SysLoginAttempts, K::Int, "3", "3", E::NextStart, C::DigitsAtLeastOne},
     {setting::SysCmdTimeout, K::Int, "5", nullptr, E::NextStart, C::Range, 0, INT_MAX},
+    // How many loop threads serve sessions; 0 (the default) one per online processor.
+    {setting::SysSessionLoops, K::Int, "0", nullptr, E::ProgramStart, C::Range, 0, 64},
     {setting::SysVersion, K::Text, "", nullptr, E::Unread},
     {setting::SysWelcomeMsgState, K::Bool, "false", "true", E::NextStart},
     {setting::SysWelcomeMsg, K::File, "", "{documents}/Welcome.txt", E::NextStart},

@@ -36,6 +36,8 @@ public:
     virtual void OnTlsFailed(CFtpSocket* socket);
     // Every event posted before PostDrained(this, mark) has been handled.
     virtual void OnDrained(uint32_t mark);
+    // One of the requests a controller posts to a session (EV_GREET ... EV_KICK).
+    virtual void OnRequest(uint32_t /*code*/) {}
     void Notify(uint32_t code, CFtpSocket* socket) override;
 
     CFtpEventSink* Sink() const { return sink_; }

@@ -2,7 +2,8 @@
 
 #include "net/SocketEngine.h"
 
-CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
+CMsgWnd::CMsgWnd(platform::EventLoop& loop, CSocketLoop* sockets)
+    : loop_(loop), sockets_(sockets ? *sockets : CSocketEngine::Instance().MainLoop()) {
     loop_.SetHandler([](const platform::PostedEvent& event) {
         auto* socket = static_cast<CFtpSocket*>(event.second);
         // A pooled socket object may have been bound to a new connection since this event
@@ -11,17 +12,14 @@ CMsgWnd::CMsgWnd(platform::EventLoop& loop) : loop_(loop) {
         Route(event.code, static_cast<CFtpListener*>(event.first), socket, event.tag);
     });
     // The loop finds ready sockets itself: their readiness is one more descriptor it waits on.
-    CSocketEngine& engine = CSocketEngine::Instance();
-    loop_.AddReader(engine.ReadinessFd(), [&engine] { engine.ServeReady(); });
-    loop_.SetBatchHooks(
-        [] { CSocketEngine::Instance().BeginBatch(); },
-        [this] {
-            CSocketEngine::Instance().EndBatch([this] { return loop_.PendingCount() > 0; });
-        });
+    CSocketLoop& ready = sockets_;
+    loop_.AddReader(ready.ReadinessFd(), [&ready] { ready.ServeReady(); });
+    loop_.SetBatchHooks([&ready] { ready.BeginBatch(); },
+                        [this] { sockets_.EndBatch([this] { return loop_.PendingCount() > 0; }); });
 }
 
 CMsgWnd::~CMsgWnd() {
-    loop_.RemoveReader(CSocketEngine::Instance().ReadinessFd());
+    loop_.RemoveReader(sockets_.ReadinessFd());
     loop_.SetBatchHooks(nullptr, nullptr);
 }
 
@@ -69,6 +67,12 @@ bool CMsgWnd::Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket,
             return true;
         case EV_DRAINED:
             connection->OnDrained(mark);
+            return true;
+        case EV_GREET:
+        case EV_GREET_TLS:
+        case EV_SHUTDOWN:
+        case EV_KICK:
+            connection->OnRequest(code);
             return true;
         default:
             return false;

@@ -3,13 +3,14 @@
 // and the router that calls the connection's handler for each event taken from it.
 
 #include "engine/FtpListener.h"
+#include "net/SocketEngine.h"
 #include "platform/EventLoop.h"
 
 class CMsgWnd : public CFtpEventSink {
 public:
     // Registers itself as the loop's handler of posted events, and has the loop serve the
-    // socket engine's readiness.
-    explicit CMsgWnd(platform::EventLoop& loop);
+    // readiness of the sockets at home in sockets (the main loop's unless given).
+    explicit CMsgWnd(platform::EventLoop& loop, CSocketLoop* sockets = nullptr);
     ~CMsgWnd() override;
     CMsgWnd(const CMsgWnd&) = delete;
     CMsgWnd& operator=(const CMsgWnd&) = delete;
@@ -22,7 +23,9 @@ public:
                       uint32_t mark = 0);
 
     platform::EventLoop& Loop() { return loop_; }
+    CSocketLoop& Sockets() { return sockets_; }
 
 private:
     platform::EventLoop& loop_;
+    CSocketLoop& sockets_;
 };

@@ -9,11 +9,41 @@
 #include "messages/MsgObjects.h"
 
 class CFtpServerController;
+class CSessionLoop;
+
+// What displays on other threads read of a session: the session copies it on its own thread
+// under the controller's lock (UpdateSessionInfo), and they read it under the same lock.
+struct SessionView {
+    bool hasUser = false;
+    std::string user, password;
+    uint64_t userUploads = 0, userDownloads = 0;
+    std::string lastCommand;
+    platform::Time32 loginTime = 0;
+    // Files this pool object has moved over all its sessions.
+    uint64_t slotUploads = 0, slotDownloads = 0;
+    CFtpConnMsg figures;  // the session record's version 2 items
+};
 
 class CFtpPooledSession : public CFtpConnection {
 public:
     CFtpPooledSession(CFtpServerController* controller, CFtpEventSink* sink)
         : CFtpConnection(sink), controller_(controller) {}
+
+    // The loop the slot lives on (null: the loop of whoever calls, as in a single-loop
+    // program). Set once, when the pool is made.
+    void SetLoop(CSessionLoop* loop, int index) {
+        loop_ = loop;
+        loopIndex_ = index;
+    }
+    CSessionLoop* Loop() const { return loop_; }
+    int LoopIndex() const { return loopIndex_; }
+
+    // Called by the controller on its own thread; each is carried out on the session's loop.
+    // Admit: the client just accepted into the control socket is greeted.
+    void Admit(bool implicitTls);
+    void RequestShutdown();
+    void RequestDisconnect();
+    void OnRequest(uint32_t code) override;
 
     // Greets the client just accepted into the control socket; a client of the implicit TLS
     // port is greeted once its handshake is through.
@@ -35,12 +65,26 @@ public:
     virtual int CloseReason() const = 0;
     // The session's transfer figures (the session record's version 2 items).
     virtual void FillFigures(CFtpConnMsg& /*record*/) const {}
+    // Session thread, under the controller's lock: what displays show of the session.
+    virtual void FillView(SessionView& view) const;
 
     CFtpServerController* Controller() const { return controller_; }
 
     uint64_t sessionNumber = 0;
     int activeIndex = -1;
+    SessionView view;  // under the controller's lock
 
 protected:
+    // Session thread: gets the slot ready for the client just accepted (the control socket
+    // holds it already), before Greet.
+    virtual void TakeUp() {}
+    // Sends a request to the session's loop, or carries it out at once on that loop.
+    void Request(uint32_t code);
+
     CFtpServerController* controller_;
+    CSessionLoop* loop_ = nullptr;
+    int loopIndex_ = 0;
+    // The session serves a client: set when it takes one up, cleared when it is released;
+    // events of an earlier client arriving late (a tick) find it unset. Session thread only.
+    bool admitted_ = false;
 };

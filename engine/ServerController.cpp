@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "config/IpRules.h"
 #include "config/SettingNames.h"
@@ -58,6 +59,26 @@ bool CFtpServerController::Create() {
     return true;
 }
 
+void CFtpServerController::SetSessionLoops(std::vector<CSessionLoop*> loops) {
+    Guard guard(lock_);
+    sessionLoops_ = std::move(loops);
+}
+
+std::vector<int> CFtpServerController::SessionsPerLoop() {
+    Guard guard(lock_);
+    return activeByLoop_;
+}
+
+int CFtpServerController::ChooseLoop() const {
+    int chosen = -1;
+    for (size_t k = 0; k < freeByLoop_.size(); ++k) {
+        if (freeByLoop_[k].empty()) continue;
+        if (chosen < 0 || activeByLoop_[k] < activeByLoop_[static_cast<size_t>(chosen)])
+            chosen = static_cast<int>(k);
+    }
+    return chosen;
+}
+
 bool CFtpServerController::GetHostAddress(std::string& address) {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return false;
@@ -95,11 +116,19 @@ bool CFtpServerController::StartServer() {
         int n = std::max(0, EngineInt(settings_, setting::NetMaxConnection));
         MakeRoomForSessions(n);
         allSessions_.reserve(static_cast<size_t>(n));
-        freeSessions_.reserve(static_cast<size_t>(n));
         activeSessions_.reserve(static_cast<size_t>(n));
+        size_t loops = std::max<size_t>(1, sessionLoops_.size());
+        freeByLoop_.assign(loops, {});
+        activeByLoop_.assign(loops, 0);
         for (; i < n; ++i) {
-            CFtpPooledSession* s = CreateSessionObject(sink_);
+            // Slots are dealt to the loops in turn; a slot's sockets live on its loop.
+            size_t k = static_cast<size_t>(i) % loops;
+            CSessionLoop* loop = sessionLoops_.empty() ? nullptr : sessionLoops_[k];
+            std::optional<CSocketEngine::HomeScope> home;
+            if (loop) home.emplace(loop->Sockets());
+            CFtpPooledSession* s = CreateSessionObject(loop ? &loop->Sink() : sink_);
             if (!s) break;
+            s->SetLoop(loop, static_cast<int>(k));
             if (!s->Create()) {
                 delete s;
                 break;
@@ -107,9 +136,9 @@ bool CFtpServerController::StartServer() {
             s->CloseSockets();
             s->ReleaseMemory();
             allSessions_.push_back(s);
+            freeByLoop_[k].push_back(s);
         }
         if (i == n) {
-            freeSessions_ = allSessions_;
             platform::Time32 t = Clock::Now();
             SampleSharePoints(t);
             SampleNetwork(t);
@@ -157,7 +186,7 @@ void CFtpServerController::StopServer(bool shutDownSessions) {
     if (implicitListener_) implicitListener_->Close();
     if (shutDownSessions)
         for (CFtpPooledSession* s : std::vector<CFtpPooledSession*>(activeSessions_))
-            s->ShutdownSession();
+            s->RequestShutdown();
 }
 
 // The FTP port stays the server's own: a port for implicit TLS that cannot be had (990 needs
@@ -248,12 +277,19 @@ void CFtpServerController::UpdateSessionInfo(CFtpPooledSession* session) {
     int port = 0;
     if (control && control->GetPeerName(peer, port)) info.peerAddress = peer;
     info.folder = session->CurrentFolder();
+    session->FillView(session->view);
+    session->FillFigures(session->view.figures);
 }
 
-void CFtpServerController::AddTransferA(CFtpPooledSession*, uint64_t uploads, uint64_t downloads) {
+void CFtpServerController::AddTransferA(CFtpPooledSession* session, uint64_t uploads,
+                                        uint64_t downloads) {
     Guard guard(lock_);
     filesUploaded_ += uploads;
     filesDownloaded_ += downloads;
+    if (!session) return;
+    session->view.slotUploads += uploads;
+    session->view.slotDownloads += downloads;
+    session->FillView(session->view);
 }
 
 void CFtpServerController::AddTransferB(CFtpPooledSession*, uint64_t received, uint64_t sent) {
@@ -272,6 +308,8 @@ void CFtpServerController::ReleaseSession(CFtpPooledSession* session) {
         int reason = session->CloseReason();
         endedByReason_[(reason >= 1 && reason <= 5) ? static_cast<size_t>(reason - 1) : 5] += 1;
         activeSessions_.erase(activeSessions_.begin() + index);
+        size_t k = static_cast<size_t>(session->LoopIndex());
+        if (k < activeByLoop_.size()) activeByLoop_[k] -= 1;
         for (size_t i = static_cast<size_t>(index); i < activeSessions_.size(); ++i)
             activeSessions_[i]->activeIndex = static_cast<int>(i);
         if (static_cast<size_t>(index) < connInfo_.size()) {
@@ -283,9 +321,11 @@ void CFtpServerController::ReleaseSession(CFtpPooledSession* session) {
     }
     session->sessionNumber = 0;
     session->activeIndex = -1;
-    if (std::find(freeSessions_.begin(), freeSessions_.end(), session) == freeSessions_.end()) {
+    size_t k = static_cast<size_t>(session->LoopIndex());
+    if (k < freeByLoop_.size() &&
+        std::find(freeByLoop_[k].begin(), freeByLoop_[k].end(), session) == freeByLoop_[k].end()) {
         session->ReleaseMemory();
-        freeSessions_.push_back(session);
+        freeByLoop_[k].push_back(session);
     }
     CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
 }
@@ -306,7 +346,8 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     Guard guard(lock_);
     std::string peer;
     int port = 0;
-    if (freeSessions_.empty()) {
+    int k = ChooseLoop();
+    if (k < 0) {
         rejected_ += 1;
         if (listener->Accept(*spareSocket_) == 0 || !spareSocket_->IsOpen()) return false;
         if (!spareSocket_->GetPeerName(peer, port) || !CheckAddress(peer)) {
@@ -324,8 +365,10 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
         }
         return false;
     }
-    CFtpPooledSession* s = freeSessions_.back();
-    s->CloseSockets();
+    std::vector<CFtpPooledSession*>& free = freeByLoop_[static_cast<size_t>(k)];
+    CFtpPooledSession* s = free.back();
+    // Only the control socket is touched here: the rest of the slot belongs to its loop,
+    // which gets it ready when it takes the client up (Admit).
     CFtpSocket* control = s->PrimarySocket();
     bool taken = listener->Accept(*control) != 0 && control->IsOpen();
     bool named = taken && control->GetPeerName(peer, port);
@@ -346,15 +389,25 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
             accepted_ += 1;
             s->activeIndex = static_cast<int>(activeSessions_.size());
             activeSessions_.push_back(s);
-            freeSessions_.pop_back();
+            free.pop_back();
+            activeByLoop_[static_cast<size_t>(k)] += 1;
             s->sessionNumber = accepted_;
-            s->Greet(listener == implicitListener_.get());
             CFtpConnMsg info;
             info.index = s->activeIndex;
             info.peerAddress = peer;
-            info.time = s->LoginTime();
-            info.folder = s->CurrentFolder();
+            info.time = Clock::Now();
+            info.folder = "\\";
             connInfo_.push_back(info);
+            // Shown until the session publishes its own view from its loop.
+            SessionView& shown = s->view;
+            shown.hasUser = false;
+            shown.user.clear();
+            shown.password.clear();
+            shown.lastCommand.clear();
+            shown.userUploads = shown.userDownloads = 0;
+            shown.loginTime = info.time;
+            shown.figures = CFtpConnMsg{};
+            s->Admit(listener == implicitListener_.get());
             CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
             if (platform::Log::On(platform::LogLevel::Info)) {
                 // An ended session stays in the active list until its queued events are handled.
@@ -449,7 +502,7 @@ void CFtpServerController::DestroyPool() {
     if (!activeSessions_.empty()) return;  // live sessions keep events queued
     for (CFtpPooledSession* s : allSessions_) delete s;
     allSessions_.clear();
-    freeSessions_.clear();
+    for (auto& free : freeByLoop_) free.clear();
     connInfo_.clear();
 }
 
@@ -510,7 +563,8 @@ void CFtpServerController::OnTlsFailed(CFtpSocket* socket) {
 void CFtpServerController::OnTick() {
     CFtpControlConnection::OnTick();
     Guard guard(lock_);
-    for (CFtpPooledSession* s : activeSessions_) sink_->Post(EV_TICK, s, nullptr);
+    // Each session's tick goes to its own loop.
+    for (CFtpPooledSession* s : activeSessions_) s->Sink()->Post(EV_TICK, s, nullptr);
     platform::Time32 now = Clock::Now();
     if (((now - hourMark_) % 86400) / 3600 >= 1) {
         SampleSharePoints(now);
@@ -538,7 +592,7 @@ void CFtpServerController::OnConsoleRequest() {
             std::string peer;
             int port = 0;
             if (s->PrimarySocket()->GetPeerName(peer, port) && peer == request_.disconnectAddress)
-                s->Disconnect();
+                s->RequestDisconnect();
         }
     }
     request_.disconnect = 0;
@@ -607,8 +661,15 @@ bool CFtpServerController::SendConnections() {
         if (!CanSendMessage()) return true;
         CFtpConnMsg record = connInfo_[connCursor_];
         if (figures && connCursor_ < activeSessions_.size()) {
+            // As the session last published them (its tick): it runs on a loop of its own.
+            const CFtpConnMsg& shown = activeSessions_[connCursor_]->view.figures;
             record.version = CFtpConnMsg::kFiguresVersion;
-            activeSessions_[connCursor_]->FillFigures(record);
+            record.uploads = shown.uploads;
+            record.downloads = shown.downloads;
+            record.bytesReceived = shown.bytesReceived;
+            record.bytesSent = shown.bytesSent;
+            record.transferring = shown.transferring;
+            record.transferBytes = shown.transferBytes;
         }
         if (!SendMessage(MSG_CONNECTION, record)) return true;
         ++connCursor_;

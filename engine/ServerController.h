@@ -13,6 +13,7 @@
 
 #include "engine/ControlConnection.h"
 #include "engine/PooledSession.h"
+#include "engine/SessionLoop.h"
 #include "streams/MsgStream.h"
 
 // A session's last command line as displays show it: a PASS line never shows its password.
@@ -26,6 +27,12 @@ public:
 
     explicit CFtpServerController(CFtpEventSink* sink);
     ~CFtpServerController() override;
+
+    // The loops sessions live on from the next start (none: the controller's own loop). The
+    // loops must outlive the pool.
+    void SetSessionLoops(std::vector<CSessionLoop*> loops);
+    // Sessions active on each loop, in the order of the loops.
+    std::vector<int> SessionsPerLoop();
 
     bool Create() override;
     virtual bool GetHostAddress(std::string& address);
@@ -103,7 +110,13 @@ protected:
     std::recursive_mutex lock_;
     std::vector<CFtpConnMsg> connInfo_;
     std::vector<CFtpEventMsg> eventList_;
-    std::vector<CFtpPooledSession*> allSessions_, freeSessions_, activeSessions_;
+    std::vector<CFtpPooledSession*> allSessions_, activeSessions_;
+    std::vector<CSessionLoop*> sessionLoops_;
+    // Free slots and active sessions of each loop (one entry without session loops).
+    std::vector<std::vector<CFtpPooledSession*>> freeByLoop_;
+    std::vector<int> activeByLoop_;
+    // The loop a new client goes to: the least busy that has a free slot; -1 when none has.
+    int ChooseLoop() const;
     platform::Time32 hourMark_ = 0;
     uint64_t rejected_ = 0, accepted_ = 0;
     std::array<uint64_t, 6> endedByReason_{};

@@ -18,4 +18,11 @@ enum EventCode : uint32_t {
     // routed in posting order, so when this one arrives every event raised for those
     // sockets has been handled.
     EV_DRAINED = 0x4102,
+    // Asked of a pooled session by the controller on another thread, carried to the
+    // session's own loop: take up the client just accepted (plain, or implicit TLS), the
+    // server stops, a console disconnects it.
+    EV_GREET = 0x4103,
+    EV_GREET_TLS = 0x4104,
+    EV_SHUTDOWN = 0x4105,
+    EV_KICK = 0x4106,
 };

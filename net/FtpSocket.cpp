@@ -1,7 +1,7 @@
 #include "net/FtpSocket.h"
 
 CFtpSocket::~CFtpSocket() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     Detach();
 }
 

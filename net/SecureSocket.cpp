@@ -3,7 +3,7 @@
 #include <algorithm>
 
 bool CSecureSocket::SetTlsRole(int role) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_) return false;
     if (record_->state == SS_LISTENING) {
         tlsRole_ = role;
@@ -15,37 +15,37 @@ bool CSecureSocket::SetTlsRole(int role) {
 }
 
 bool CSecureSocket::IsTlsRoleSet() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return tlsRole_ != TLS_NONE;
 }
 
 void CSecureSocket::SetBudgetExempt(bool exempt) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     budgetExempt_ = exempt;
 }
 
 bool CSecureSocket::HasBudget() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return budgetExempt_ || budgetCounter_ < Engine().Budget();
 }
 
 int CSecureSocket::CipherBits() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return IsSecure() ? CipherBitsHook() : 0;
 }
 
 int CSecureSocket::CipherAlgorithmBits() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return IsSecure() ? CipherAlgorithmBitsHook() : 0;
 }
 
 int CSecureSocket::MaxRecordSize() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return IsSecure() ? MaxRecordSizeHook() : 65535;
 }
 
 bool CSecureSocket::CreateWithMode(int port, int type, const char* address, int verifyMode) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!Create(port, type, address, AF_INET)) return false;
     verifyMode_ = verifyMode;
     return true;
@@ -58,7 +58,7 @@ void CSecureSocket::ClearTlsState() {
 }
 
 bool CSecureSocket::IsSecure() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return tlsRole_ != TLS_NONE && created_ && record_->state == SS_LISTENING;
 }
 
@@ -73,17 +73,17 @@ void CSecureSocket::ClearBudget() {
 }
 
 int CSecureSocket::TlsRoleValue() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return tlsRole_;
 }
 
 int CSecureSocket::HandshakeState() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return handshakeState_;
 }
 
 int CSecureSocket::VerifyModeValue() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return verifyMode_;
 }
 

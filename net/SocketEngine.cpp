@@ -32,47 +32,108 @@ CSocketEngine& CSocketEngine::Instance() {
     return engine;
 }
 
-// The wait set lives as long as the process, so the loop can watch it before the engine
-// starts and after it stops.
-CSocketEngine::CSocketEngine() : epollFd_(::epoll_create1(EPOLL_CLOEXEC)) {}
+CSocketEngine::CSocketEngine() {
+    loops_.push_back(&mainLoop_);
+}
 
-bool CSocketEngine::StartEngine() {
+// A loop's wait set lives as long as the loop, so the loop thread can watch it before the
+// engine starts and after it stops.
+CSocketLoop::CSocketLoop() : epollFd_(::epoll_create1(EPOLL_CLOEXEC)) {}
+
+CSocketLoop::~CSocketLoop() {
+    if (epollFd_ >= 0) ::close(epollFd_);
+}
+
+void CSocketLoop::Start() {
     SocketLock lock(mutex_);
-    if (started_) return true;
-    if (epollFd_ < 0) return false;
     freeList_.clear();
     activeList_.clear();
     for (size_t i = records_.size(); i-- > 0;) {
         records_[i] = SocketState{};
         records_[i].index = static_cast<uint32_t>(i);
+        records_[i].loop = this;
         freeList_.push_back(&records_[i]);
     }
-    capacity_ = std::max<size_t>(kDefaultCapacity, records_.size());
-    portMap_.fill(0);
     checkList_.clear();
-    if (!portRandom_) {
-        portRandom_ = [gen = std::mt19937(std::random_device{}())]() mutable {
-            return static_cast<uint32_t>(gen());
-        };
-    }
-    started_ = true;
-    return true;
 }
 
-void CSocketEngine::StopEngine() {
+void CSocketLoop::Forget() {
     SocketLock lock(mutex_);
-    if (!started_) return;
     while (!activeList_.empty()) {
         SocketState* record = activeList_.back();
         if (record->owner) record->owner->Forget();
         ReturnRecord(record);
     }
-    started_ = false;
 }
 
-void CSocketEngine::WakeEngine() {
+bool CSocketEngine::StartEngine() {
+    if (started_.load()) return true;
+    if (mainLoop_.ReadinessFd() < 0) return false;
+    std::vector<CSocketLoop*> loops;
+    {
+        SocketLock lock(mutex_);
+        loops = loops_;
+        portMap_.fill(0);
+        if (!portRandom_) {
+            portRandom_ = [gen = std::mt19937(std::random_device{}())]() mutable {
+                return static_cast<uint32_t>(gen());
+            };
+        }
+    }
+    for (CSocketLoop* loop : loops) loop->Start();
+    capacity_.store(std::max(kDefaultCapacity, openSockets_.load()));
+    started_.store(true);
+    return true;
+}
+
+void CSocketEngine::StopEngine() {
+    if (!started_.load()) return;
+    std::vector<CSocketLoop*> loops;
+    {
+        SocketLock lock(mutex_);
+        loops = loops_;
+    }
+    for (CSocketLoop* loop : loops) loop->Forget();
+    started_.store(false);
+}
+
+bool CSocketEngine::IsStarted() const {
+    return started_.load();
+}
+
+void CSocketEngine::AddLoop(CSocketLoop* loop) {
+    {
+        SocketLock lock(mutex_);
+        loops_.push_back(loop);
+    }
+    if (started_.load()) loop->Start();
+}
+
+void CSocketEngine::RemoveLoop(CSocketLoop* loop) {
+    loop->Forget();
     SocketLock lock(mutex_);
-    if (!started_) return;
+    loops_.erase(std::remove(loops_.begin(), loops_.end(), loop), loops_.end());
+}
+
+namespace {
+thread_local CSocketLoop* newSocketHome = nullptr;
+}  // namespace
+
+CSocketLoop& CSocketEngine::HomeForNewSockets() {
+    return newSocketHome ? *newSocketHome : Instance().MainLoop();
+}
+
+CSocketEngine::HomeScope::HomeScope(CSocketLoop& loop) : previous_(newSocketHome) {
+    newSocketHome = &loop;
+}
+
+CSocketEngine::HomeScope::~HomeScope() {
+    newSocketHome = previous_;
+}
+
+void CSocketLoop::WakeEngine() {
+    SocketLock lock(mutex_);
+    if (!CSocketEngine::Instance().IsStarted()) return;
     // Interest armed by progress is in the wait set already; only interest that waits for
     // the tick needs a pass. An idle server's tick therefore asks the kernel nothing.
     for (const SocketState* r : activeList_) {
@@ -82,9 +143,9 @@ void CSocketEngine::WakeEngine() {
     }
 }
 
-bool CSocketEngine::IsStarted() const {
+int CSocketLoop::OpenSocketCount() {
     SocketLock lock(mutex_);
-    return started_;
+    return static_cast<int>(activeList_.size());
 }
 
 namespace {
@@ -111,22 +172,22 @@ short InterestOf(const SocketState* r, bool full) {
 }  // namespace
 
 namespace {
-// Set only on the loop thread while it runs a batch of handlers.
-thread_local bool inBatch = false;
+// The socket loop whose batch of handlers this thread runs now, if any.
+thread_local CSocketLoop* batchLoop = nullptr;
 }  // namespace
 
-uint64_t CSocketEngine::KeyOf(const SocketState* r) const {
+uint64_t CSocketLoop::KeyOf(const SocketState* r) const {
     return static_cast<uint64_t>(r->index) | static_cast<uint64_t>(r->incarnation) << 32;
 }
 
-SocketState* CSocketEngine::RecordOf(uint64_t key) {
+SocketState* CSocketLoop::RecordOf(uint64_t key) {
     uint64_t index = key & 0xffffffffu;
     if (index >= records_.size()) return nullptr;
     SocketState* r = &records_[index];
     return r->incarnation == static_cast<uint32_t>(key >> 32) ? r : nullptr;
 }
 
-void CSocketEngine::Watch(SocketState* r) {
+void CSocketLoop::Watch(SocketState* r) {
     if (r->handle < 0 || epollFd_ < 0) return;
     short events = InterestOf(r, false);
     // Interest dropped without a dispatch stays registered: its one spurious report finds
@@ -146,38 +207,39 @@ void CSocketEngine::Watch(SocketState* r) {
     r->watched = events;
 }
 
-void CSocketEngine::Prompt(SocketState* r) {
-    if (!inBatch) return Watch(r);
+void CSocketLoop::Prompt(SocketState* r) {
+    // Armed from another thread (an accept handing a socket over): the wait set tells.
+    if (batchLoop != this) return Watch(r);
     if (!r->checkQueued) {
         r->checkQueued = true;
         checkList_.push_back(r);
     }
 }
 
-void CSocketEngine::ArmRead(SocketState* r, bool prompt) {
+void CSocketLoop::ArmRead(SocketState* r, bool prompt) {
     r->readPrompt = prompt || (r->readWanted && r->readPrompt);
     r->readWanted = true;
     if (prompt) Prompt(r);
 }
 
-void CSocketEngine::ArmWrite(SocketState* r, bool prompt) {
+void CSocketLoop::ArmWrite(SocketState* r, bool prompt) {
     r->writePrompt = prompt || (r->writeWanted && r->writePrompt);
     r->writeWanted = true;
     if (prompt) Prompt(r);
 }
 
-void CSocketEngine::ArmAccept(SocketState* r, bool prompt) {
+void CSocketLoop::ArmAccept(SocketState* r, bool prompt) {
     r->acceptPrompt = prompt || (r->acceptWanted && r->acceptPrompt);
     r->acceptWanted = true;
     if (prompt) Prompt(r);
 }
 
-void CSocketEngine::BeginBatch() {
-    inBatch = true;
+void CSocketLoop::BeginBatch() {
+    batchLoop = this;
 }
 
-void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
-    inBatch = false;
+void CSocketLoop::EndBatch(const std::function<bool()>& loopHasMore) {
+    if (batchLoop == this) batchLoop = nullptr;
     SocketLock lock(mutex_);
     if (checkList_.empty()) return;
     checkFds_.clear();
@@ -201,7 +263,7 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
         checkAssumed_.push_back(assumed);
     }
     checkList_.clear();
-    if (checkFds_.empty() || !started_) return;
+    if (checkFds_.empty() || !CSocketEngine::Instance().IsStarted()) return;
     // A wrong guess costs one empty receive or send, which arms the interest again.
     if (ask && ::poll(checkFds_.data(), checkFds_.size(), 0) < 0) {
         for (const Polled& polled : checkRecords_) Watch(polled.record);
@@ -227,9 +289,9 @@ void CSocketEngine::EndBatch(const std::function<bool()>& loopHasMore) {
     }
 }
 
-void CSocketEngine::ServeReady() {
+void CSocketLoop::ServeReady() {
     SocketLock lock(mutex_);
-    if (!started_) return;
+    if (!CSocketEngine::Instance().IsStarted()) return;
     std::array<epoll_event, 64> ready;
     int count = ::epoll_wait(epollFd_, ready.data(), static_cast<int>(ready.size()), 0);
     firedFds_.clear();
@@ -250,7 +312,7 @@ void CSocketEngine::ServeReady() {
             Watch(polled.record);
 }
 
-void CSocketEngine::FullPass() {
+void CSocketLoop::FullPass() {
     pollFds_.clear();
     pollRecords_.clear();
     for (SocketState* r : activeList_) {
@@ -266,7 +328,7 @@ void CSocketEngine::FullPass() {
         if (polled.record->incarnation == polled.incarnation) Watch(polled.record);
 }
 
-void CSocketEngine::Dispatch(const std::vector<pollfd>& fds, const std::vector<Polled>& records) {
+void CSocketLoop::Dispatch(const std::vector<pollfd>& fds, const std::vector<Polled>& records) {
     constexpr short kReadable = POLLIN | POLLERR | POLLHUP;
     constexpr short kWritable = POLLOUT | POLLERR | POLLHUP;
     // From the last record to the first, as the active list is walked.
@@ -312,21 +374,6 @@ void CSocketEngine::Dispatch(const std::vector<pollfd>& fds, const std::vector<P
     }
 }
 
-uint64_t CSocketEngine::TotalBytesReceived() {
-    SocketLock lock(mutex_);
-    return totalReceived_;
-}
-
-uint64_t CSocketEngine::TotalBytesSent() {
-    SocketLock lock(mutex_);
-    return totalSent_;
-}
-
-int CSocketEngine::OpenSocketCount() {
-    SocketLock lock(mutex_);
-    return static_cast<int>(activeList_.size());
-}
-
 void CSocketEngine::SetPortRange(int low, int high) {
     SocketLock lock(mutex_);
     if (low < 0 || high > 65536 || low >= high) return;
@@ -355,33 +402,41 @@ void CSocketEngine::SetPortRandom(std::function<uint32_t()> random) {
 }
 
 void CSocketEngine::SetDefaultSendBufferSize(int bytes) {
-    SocketLock lock(mutex_);
-    defaultSendBuffer_ = bytes;
-}
-
-int CSocketEngine::DefaultSendBufferSize() {
-    SocketLock lock(mutex_);
-    return defaultSendBuffer_;
+    defaultSendBuffer_.store(bytes, std::memory_order_relaxed);
 }
 
 void CSocketEngine::SetSocketCapacity(int sockets) {
-    SocketLock lock(mutex_);
-    capacity_ = std::max<size_t>(static_cast<size_t>(std::max(sockets, 0)), activeList_.size());
+    capacity_.store(std::max(std::max(sockets, 0), openSockets_.load()));
 }
 
-int CSocketEngine::SocketCapacity() {
-    SocketLock lock(mutex_);
-    return static_cast<int>(capacity_);
+bool CSocketEngine::TakeSocketSlot() {
+    int open = openSockets_.load();
+    do {
+        if (open >= capacity_.load()) return false;
+    } while (!openSockets_.compare_exchange_weak(open, open + 1));
+    return true;
+}
+
+void CSocketEngine::GiveSocketSlot() {
+    openSockets_.fetch_sub(1);
 }
 
 SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
-    if (activeList_.size() >= capacity_) return nullptr;
+    return owner->home_->AttachRecord(owner);
+}
+
+SocketState* CSocketLoop::AttachRecord(CSocketEx* owner) {
+    CSocketEngine& engine = CSocketEngine::Instance();
+    if (!engine.TakeSocketSlot()) return nullptr;
     if (freeList_.empty()) {
         // Records come in chunks as sockets need them, so a large pool costs memory only
         // once that many sockets are open.
         size_t first = records_.size();
-        size_t chunk = std::min<size_t>(kRecordChunk, capacity_ - activeList_.size());
-        for (size_t i = 0; i < chunk; ++i) records_.emplace_back().index = uint32_t(first + i);
+        for (size_t i = 0; i < kRecordChunk; ++i) {
+            SocketState& added = records_.emplace_back();
+            added.index = static_cast<uint32_t>(first + i);
+            added.loop = this;
+        }
         for (size_t i = records_.size(); i-- > first;) freeList_.push_back(&records_[i]);
     }
     SocketState* r = freeList_.back();
@@ -393,13 +448,14 @@ SocketState* CSocketEngine::AttachRecord(CSocketEx* owner) {
     r->checkQueued = queued;
     r->incarnation = incarnation + 1;
     r->index = index;
+    r->loop = this;
     r->owner = owner;
     r->activeIndex = static_cast<int>(activeList_.size());
     activeList_.push_back(r);
     return r;
 }
 
-void CSocketEngine::ReturnRecord(SocketState* r) {
+void CSocketLoop::ReturnRecord(SocketState* r) {
     if (r->handle >= 0) {
         // Closing the descriptor also takes it out of the wait set.
         ::close(r->handle);
@@ -407,16 +463,24 @@ void CSocketEngine::ReturnRecord(SocketState* r) {
         r->watched = 0;
         r->registered = false;
     }
-    if (r->boundPort >= 0) SetPortBit(r->boundPort, false);
+    if (r->boundPort >= 0) CSocketEngine::Instance().ReleasePort(r->boundPort);
     int index = r->activeIndex;
     if (index >= 0 && index < static_cast<int>(activeList_.size()) && activeList_[index] == r) {
-        activeList_.erase(activeList_.begin() + index);
-        for (size_t i = index; i < activeList_.size(); ++i) activeList_[i]->activeIndex = int(i);
+        // The last record takes the place: the order of the list means nothing.
+        activeList_[index] = activeList_.back();
+        activeList_[index]->activeIndex = index;
+        activeList_.pop_back();
+        CSocketEngine::Instance().GiveSocketSlot();
     }
     r->owner = nullptr;
     r->activeIndex = -1;
     r->boundPort = -1;
     freeList_.push_back(r);
+}
+
+void CSocketEngine::ReleasePort(int port) {
+    SocketLock lock(mutex_);
+    SetPortBit(port, false);
 }
 
 bool CSocketEngine::PortTaken(int port) const {
@@ -432,6 +496,7 @@ void CSocketEngine::SetPortBit(int port, bool taken) {
 }
 
 int CSocketEngine::Bind(SocketState* r, const std::string* address, int port, sockaddr_in* bound) {
+    SocketLock lock(mutex_);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_ANY);
@@ -487,23 +552,11 @@ int CSocketEngine::Bind(SocketState* r, const std::string* address, int port, so
 // ---- bandwidth budget ----
 
 void CSocketEngine::SetBudget(uint32_t bytesPerSecond) {
-    SocketLock lock(mutex_);
-    budget_ = bytesPerSecond;
-}
-
-uint32_t CSocketEngine::Budget() {
-    SocketLock lock(mutex_);
-    return budget_;
+    budget_.store(bytesPerSecond, std::memory_order_relaxed);
 }
 
 void CSocketEngine::SetBudgetEnabled(bool enabled) {
-    SocketLock lock(mutex_);
-    budgetEnabled_ = enabled;
-}
-
-bool CSocketEngine::BudgetEnabled() {
-    SocketLock lock(mutex_);
-    return budgetEnabled_;
+    budgetEnabled_.store(enabled, std::memory_order_relaxed);
 }
 
 void CSocketEngine::SetBudgetSource(BudgetSource source) {
@@ -521,19 +574,23 @@ void CSocketEngine::RefreshBudget() {
     SocketLock lock(mutex_);
     platform::Time32 now = platform::Clock::Now();
     lastRefresh_ = now;
+    // The schedule behind the source is guarded by this lock too.
     std::optional<int64_t> rate = budgetSource_ ? budgetSource_(now) : std::nullopt;
-    budgetEnabled_ = rate.has_value();
-    if (rate) budget_ = ComputeBudget(*rate, budgetSessions_);
+    if (rate) SetBudget(ComputeBudget(*rate, budgetSessions_));
+    SetBudgetEnabled(rate.has_value());
 }
 
 void CSocketEngine::StartBudgetPeriod() {
-    SocketLock lock(mutex_);
-    periodStart_ = platform::Clock::Now();
+    SocketLock lock(mainLoop_.Mutex());
+    mainLoop_.periodStart_ = platform::Clock::Now();
 }
 
-void CSocketEngine::BudgetTick() {
+// Each loop keeps its own one-second periods for its own sockets; the budget they spend is
+// each socket's share of the whole rate, so the limit holds in total over all loops.
+void CSocketLoop::BudgetTick() {
     SocketLock lock(mutex_);
-    if (!budgetEnabled_) return;
+    CSocketEngine& engine = CSocketEngine::Instance();
+    if (!engine.BudgetEnabled()) return;
     tickCounter_ = (tickCounter_ + 1) % 3;
     if (tickCounter_ != 0) return;
     platform::Time32 now = platform::Clock::Now();
@@ -546,6 +603,7 @@ void CSocketEngine::BudgetTick() {
 }
 
 void CSocketEngine::RefreshBudgetIfDue() {
+    SocketLock loopLock(mainLoop_.Mutex());
     SocketLock lock(mutex_);
-    if (tickCounter_ == 0 && platform::Clock::Now() - lastRefresh_ > 9) RefreshBudget();
+    if (mainLoop_.tickCounter_ == 0 && platform::Clock::Now() - lastRefresh_ > 9) RefreshBudget();
 }

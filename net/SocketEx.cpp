@@ -15,7 +15,7 @@ CSocketEx::CSocketEx() = default;
 
 CSocketEx::~CSocketEx() {
     // Derived parts are gone by now; only the base close runs, which is all a record needs.
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     CSocketEx::DoClose();
 }
 
@@ -31,7 +31,7 @@ void CSocketEx::Forget() {
 }
 
 bool CSocketEx::Create(int port, int type, const char* address, int family) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (created_) DoClose();
     ResetMembers();
     SocketState* r = Engine().AttachRecord(this);
@@ -60,47 +60,47 @@ bool CSocketEx::Create(int port, int type, const char* address, int family) {
 }
 
 bool CSocketEx::Connect(const std::string& host, int port) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ && DoConnect(host, port);
 }
 
 int CSocketEx::Send(const void* buffer, int length, int flags) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->open) return -1;
     return DoSend(buffer, length, flags);
 }
 
 int CSocketEx::SendFile(int fd, int length) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_) return kCopyInstead;
     if (!record_->open) return -1;
     return DoSendFile(fd, length);
 }
 
 int CSocketEx::Receive(void* buffer, int length, int flags) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_) return -1;
     if (!record_->open) return 0;
     return DoReceive(buffer, length, flags);
 }
 
 void CSocketEx::Close() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (created_) DoClose();
 }
 
 void CSocketEx::ShutDown() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (created_) DoShutDown();
 }
 
 bool CSocketEx::CanClose() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ && DoCanClose();
 }
 
 int CSocketEx::Accept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->open) return -1;
     return DoAccept(target, address, length) ? 1 : 0;
 }
@@ -115,7 +115,7 @@ int CSocketEx::SystemMaxBacklog() {
 }
 
 bool CSocketEx::Listen(int backlog) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->ChangeState(SS_LISTENING)) return false;
     if (::listen(record_->handle, backlog) != 0) {
         ReleaseRecord();
@@ -140,7 +140,7 @@ bool AddressText(const sockaddr_in& sa, std::string& address, int& port) {
 }  // namespace
 
 bool CSocketEx::GetSockName(std::string& address, int& port) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     address.clear();
     port = 0;
     if (!created_ || record_->handle < 0) return false;
@@ -157,7 +157,7 @@ bool CSocketEx::GetSockName(std::string& address, int& port) {
 }
 
 bool CSocketEx::GetPeerName(std::string& address, int& port) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     address.clear();
     port = 0;
     if (!created_ || !record_->open) return false;
@@ -172,7 +172,7 @@ bool CSocketEx::GetPeerName(std::string& address, int& port) {
 
 // A handler asking for the next event has made no progress: the next tick serves it.
 void CSocketEx::SetReadWanted(bool wanted) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->open) return;
     if (wanted)
         Engine().ArmRead(record_, false);
@@ -181,7 +181,7 @@ void CSocketEx::SetReadWanted(bool wanted) {
 }
 
 void CSocketEx::SetWriteWanted(bool wanted) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->open) return;
     if (wanted)
         Engine().ArmWrite(record_, false);
@@ -190,7 +190,7 @@ void CSocketEx::SetWriteWanted(bool wanted) {
 }
 
 void CSocketEx::SetAcceptWanted(bool wanted) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->open) return;
     if (wanted)
         Engine().ArmAccept(record_, false);
@@ -199,32 +199,39 @@ void CSocketEx::SetAcceptWanted(bool wanted) {
 }
 
 bool CSocketEx::IsOpen() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ && record_->open;
 }
 
+void CSocketEx::Awaken() {
+    SocketLock lock(Mutex());
+    if (!created_ || !record_->open || record_->state != SS_CONNECTED) return;
+    Engine().ArmRead(record_, true);
+    Engine().ArmWrite(record_, true);
+}
+
 bool CSocketEx::IsListening() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ && record_->open && record_->state == SS_LISTENING;
 }
 
 int CSocketEx::State() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ ? record_->state : SS_NONE;
 }
 
 int CSocketEx::Handle() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ ? record_->handle : -1;
 }
 
 uint64_t CSocketEx::BytesSent() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return bytesSent_;
 }
 
 uint64_t CSocketEx::BytesReceived() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return bytesReceived_;
 }
 
@@ -324,6 +331,10 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
 }
 
 bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
+    // The target's lock as well when it lives on another loop (this loop's lock is held: the
+    // main loop's before a session loop's, never the other way round).
+    std::unique_lock<std::recursive_mutex> targetLock;
+    if (target.home_ != home_) targetLock = std::unique_lock(target.Mutex());
     // Served again at the next tick unless this accept succeeds, so a connection that cannot
     // be taken (no free record) does not spin the loop.
     Engine().ArmAccept(record_, false);
@@ -348,8 +359,12 @@ bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* len
     if (length) *length = len;
     r->open = true;
     r->state = SS_CONNECTED;
-    Engine().ArmRead(r, true);
-    Engine().ArmWrite(r, true);
+    // A connection for another loop is armed there (Awaken), once its owner has taken it up:
+    // its events must not reach the owner before that.
+    if (target.home_ == home_) {
+        Engine().ArmRead(r, true);
+        Engine().ArmWrite(r, true);
+    }
     Engine().ArmAccept(record_, true);
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// Non-blocking IPv4 TCP socket bound to a record of the socket engine. Public operations take
-// the engine's global lock; the Dispatch/On/Do operations run with it held (when the engine
-// dispatches readiness, or inside a public operation).
+// Non-blocking IPv4 TCP socket bound to a record of the socket engine. A socket belongs to one
+// socket loop (its home, the loop for new sockets of the thread that made it) for its whole
+// life. Public operations take its home's lock; the Dispatch/On/Do operations run with it held
+// (when the loop dispatches readiness, or inside a public operation).
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -53,6 +54,10 @@ public:
     virtual void SetAcceptWanted(bool wanted);
     virtual bool IsOpen();
     virtual bool IsListening();
+    // A connection accepted by another loop's listener waits, unwatched, until its own loop
+    // takes it up: this arms it there as a fresh connection.
+    void Awaken();
+    CSocketLoop& Home() const { return *home_; }
 
     // Called by the engine, with the lock held, when the socket is ready.
     virtual void DispatchAccept(int error);
@@ -97,7 +102,9 @@ protected:
     // The engine took the record back (engine stop).
     void Forget();
     CSocketEngine& Engine() { return CSocketEngine::Instance(); }
+    std::recursive_mutex& Mutex() { return home_->Mutex(); }
 
+    CSocketLoop* const home_ = &CSocketEngine::HomeForNewSockets();
     bool created_ = false;
     SocketState* record_ = nullptr;
     uint64_t bytesSent_ = 0;
@@ -112,4 +119,5 @@ protected:
     bool peerKnown_ = false;
 
     friend class CSocketEngine;
+    friend class CSocketLoop;
 };

@@ -16,7 +16,7 @@
 using platform::Clock;
 
 CSslSocket::~CSslSocket() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     Detach();
 }
 
@@ -32,18 +32,18 @@ void CSslSocket::Detach() {
 }
 
 bool CSslSocket::IsSecure() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (tlsRole_ == TLS_NONE || !created_) return false;
     return ssl_ != nullptr || record_->state == SS_LISTENING;
 }
 
 bool CSslSocket::TlsEstablished() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ && ssl_ && !SSL_in_init(ssl_) && !CloseNotifySent();
 }
 
 bool CSslSocket::SessionResumed() {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     return created_ && ssl_ && SSL_session_reused(ssl_) == 1;
 }
 
@@ -92,7 +92,7 @@ bool CSslSocket::Flush() {
 // ---- interest ----
 
 void CSslSocket::SetReadWanted(bool wanted) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->open) return;
     if (!IsSecure()) {
         CSocketEx::SetReadWanted(wanted);
@@ -106,7 +106,7 @@ void CSslSocket::SetReadWanted(bool wanted) {
 }
 
 void CSslSocket::SetWriteWanted(bool wanted) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_ || !record_->open) return;
     if (!IsSecure()) {
         CSocketEx::SetWriteWanted(wanted);
@@ -552,7 +552,7 @@ int CSslSocket::CipherAlgorithmBitsHook() {
 }
 
 int CSslSocket::SamePeerCertificate(CSslSocket& other) {
-    SocketLock lock(Engine().Mutex());
+    SocketLock lock(Mutex());
     if (!created_) return -1;
     bool mine = IsSecure() && ssl_;
     bool theirs = other.IsSecure() && other.ssl_;

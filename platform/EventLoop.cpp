@@ -51,6 +51,18 @@ void EventLoop::Post(uint32_t code, void* first, void* second, uint32_t tag) {
     Signal();
 }
 
+void EventLoop::PostTask(std::function<void()> task) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    if (runningLoop == this) {
+        selfPosted_ = true;
+        return;
+    }
+    Signal();
+}
+
 void EventLoop::Signal() {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
@@ -159,12 +171,15 @@ void EventLoop::RunReady(const epoll_event* ready, int count) {
         }
     }
     std::deque<PostedEvent> batch;
+    std::deque<std::function<void()>> tasks;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         batch.swap(queue_);
+        tasks.swap(tasks_);
     }
     for (const PostedEvent& ev : batch)
         if (handler_) handler_(ev);
+    for (std::function<void()>& task : tasks) task();
     if (batchEnd_) batchEnd_();
     runningLoop = outer;
 }
@@ -197,7 +212,7 @@ bool EventLoop::QuitRequested() const {
 
 size_t EventLoop::PendingCount() const {
     std::lock_guard<std::mutex> guard(mutex_);
-    return queue_.size();
+    return queue_.size() + tasks_.size();
 }
 
 }  // namespace platform

@@ -43,6 +43,8 @@ public:
 
     // Any thread. Appends under a short lock and signals the loop; never waits for the loop.
     void Post(uint32_t code, void* first, void* second, uint32_t tag = 0);
+    // Any thread. Runs task on the loop thread once every event posted before it is handled.
+    void PostTask(std::function<void()> task);
 
     // Loop thread. A periodic timer; returns its id (> 0), or 0 on failure.
     int AddTimer(unsigned periodMs, TimerCallback callback);
@@ -83,6 +85,7 @@ private:
     int wakeFd_ = -1;
     mutable std::mutex mutex_;
     std::deque<PostedEvent> queue_;
+    std::deque<std::function<void()>> tasks_;
     Handler handler_;
     std::function<void()> batchBegin_, batchEnd_;
     std::map<int, TimerCallback> timers_;  // timerfd -> callback

@@ -144,7 +144,21 @@ void CFtpServerConnection::CloseSession() {
 
 void CFtpServerConnection::OnDrained(uint32_t mark) {
     CFtpConnection::OnDrained(mark);
-    if (mark == closeMark_ && !primarySocket_->IsOpen()) controller_->ReleaseSession(this);
+    if (mark != closeMark_ || primarySocket_->IsOpen()) return;
+    // The last thing this thread does with the slot: from here the controller may hand it to
+    // the next client.
+    admitted_ = false;
+    controller_->ReleaseSession(this);
+}
+
+void CFtpServerConnection::TakeUp() {
+    // What closing the sockets does for a slot, but the control socket holds the new client.
+    secondarySocket_->Close();
+    PassiveListener().Close();
+    control_.Close();
+    transfers_.CloseStreams();
+    ResetSession();
+    lastActivity_ = Clock::Now();
 }
 
 void CFtpServerConnection::Greet(bool implicitTls) {
@@ -327,8 +341,10 @@ void CFtpServerConnection::OnTlsFailed(CFtpSocket* socket) {
 
 void CFtpServerConnection::OnTick() {
     CFtpConnection::OnTick();
+    if (!admitted_) return;  // a tick for the slot's previous client, arriving late
     if (!primarySocket_->IsOpen()) {
-        if (++ticksWithoutConnection_ == 2) controller_->ReleaseSession(this);
+        // Released once whatever is still queued for the slot has been handled.
+        if (++ticksWithoutConnection_ == 2) sink_->PostDrained(this, ++closeMark_);
         return;
     }
     controller_->UpdateSessionInfo(this);

@@ -72,6 +72,8 @@ public:
     void ShutdownSession() override;
     void Disconnect() override;
     void ReleaseMemory() override;
+    void TakeUp() override;
+    void FillView(SessionView& view) const override;
     virtual std::unique_ptr<UserRecord> CreateUser();
     // The account check: the base refuses everyone.
     virtual bool Authenticate(UserRecord& user);

@@ -99,3 +99,11 @@ void CFtpServerConnection::CountBytes(uint64_t received, uint64_t sent) {
     state_.user->bytesSent += sent;
     controller_->AddTransferB(this, received, sent);
 }
+
+void CFtpServerConnection::FillView(SessionView& view) const {
+    CFtpPooledSession::FillView(view);
+    const UserRecord* user = state_.user.get();
+    view.hasUser = user != nullptr;
+    view.userUploads = user ? user->uploads : 0;
+    view.userDownloads = user ? user->downloads : 0;
+}

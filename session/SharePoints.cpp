@@ -8,18 +8,37 @@ CSharePointTable& CSharePointTable::Instance() {
     return table;
 }
 
-bool CSharePointTable::Add(const std::string& name, const std::string& folder, bool home) {
-    if (name.empty() || name.size() > 260 || folder.size() > 8192) return false;
-    SharePoint point{name, folder, home};
+namespace {
+bool Fit(SharePoint& point) {
+    if (point.name.empty() || point.name.size() > 260 || point.folder.size() > 8192) return false;
     if (point.folder.empty() || point.folder.back() != '/') point.folder += '/';
-    points_.push_back(point);
+    return true;
+}
+}  // namespace
+
+bool CSharePointTable::Add(const std::string& name, const std::string& folder, bool home) {
+    SharePoint point{name, folder, home};
+    if (!Fit(point)) return false;
+    std::vector<SharePoint> points = *points_.Get();
+    points.push_back(point);
+    points_.Set(std::move(points));
     return true;
 }
 
-const SharePoint* CSharePointTable::Find(const std::string& name) const {
-    for (const SharePoint& point : points_)
-        if (platform::EqualsIgnoreCase(point.name, name)) return &point;
-    return nullptr;
+bool CSharePointTable::Replace(const std::vector<SharePoint>& points) {
+    std::vector<SharePoint> fitted;
+    for (SharePoint point : points)
+        if (Fit(point)) fitted.push_back(point);
+    bool all = fitted.size() == points.size();
+    points_.Set(std::move(fitted));
+    return all;
+}
+
+std::optional<SharePoint> CSharePointTable::Find(const std::string& name) const {
+    std::shared_ptr<const std::vector<SharePoint>> points = points_.Get();
+    for (const SharePoint& point : *points)
+        if (platform::EqualsIgnoreCase(point.name, name)) return point;
+    return std::nullopt;
 }
 
 void ClearSharePoints() {
@@ -28,6 +47,10 @@ void ClearSharePoints() {
 
 bool AddSharePoint(const std::string& name, const std::string& folder, bool home) {
     return CSharePointTable::Instance().Add(name, folder, home);
+}
+
+bool SetSharePoints(const std::vector<SharePoint>& points) {
+    return CSharePointTable::Instance().Replace(points);
 }
 
 std::string ResolveAgainst(const std::string& currentFolder, const std::string& path) {
@@ -96,7 +119,7 @@ bool MapToReal(const std::string& virtualPath, const std::string& home, std::str
                platform::FileFacts* facts) {
     std::vector<std::string> parts = SplitVirtual(virtualPath);
     if (parts.empty()) return false;
-    const SharePoint* point = CSharePointTable::Instance().Find(parts[0]);
+    std::optional<SharePoint> point = CSharePointTable::Instance().Find(parts[0]);
     if (!point) return false;
     std::string folder = point->folder;
     if (point->home) {
@@ -119,7 +142,7 @@ std::string WithoutTrailingSeparator(std::string path) {
 
 bool IsSharePointRoot(const std::string& virtualPath) {
     std::vector<std::string> parts = SplitVirtual(virtualPath);
-    return parts.size() == 1 && CSharePointTable::Instance().Find(parts[0]);
+    return parts.size() == 1 && CSharePointTable::Instance().Find(parts[0]).has_value();
 }
 
 CheckedPath CheckPath(const std::string& virtualPath, const std::string& home) {

@@ -2,11 +2,14 @@
 // The virtual tree clients see: its root holds only share points, each standing for a real
 // folder. Virtual paths use "\" (clients may write "/"); real paths are host paths with "/".
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/FolderPath.h"
 #include "platform/FileSystem.h"
+#include "platform/Snapshot.h"
 
 struct SharePoint {
     std::string name;
@@ -14,21 +17,26 @@ struct SharePoint {
     bool home = false;   // stands for the user's home folder instead
 };
 
-// The process-wide list; names match without regard to case, the first match wins.
+// The process-wide list; names match without regard to case, the first match wins. Sessions
+// on every loop read it while a reload may replace it: each change publishes a new list, and
+// a reader keeps the version it took.
 class CSharePointTable {
 public:
     static CSharePointTable& Instance();
-    void Clear() { points_.clear(); }
+    void Clear() { points_.Set(std::vector<SharePoint>{}); }
     bool Add(const std::string& name, const std::string& folder, bool home);
-    const SharePoint* Find(const std::string& name) const;
-    const std::vector<SharePoint>& Points() const { return points_; }
+    // Replaces the whole list at once (no reader sees it half built).
+    bool Replace(const std::vector<SharePoint>& points);
+    std::optional<SharePoint> Find(const std::string& name) const;
+    std::shared_ptr<const std::vector<SharePoint>> Points() const { return points_.Get(); }
 
 private:
-    std::vector<SharePoint> points_;
+    platform::Snapshot<std::vector<SharePoint>> points_;
 };
 
 void ClearSharePoints();
 bool AddSharePoint(const std::string& name, const std::string& folder, bool home);
+bool SetSharePoints(const std::vector<SharePoint>& points);
 
 // The path against the current folder (itself "\...\"), normalised.
 std::string ResolveAgainst(const std::string& currentFolder, const std::string& path);

@@ -16,7 +16,7 @@ bool CVirtualFinder::Start(const std::string& pattern) {
     atRoot_ = true;
     std::string wildcard = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     if (wildcard.empty()) wildcard = "*";
-    for (const SharePoint& point : CSharePointTable::Instance().Points()) {
+    for (const SharePoint& point : *CSharePointTable::Instance().Points()) {
         if (!MatchPattern(wildcard, point.name, false)) continue;
         std::string folder = point.folder.substr(0, point.folder.size() - 1);
         if (platform::Files().Status(folder).folder) shares_.push_back(point.name);

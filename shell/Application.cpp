@@ -27,6 +27,8 @@
 CQuenlowApp::CQuenlowApp() = default;
 
 CQuenlowApp::~CQuenlowApp() {
+    // No session loop may run a handler once the pool is gone.
+    sessionLoops_.Stop();
     controller_.reset();
     if (runtimeStarted_) runtime_.Term();
 }
@@ -68,7 +70,17 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     LoadUserList();
 
     window_ = std::make_unique<CMsgWnd>(loop_);
-    controller_ = std::make_unique<CMyFtpController>(window_.get(), settings_, users_);
+    int loops = SessionLoopCount(settings_.GetIntSetting(setting::SysSessionLoops));
+    if (!sessionLoops_.Start(loops, *window_)) {
+        error_ = "cannot start " + std::to_string(loops) + " session loop threads";
+        return false;
+    }
+    platform::Log::Write(platform::LogLevel::Info,
+                         "sessions run on " + std::to_string(loops) +
+                             (loops == 1 ? " loop (the main loop)" : " loop threads"));
+    controller_ = std::make_unique<CMyFtpController>(window_.get());
+    controller_->SetSessionLoops(sessionLoops_.Loops());
+    PublishToSessions();
     controller_->Settings().Assign(settings_.Store());
     if (!controller_->Create()) {
         error_ = controller_->LastError();
@@ -133,6 +145,11 @@ void CQuenlowApp::ApplyLogSettings(const CAppSettings& settings) {
 void CQuenlowApp::RebuildAfterSettings() {
     BuildSharePoint();
     LoadIpRules(settings_);
+    PublishToSessions();
+}
+
+void CQuenlowApp::PublishToSessions() {
+    if (controller_) controller_->Publish(settings_, users_);
 }
 
 void CQuenlowApp::LoadUserList() {
@@ -150,8 +167,7 @@ void CQuenlowApp::BuildSharePoint() {
     std::string root = settings_.GetSetting(setting::SysRootFolder);
     if (!root.empty())
         platform::MakeFolders(root.back() == '/' ? root.substr(0, root.size() - 1) : root);
-    ClearSharePoints();
-    AddSharePoint("pub", root, false);
+    SetSharePoints({SharePoint{"pub", root, false}});
 }
 
 void CQuenlowApp::Reload() {
@@ -177,16 +193,21 @@ void CQuenlowApp::Reload() {
     BuildSharePoint();
     LoadIpRules(settings_);
     LoadUserList();
+    PublishToSessions();
     platform::Log::Write(
         platform::LogLevel::Notice,
         "Reloaded: " + std::to_string(users_.Users().size()) + " named users, " +
-            std::to_string(CIpRuleTable::Engine().Rules().size()) +
+            std::to_string(CIpRuleTable::Engine()->Rules().size()) +
             " IP rules, sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder));
 }
 
 bool CQuenlowApp::StartServer() {
+    // The old pool goes only once every loop has handled what was queued for its sessions.
+    sessionLoops_.DrainAll();
     controller_->DestroyPool();
-    controller_->Settings().Assign(settings_.Store());
+    // Sessions still ending read the settings they started with.
+    if (controller_->ActiveSessionCount() == 0) controller_->Settings().Assign(settings_.Store());
+    PublishToSessions();
     if (controller_->StartServer()) return true;
     error_ = "Unable to start server! " + controller_->LastError();
     int port = settings_.GetIntSetting(setting::NetTcpPort);

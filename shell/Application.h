@@ -59,6 +59,8 @@ private:
     // The power scheme's step, every idle time-out less a second, when logind has one.
     void StartKeepAwake();
     void LoadUserList();
+    // Hands the settings and accounts as they stand now to the sessions.
+    void PublishToSessions();
 
     ProgramOptions options_;
     CAppSettings settings_;
@@ -68,6 +70,7 @@ private:
     bool busySinceTrim_ = false;
     platform::EventLoop loop_;
     std::unique_ptr<CMsgWnd> window_;
+    CSessionLoops sessionLoops_;  // outlives the controller's pool
     std::unique_ptr<CMyFtpController> controller_;
     std::string error_;
     std::function<void()> tickHook_;

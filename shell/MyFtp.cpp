@@ -4,8 +4,17 @@
 #include "net/SocketEngine.h"
 #include "platform/Log.h"
 
+CMyFtpConnection::CMyFtpConnection(CMyFtpController* controller, CFtpEventSink* sink)
+    : CFtpServerConnection(controller, sink), app_(controller) {}
+
 bool CMyFtpConnection::Authenticate(UserRecord& user) {
-    return ::Authenticate(users_.Users(), settings_, user.name, user.password, user.rights);
+    std::shared_ptr<const CUserList> users = app_->CurrentUsers();
+    std::shared_ptr<const CAppSettings> settings = app_->CurrentSettings();
+    return ::Authenticate(users->Users(), *settings, user.name, user.password, user.rights);
+}
+
+bool CMyFtpConnection::PrepareTls() {
+    return app_->CurrentSettings()->GetBoolSetting(setting::SSLState);
 }
 
 void CMyFtpController::ReportError(const std::string& text) {
@@ -14,30 +23,30 @@ void CMyFtpController::ReportError(const std::string& text) {
 }
 
 CFtpPooledSession* CMyFtpController::CreateSessionObject(CFtpEventSink* sink) {
-    return new CMyFtpConnection(this, sink, settings_, users_);
+    return new CMyFtpConnection(this, sink);
 }
 
 StatusSnapshot CMyFtpController::TakeStatusSnapshot(platform::Time32 now) {
     std::lock_guard<std::recursive_mutex> guard(Lock());
     StatusSnapshot snapshot;
     uint64_t uploads = 0, downloads = 0;
-    for (CFtpPooledSession* pooled : allSessions_) {
-        auto* session = static_cast<CFtpServerConnection*>(pooled);
-        const UserRecord* user = session->User();
+    // Sessions run on loops of their own: what they show is what they last published.
+    for (CFtpPooledSession* session : allSessions_) {
+        const SessionView& view = session->view;
         // Xfers counts every object of the pool, also the idle ones whose session has ended.
-        uploads += session->SessionUploads();
-        downloads += session->SessionDownloads();
+        uploads += view.slotUploads;
+        downloads += view.slotDownloads;
         CFtpSocket* control = session->PrimarySocket();
         if (!control || !control->IsOpen()) continue;
         StatusRow row;
-        if (user) {
-            row.user = StatusUserText(user->name, user->password);
-            row.counts = CountPairText(user->uploads, user->downloads);
+        if (view.hasUser) {
+            row.user = StatusUserText(view.user, view.password);
+            row.counts = CountPairText(view.userUploads, view.userDownloads);
         } else {
             row.counts = CountPairText(0, 0);
         }
-        row.minutes = std::to_string((now - session->LoginTime()) / 60);
-        row.command = DisplayedCommandLine(session->LastCommandLine());
+        row.minutes = std::to_string((now - view.loginTime) / 60);
+        row.command = DisplayedCommandLine(view.lastCommand);
         row.secure = control->IsTlsRoleSet();
         snapshot.rows.push_back(std::move(row));
     }

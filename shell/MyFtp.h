@@ -6,27 +6,35 @@
 #include "config/SettingNames.h"
 #include "config/UserAccounts.h"
 #include "engine/ServerController.h"
+#include "platform/Snapshot.h"
 #include "session/ServerConnection.h"
 #include "shell/StatusText.h"
 
+class CMyFtpController;
+
 class CMyFtpConnection : public CFtpServerConnection {
 public:
-    CMyFtpConnection(CFtpServerController* controller, CFtpEventSink* sink,
-                     const CAppSettings& settings, const CUserList& users)
-        : CFtpServerConnection(controller, sink), settings_(settings), users_(users) {}
+    CMyFtpConnection(CMyFtpController* controller, CFtpEventSink* sink);
 
     bool Authenticate(UserRecord& user) override;
-    bool PrepareTls() override { return settings_.GetBoolSetting(setting::SSLState); }
+    bool PrepareTls() override;
 
 private:
-    const CAppSettings& settings_;
-    const CUserList& users_;
+    CMyFtpController* app_;
 };
 
 class CMyFtpController : public CFtpServerController {
 public:
-    CMyFtpController(CFtpEventSink* sink, const CAppSettings& settings, const CUserList& users)
-        : CFtpServerController(sink), settings_(settings), users_(users) {}
+    explicit CMyFtpController(CFtpEventSink* sink) : CFtpServerController(sink) {}
+
+    // The application's settings and accounts as sessions on every loop read them: a reload
+    // publishes new copies, and a session keeps the copy it took for as long as it uses it.
+    void Publish(const CAppSettings& settings, const CUserList& users) {
+        settings_.Set(settings);
+        users_.Set(users);
+    }
+    std::shared_ptr<const CAppSettings> CurrentSettings() const { return settings_.Get(); }
+    std::shared_ptr<const CUserList> CurrentUsers() const { return users_.Get(); }
 
     CFtpPooledSession* CreateSessionObject(CFtpEventSink* sink) override;
     CFtpSocket* CreatePrimarySocket(CFtpConnection* owner) override {
@@ -52,7 +60,7 @@ public:
     StatusSnapshot TakeStatusSnapshot(platform::Time32 now);
 
 private:
-    const CAppSettings& settings_;
-    const CUserList& users_;
+    platform::Snapshot<CAppSettings> settings_;
+    platform::Snapshot<CUserList> users_;
     std::string lastError_;
 };

@@ -72,8 +72,7 @@ protected:
     }
     void TearDown() override {
         platform::SetConfigDir("");
-        CIpRuleTable::Engine().Clear();
-        CIpRuleTable::Engine().SetPolicy(true);
+        CIpRuleTable::Publish(CIpRuleTable());
     }
     std::string home;
     CAppSettings app;
@@ -89,7 +88,7 @@ TEST_F(StoredRulesTest, SavedRulesReachTheEngineTable) {
     ASSERT_TRUE(SaveIpRules(app, rules, 2));
     app.SetBoolSetting("NetPolicy", false);
     LoadIpRules(app);
-    EXPECT_EQ(CIpRuleTable::Engine().Rules().size(), 1u);
+    EXPECT_EQ(CIpRuleTable::Engine()->Rules().size(), 1u);
     EXPECT_TRUE(CheckAddress("192.168.1.99"));
     EXPECT_FALSE(CheckAddress("192.168.3.1"));
 
@@ -117,7 +116,7 @@ TEST_F(StoredRulesTest, CountBeyondTheStoredRulesGivesMatchAllRules) {
     app.SetIntSetting("NetRuleCount", 3);
     app.SetBoolSetting("NetPolicy", true);
     LoadIpRules(app);
-    EXPECT_EQ(CIpRuleTable::Engine().Rules().size(), 3u);
+    EXPECT_EQ(CIpRuleTable::Engine()->Rules().size(), 3u);
     EXPECT_FALSE(CheckAddress("8.8.8.8")) << "a missing rule reads as 0.0.0.0/0.0.0.0";
 }
 

@@ -129,7 +129,8 @@ TEST_F(ConfigDirTest, FreshConfigDirGivesEveryEffectiveDefault) {
     EXPECT_EQ(app.GetSetting("AnonRename"), "true");
     EXPECT_EQ(app.GetSetting("SysAdminEmail"), kDefaultAdminEmail);
     EXPECT_EQ(app.GetSetting("SysMlstState"), "false");
-    EXPECT_EQ(app.Store().Size(), 65u);
+    EXPECT_EQ(app.GetSetting("SysSessionLoops"), "0");
+    EXPECT_EQ(app.Store().Size(), 66u);
     struct stat st {};
     ASSERT_EQ(::stat(configDir.c_str(), &st), 0);
 

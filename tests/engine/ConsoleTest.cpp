@@ -117,8 +117,7 @@ protected:
     void TearDown() override {
         server.CloseConsole();
         ReplaceThrottleSchedule(CFtpThrottleData());
-        CIpRuleTable::Engine().Clear();
-        CIpRuleTable::Engine().SetPolicy(true);
+        CIpRuleTable::Publish(CIpRuleTable());
         EngineTest::TearDown();
     }
 
@@ -279,7 +278,9 @@ TEST_F(ConsoleTest, LocalConsoleIsNotSlowedByTheBudget) {
     }
     ReplaceThrottleSchedule(tight);  // 1 KB/s; the schedule itself is about 6.8 KB
     ASSERT_EQ(engine.Budget(), 1024u);
-    CIpRuleTable::Engine().SetPolicy(false);  // the local console is admitted all the same
+    CIpRuleTable refuseAll;
+    refuseAll.SetPolicy(false);
+    CIpRuleTable::Publish(refuseAll);  // the local console is admitted all the same
     RawConsole console(port);
     CFtpReqMsg request = Request("pw");
     request.throttle = 1;
@@ -314,8 +315,9 @@ TEST_F(ConsoleTest, RemoteConsolesNeedTlsAndPassTheRules) {
     // Refused by the rules.
     ASSERT_TRUE(tls.InitServerContext(cert.certFile, cert.keyFile, "", 0));
     ASSERT_TRUE(tls.InitClientContext(cert.certFile, "", "", ""));
-    CIpRuleTable::Engine().SetPolicy(true);
-    ASSERT_TRUE(CIpRuleTable::Engine().Append("127.0.0.2", "255.255.255.255"));
+    CIpRuleTable refuse127002;
+    ASSERT_TRUE(refuse127002.Append("127.0.0.2", "255.255.255.255"));
+    CIpRuleTable::Publish(refuse127002);
     remote.Clear();
     connectFrom127002();
     ASSERT_TRUE(PumpUntil([&] {
@@ -325,7 +327,7 @@ TEST_F(ConsoleTest, RemoteConsolesNeedTlsAndPassTheRules) {
     }));
 
     // Admitted over TLS.
-    CIpRuleTable::Engine().Clear();
+    CIpRuleTable::Publish(CIpRuleTable());
     remote.Clear();
     connectFrom127002();
     client.SetTlsRole(TLS_CLIENT);
