@@ -416,7 +416,11 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
                     if (other->PrimarySocket()->IsOpen()) ++open;
                 platform::Log::Write(platform::LogLevel::Info,
                                      peer + ": connected (session " + std::to_string(accepted_) +
-                                         ", " + std::to_string(open) + " connected now)");
+                                         ", " + std::to_string(open) + " connected now" +
+                                         (sessionLoops_.size() > 1
+                                              ? ", loop " + std::to_string(k + 1)
+                                              : std::string()) +
+                                         ")");
             }
             return true;
         }
