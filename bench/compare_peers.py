@@ -104,8 +104,8 @@ class Ours(Server):
         shutil.rmtree(config, ignore_errors=True)
         os.makedirs(config)
         settings = {"NetTcpPort": self.port, "SysRootFolder": os.path.join(share, "pub") + "/",
-                    "SysCmdTimeout": 0, "SysWelcomeMsgState": "false", "NetMaxConnection": 64,
-                    "NetLoginsPerIp": 64, "AnonOverwrite": "true", "AnonWrite": "true"}
+                    "SysCmdTimeout": 0, "SysWelcomeMsgState": "false", "NetMaxConnection": 1100,
+                    "NetLoginsPerIp": 1100, "AnonOverwrite": "true", "AnonWrite": "true"}
         if tls:
             settings.update({"SSLState": "true", "SSLCertFile": tls[0], "SSLKeyFile": tls[1]})
         settings.update(self.extra)
@@ -198,7 +198,7 @@ class PureFtpd(Server):
         self.port = free_port()
         home = pwd.getpwnam("ftp").pw_dir
         args = [os.path.join(PEERS, "usr/sbin/pure-ftpd"), "-S", f"127.0.0.1,{self.port}",
-                "-e", "-H", "-4", "-p", "53000:53999", "-c", "200", "-C", "200"]
+                "-e", "-H", "-4", "-p", "53000:53999", "-c", "1100", "-C", "1100"]
         if tls:
             args += ["-Y", "1", "-2", f"{tls[0]},{tls[1]}"]
         mount = 'mount --bind "$1" "$2" && shift 2 && exec "$@"'
@@ -227,7 +227,7 @@ class Proftpd(Server):
             f"ModulePath {os.path.join(PEERS, 'usr/lib/proftpd')}",
             f"PidFile {run}/proftpd.pid", f"ScoreboardFile {run}/proftpd.scoreboard",
             "DelayEngine off", "WtmpLog off", "UseReverseDNS off", "UseFtpUsers off",
-            "MaxInstances 1000", "PassivePorts 54000 54999", "TransferLog none",
+            "MaxInstances 1100", "PassivePorts 54000 54999", "TransferLog none",
             f"SystemLog {run}/proftpd.log",
         ]
         if tls:
@@ -237,7 +237,7 @@ class Proftpd(Server):
                       "TLSVerifyClient off"]
         lines += [f"<Anonymous {share}>", "User nobody", "Group nogroup",
                   "UserAlias anonymous nobody", "RequireValidShell off",
-                  "AnonRequirePassword off", "MaxClients 1000", "<Directory *>",
+                  "AnonRequirePassword off", "MaxClients 1100", "<Directory *>",
                   "AllowOverwrite on", "<Limit WRITE>", "AllowAll", "</Limit>", "</Directory>",
                   "</Anonymous>"]
         path = os.path.join(run, "proftpd.conf")
@@ -350,6 +350,12 @@ def client_process(job, ready, go, results):
         elif job["kind"] == "big":
             sessions = [Session(job["port"], job["user"], job["password"], tls)
                         for _ in range(job["threads"])]
+        elif job["kind"] == "many":
+            for _ in range(job["threads"]):
+                try:
+                    sessions.append(Session(job["port"], job["user"], job["password"], tls))
+                except Refused:
+                    outcome["refused"] += 1
     except Exception as error:  # noqa: BLE001 - reported
         outcome["errors"].append(f"setup: {error}")
         sessions = None
@@ -374,6 +380,25 @@ def client_process(job, ready, go, results):
                     session.fetch(path, buffer)
                     session.quit()
                     outcome["done"] += 1
+            elif job["kind"] == "many":
+                latencies = []
+
+                def each(k, session):
+                    local = bytearray(1 << 16)
+                    for path in job["paths"][k::len(sessions)]:
+                        begin = time.perf_counter()
+                        session.fetch(path, local)
+                        latencies.append(time.perf_counter() - begin)
+                    session.quit()
+
+                threads = [threading.Thread(target=each, args=(k, s))
+                           for k, s in enumerate(sessions)]
+                for thread in threads:
+                    thread.start()
+                for thread in threads:
+                    thread.join()
+                outcome["done"] = len(latencies)
+                outcome["latencies"] = latencies
             else:
                 def one(session):
                     begin = time.perf_counter()
@@ -491,6 +516,31 @@ class Lines:
                 "spread": max(durations) / min(durations)}
 
 
+def many_sessions(lines, server, tls):
+    """options.many sessions logged in at once over four client processes, each fetching
+    small files in turn: files/s, 421 refusals and the 99th percentile of a RETR's time."""
+    options = lines.options
+    processes = 4
+    paths = [f"small/f{n:04}.bin" for n in range(options.small)]
+    jobs = [{"kind": "many", "port": server.port, "user": server.user,
+             "password": server.password, "tls": bool(tls), "paths": paths[i::processes],
+             "threads": options.many // processes + (1 if i < options.many % processes else 0)}
+            for i in range(processes)]
+    cpu = server.cpu_seconds()
+    elapsed, outcomes = run_clients(jobs)
+    time.sleep(0.2)
+    server_cpu = server.cpu_seconds() - cpu
+    errors = [e for o in outcomes for e in o["errors"]]
+    if errors:
+        raise RuntimeError(f"{len(errors)} client errors, first: {errors[0]}")
+    latencies = sorted(t for o in outcomes for t in o.get("latencies", []))
+    done = len(latencies)
+    p99 = latencies[min(done - 1, int(done * 0.99))] if done else float("nan")
+    return {"value": done / elapsed, "refused": sum(o["refused"] for o in outcomes),
+            "p99_ms": 1000 * p99, "server_ms_per_file": 1000 * server_cpu / max(done, 1),
+            "client_cores": sum(o["cpu"] for o in outcomes) / elapsed}
+
+
 def line_table(options):
     """(label, unit, tls, measure) for every line, in the order they run."""
     small = f"{options.small} files x {options.small_kib} KiB"
@@ -505,6 +555,8 @@ def line_table(options):
          lambda l, s, t: l.concurrent(s, t)),
     ]
     table = [(label, unit, False, measure) for label, unit, measure in plain]
+    table.append((f"{options.many} sessions at once, {options.small_kib} KiB files", "files/s",
+                  False, many_sessions))
     table.append((f"sessions/s, connect+login+RETR+QUIT, {options.cycle_clients} clients",
                   "cycles/s", False,
                   lambda l, s, t: l.small(s, t, "connect", options.cycle_clients,
@@ -557,6 +609,11 @@ def main():
     parser.add_argument("--cycles", type=int, default=500, help="sessions of the sessions/s line")
     parser.add_argument("--cycle-clients", type=int, default=4,
                         help="clients of the sessions/s line")
+    parser.add_argument("--many", type=int, default=1000,
+                        help="sessions of the many-sessions line")
+    parser.add_argument("--loops", default="1,2,all",
+                        help="session loops our server runs with, a column each (all: one per "
+                             "processor, the column named quenlowftp)")
     parser.add_argument("--no-tls", action="store_true", help="leave out the TLS lines")
     parser.add_argument("--only", metavar="NAMES",
                         help="comma-separated servers to run (e.g. quenlowftp,vsftpd)")
@@ -568,7 +625,17 @@ def main():
                         default=os.path.join(HERE, "..", "build", "bench-peers.json"))
     options = parser.parse_args()
 
-    kinds = [Ours]
+    kinds = []
+    cores = os.cpu_count() or 1
+    tokens = options.loops.split(",")
+    for token in tokens:
+        if token == "all":
+            kinds.append(Ours)
+        elif int(token) == cores and "all" in tokens:
+            continue  # the same server as "all"
+        else:
+            kinds.append(type(f"Ours{token}", (Ours,), {
+                "name": f"quenlowftp-{token}", "extra": {"SysSessionLoops": token}}))
     if options.baseline:
         class Baseline(Ours):
             name = "baseline"
@@ -628,8 +695,10 @@ def main():
 
 def report(options, table, kinds, results, not_started):
     names = [kind.name for kind in kinds]
-    ours_names = [n for n in names if n in ("quenlowftp", "baseline")]
+    ours_names = [n for n in names if n.startswith("quenlowftp") or n == "baseline"]
     peers = [n for n in names if n not in ours_names]
+    print(f"quenlowftp runs its sessions on all {os.cpu_count()} processors' loops; "
+          "quenlowftp-N on N loops")
     document = {"runs": options.runs, "machine": os.uname().release,
                 "cores": os.cpu_count(), "not_started": not_started, "lines": {}}
     width = 23
@@ -670,7 +739,8 @@ def report(options, table, kinds, results, not_started):
             parts = []
             for key, text in (("server_ms_per_file", "server {:.3f} ms/file"),
                               ("client_cores", "client {:.2f} cores"),
-                              ("refused", "421s {:.0f}"), ("spread", "spread {:.2f}")):
+                              ("refused", "421s {:.0f}"), ("p99_ms", "p99 RETR {:.1f} ms"),
+                              ("spread", "spread {:.2f}")):
                 if key in figures[0]:
                     parts.append(text.format(statistics.median(f[key] for f in figures)))
             if parts:
