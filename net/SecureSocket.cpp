@@ -138,6 +138,17 @@ int CSecureSocket::DoSendFile(int fd, int length) {
     return n;
 }
 
+int CSecureSocket::DoReceiveToPipe(int pipeFd, int length) {
+    int allowed = BudgetAllowance(length);
+    if (allowed == 0) {
+        Engine().ArmRead(record_, false);
+        return 0;
+    }
+    int n = CSocketEx::DoReceiveToPipe(pipeFd, allowed);
+    BudgetMoved(n);
+    return n;
+}
+
 int CSecureSocket::DoSend(const void* buffer, int length, int flags) {
     int allowed = BudgetAllowance(length);
     if (allowed == 0 && length > 0) {

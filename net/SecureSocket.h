@@ -45,6 +45,7 @@ protected:
     int DoReceive(void* buffer, int length, int flags) override;
     int DoSend(const void* buffer, int length, int flags) override;
     int DoSendFile(int fd, int length) override;
+    int DoReceiveToPipe(int pipeFd, int length) override;
 
     // How many of length bytes the budget lets move now (length itself when unlimited).
     int BudgetAllowance(int length);

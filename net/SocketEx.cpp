@@ -1,6 +1,7 @@
 #include "net/SocketEx.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <sys/sendfile.h>
 #include <unistd.h>
@@ -82,6 +83,13 @@ int CSocketEx::Receive(void* buffer, int length, int flags) {
     if (!created_) return -1;
     if (!record_->open) return 0;
     return DoReceive(buffer, length, flags);
+}
+
+int CSocketEx::ReceiveToPipe(int pipeFd, int length) {
+    SocketLock lock(Mutex());
+    if (!created_) return kCopyInstead;
+    if (!record_->open) return 0;
+    return DoReceiveToPipe(pipeFd, length);
 }
 
 void CSocketEx::Close() {
@@ -428,6 +436,33 @@ int CSocketEx::DoSendFile(int fd, int length) {
     Engine().AddBytesSent(static_cast<uint64_t>(n));
     record_->likelyWritable = n == length;
     Engine().ArmWrite(record_, true);
+    return static_cast<int>(n);
+}
+
+int CSocketEx::DoReceiveToPipe(int pipeFd, int length) {
+    ssize_t n = ::splice(record_->handle, nullptr, pipeFd, nullptr, static_cast<size_t>(length),
+                         SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            Engine().ArmRead(record_, true);
+            return 0;
+        }
+        if (errno == EINVAL || errno == ENOSYS) return kCopyInstead;
+        if (errno == ECONNRESET && ResetIsOrderlyEnd()) {
+            DispatchClose(0);
+            return 0;
+        }
+        DispatchClose(-1);
+        return -1;
+    }
+    if (n == 0) {
+        DispatchClose(0);
+        return 0;
+    }
+    bytesReceived_ += static_cast<uint64_t>(n);
+    Engine().AddBytesReceived(static_cast<uint64_t>(n));
+    record_->likelyReadable = n == length;
+    Engine().ArmRead(record_, true);
     return static_cast<int>(n);
 }
 

@@ -37,6 +37,12 @@ public:
     static constexpr int kCopyInstead = -3;
     virtual int SendFile(int fd, int length);
     virtual int Receive(void* buffer, int length, int flags = 0);
+    // Moves up to length (> 0) received bytes into the pipe pipeFd, which must have room for
+    // them, without passing through user space. Returns what was moved, 0 when nothing waits
+    // now (read interest armed) or the peer has closed (the close is dispatched), -1 when the
+    // connection failed, or kCopyInstead when the bytes must come through Receive (TLS, a
+    // socket that is not a kernel socket).
+    virtual int ReceiveToPipe(int pipeFd, int length);
     virtual void Close();
     virtual void ShutDown();
     virtual bool CanClose();
@@ -93,6 +99,7 @@ protected:
     virtual bool ResetIsOrderlyEnd() const { return false; }
     virtual int DoSend(const void* buffer, int length, int flags);
     virtual int DoSendFile(int fd, int length);
+    virtual int DoReceiveToPipe(int pipeFd, int length);
     virtual void DoClose();
     virtual int DoShutDown();
     virtual bool DoCanClose();

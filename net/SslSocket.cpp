@@ -507,6 +507,11 @@ int CSslSocket::DoSendFile(int fd, int length) {
     return CSecureSocket::DoSendFile(fd, length);
 }
 
+int CSslSocket::DoReceiveToPipe(int pipeFd, int length) {
+    if (tlsRole_ != TLS_NONE || ssl_) return kCopyInstead;
+    return CSecureSocket::DoReceiveToPipe(pipeFd, length);
+}
+
 void CSslSocket::DoClose() {
     if (created_ && IsSecure() && ssl_) {
         notifyEnabled_ = false;

@@ -70,6 +70,7 @@ protected:
     int DoReceive(void* buffer, int length, int flags) override;
     int DoSend(const void* buffer, int length, int flags) override;
     int DoSendFile(int fd, int length) override;
+    int DoReceiveToPipe(int pipeFd, int length) override;
     void DoClose() override;
     int DoShutDown() override;
     bool DoCanClose() override;

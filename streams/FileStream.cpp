@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -155,6 +156,53 @@ bool CFtpFile::ReadString(uint32_t& count, uint8_t* data, uint32_t length) {
 
 // ---- the stream ----
 
+namespace {
+// The pipe a plain binary upload passes through on its way from the socket to the file, so
+// that its bytes are never copied into a buffer of ours: one per thread, and empty again
+// whenever a step ends.
+class UploadPipe {
+public:
+    UploadPipe() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        readEnd_ = ends[0];
+        writeEnd_ = ends[1];
+        // A larger pipe moves more per call; the system may grant less than asked.
+        (void)::fcntl(writeEnd_, F_SETPIPE_SZ, kWanted);
+        int size = ::fcntl(writeEnd_, F_GETPIPE_SZ);
+        capacity_ = size > 0 ? static_cast<uint32_t>(size) : 0;
+    }
+    ~UploadPipe() {
+        if (readEnd_ >= 0) ::close(readEnd_);
+        if (writeEnd_ >= 0) ::close(writeEnd_);
+    }
+    UploadPipe(const UploadPipe&) = delete;
+    UploadPipe& operator=(const UploadPipe&) = delete;
+
+    bool Usable() const { return capacity_ > 0; }
+    int ReadEnd() const { return readEnd_; }
+    int WriteEnd() const { return writeEnd_; }
+    uint32_t Capacity() const { return capacity_; }
+    // Drops whatever still waits in the pipe.
+    void Empty() {
+        uint8_t block[16384];
+        while (::read(readEnd_, block, sizeof block) > 0) {
+        }
+    }
+
+    static UploadPipe& OfThisThread() {
+        thread_local UploadPipe pipe;
+        return pipe;
+    }
+
+private:
+    static constexpr int kWanted = 1 << 20;
+    int readEnd_ = -1;
+    int writeEnd_ = -1;
+    uint32_t capacity_ = 0;
+};
+}  // namespace
+
 CFtpFileStream::~CFtpFileStream() {
     if (md5_) EVP_MD_CTX_free(md5_);
 }
@@ -303,9 +351,66 @@ bool CFtpFileStream::SendFromFile() {
     }
 }
 
+bool CFtpFileStream::ReceiveDirect(uint32_t chunk) {
+    if (!direct_ || !socket_ || !file_.IsOpen() || (file_.Flags() & FILE_TEXT) || digest_ ||
+        Deflating() || buffer_.Used() > 0)
+        return false;
+    UploadPipe& pipe = UploadPipe::OfThisThread();
+    if (!pipe.Usable()) {
+        direct_ = false;
+        return false;
+    }
+    uint32_t receivedNow = 0;
+    while (receivedNow < chunk && file_.IsOpen()) {
+        int n = socket_->ReceiveToPipe(pipe.WriteEnd(),
+                                       static_cast<int>(std::min(chunk - receivedNow,
+                                                                 pipe.Capacity())));
+        if (n == CSocketEx::kCopyInstead) {
+            direct_ = false;
+            return receivedNow > 0;
+        }
+        if (n < 0) throw CStreamFailure("receive failed");
+        if (n == 0) break;
+        bytesReceived_ += static_cast<uint64_t>(n);
+        WriteFromPipe(pipe.ReadEnd(), static_cast<uint32_t>(n));
+        receivedNow += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+void CFtpFileStream::WriteFromPipe(int readEnd, uint32_t count) {
+    while (count > 0) {
+        ssize_t n = ::splice(readEnd, nullptr, file_.Descriptor(), nullptr, count,
+                             SPLICE_F_MOVE);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        position_ += static_cast<uint64_t>(n);
+        count -= static_cast<uint32_t>(n);
+    }
+    if (count == 0) return;
+    // The file did not take the rest this way (a file system that cannot splice, a full
+    // disk): it goes through the buffer and write(), which reports an error the way the
+    // copying path does, and the pipe is left empty whatever happens.
+    direct_ = false;
+    try {
+        while (count > 0) {
+            ssize_t n = ::read(readEnd, buffer_.End(), std::min(count, buffer_.FreeRoom()));
+            if (n <= 0) throw CFileError(EIO);
+            buffer_.Grow(static_cast<uint32_t>(n));
+            count -= static_cast<uint32_t>(n);
+            WriteFile(buffer_);
+        }
+    } catch (...) {
+        buffer_.Clear();
+        UploadPipe::OfThisThread().Empty();
+        throw;
+    }
+}
+
 bool CFtpFileStream::ReceiveToFile() {
     if (!file_.IsOpen()) return false;
     try {
+        if (ReceiveDirect(kDirectStep)) return true;
         uint32_t chunk = Step();
         uint32_t receivedNow = 0;
         while (receivedNow < chunk) {

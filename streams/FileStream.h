@@ -75,9 +75,9 @@ public:
     // events per megabyte, small enough (well under a millisecond) to keep them fair.
     static constexpr uint32_t kBinaryStep = 131072;
     static constexpr uint32_t kTextStep = 1024;
-    // What one event hands to sendfile: no buffer of ours is filled, so the step can be larger;
-    // on loopback a 512 KiB step moves about a fifth more per second than the buffer's step,
-    // and still takes well under a millisecond.
+    // What one event hands to sendfile or moves through the upload pipe: no buffer of ours is
+    // filled, so the step can be larger; on loopback a 512 KiB step moves about a fifth more
+    // per second than the buffer's step, and still takes well under a millisecond.
     static constexpr uint32_t kDirectStep = 524288;
 
     using CFtpDataStream::CFtpDataStream;
@@ -118,6 +118,11 @@ private:
     // Sends the next step of a binary file straight from its descriptor; false when the
     // bytes must be copied through the buffer instead (from then on, for this file).
     bool SendDirect(uint32_t chunk);
+    // Receives the next step of a binary upload through a pipe into the file; false when the
+    // bytes must be copied through the buffer instead (from then on, for this file).
+    bool ReceiveDirect(uint32_t chunk);
+    // Moves count bytes that wait in the pipe readEnd into the file.
+    void WriteFromPipe(int readEnd, uint32_t count);
     void CloseHandle();
     void Digest(const uint8_t* data, uint32_t length);
 

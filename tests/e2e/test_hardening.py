@@ -327,11 +327,16 @@ class AbortEdges(unittest.TestCase):
 
 class VanishingClients(unittest.TestCase):
     def test_clients_gone_mid_transfer_give_back_their_slots_and_descriptors(self):
-        with Server({"NetMaxConnection": "2"}) as server:
+        with Server({"NetMaxConnection": "2", "SysSessionLoops": "2"}) as server:
             with open(os.path.join(server.root, "big.bin"), "wb") as f:
                 f.write(os.urandom(32 * 1024 * 1024))
             fds = f"/proc/{server.process.pid}/fd"
-            login_when_free(server).quit()
+            # Each loop keeps a pipe for uploads from its first one on: one upload on each.
+            first = [login_when_free(server), login_when_free(server)]
+            for n, ftp in enumerate(first):
+                ftp.storbinary(f"STOR /pub/first{n}", io.BytesIO(b"x" * 1000))
+            for ftp in first:
+                ftp.quit()
             time.sleep(1.5)
             baseline = len(os.listdir(fds))
             reset = struct.pack("ii", 1, 0)

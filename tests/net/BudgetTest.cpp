@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -133,6 +134,39 @@ TEST_F(BudgetTest, FilesSentStraightFromTheDescriptorKeepToTheBudgetAndTheOffset
     EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin() + 100));
     EXPECT_EQ(socket->BytesSent(), 9900u);
     ::close(file);
+}
+
+TEST_F(BudgetTest, UploadsSplicedIntoAPipeKeepToTheBudgetAndSeeThePeerClose) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_NONBLOCK), 0);
+    std::vector<char> data(10000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 11);
+    ASSERT_EQ(::send(peer, data.data(), data.size(), 0), 10000);
+    ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_RECEIVE, socket) > 0; }));
+    int total = 0, n;
+    while ((n = socket->ReceiveToPipe(ends[1], 10000)) > 0) {
+        EXPECT_LE(n, 1024);
+        total += n;
+    }
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(total, 3072);
+    socket->SetBudgetExempt(true);
+    while (total < 10000 && (n = socket->ReceiveToPipe(ends[1], 10000)) >= 0) total += n;
+    EXPECT_EQ(total, 10000);
+    EXPECT_EQ(socket->BytesReceived(), 10000u);
+    std::vector<char> got(10000);
+    ASSERT_EQ(::read(ends[0], got.data(), got.size()), 10000);
+    EXPECT_EQ(got, data);
+
+    server.Clear();
+    ::shutdown(peer, SHUT_WR);
+    bool ended = false;
+    ASSERT_TRUE(PumpUntil([&] {
+        if (!ended) ended = socket->ReceiveToPipe(ends[1], 10000) == 0 && !socket->IsOpen();
+        return ended && server.Count(EV_CLOSE, socket) > 0;
+    }));
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 TEST_F(BudgetTest, ExemptSocketsAreNotLimited) {

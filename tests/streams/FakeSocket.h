@@ -64,6 +64,25 @@ public:
     int copyAfter = 1 << 30;  // calls answered before kCopyInstead
 };
 
+// A socket that hands received bytes over through a pipe, as the kernel's splice does. It can
+// be told to refuse after some calls.
+class PipeSocket : public FakeSocket {
+public:
+    int ReceiveToPipe(int pipeFd, int length) override {
+        ++pipeCalls;
+        if (fail) return -1;
+        if (pipeCalls > copyAfter) return kCopyInstead;
+        int n = std::min({length, chunk, static_cast<int>(incoming.size())});
+        if (n == 0) return 0;
+        ssize_t put = ::write(pipeFd, incoming.data(), static_cast<size_t>(n));
+        if (put <= 0) return -1;
+        incoming.erase(0, static_cast<size_t>(put));
+        return static_cast<int>(put);
+    }
+    int pipeCalls = 0;
+    int copyAfter = 1 << 30;  // calls answered before kCopyInstead
+};
+
 inline std::string Bytes(std::initializer_list<int> values) {
     std::string s;
     for (int v : values) s.push_back(static_cast<char>(v));

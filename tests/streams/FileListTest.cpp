@@ -127,6 +127,43 @@ TEST_F(FileStreamTest, BinaryDownloadsGoStraightFromTheFileAndCanFallBackToCopyi
     EXPECT_EQ(digested.sent, content);
 }
 
+TEST_F(FileStreamTest, BinaryUploadsGoThroughAPipeAndCanFallBackToCopying) {
+    std::string content;
+    for (int i = 0; i < 300000; ++i) content.push_back(static_cast<char>(i * 7));
+    std::string head = "0123456789";
+    auto run = [&](PipeSocket& socket, uint32_t type, bool digest) {
+        std::string path = WriteTemp(dir, "piped", head);
+        socket.incoming = content;
+        socket.chunk = 40000;
+        CFtpFileStream stream(&socket);
+        stream.Create(32768);
+        EXPECT_TRUE(stream.OpenFile(path, FILE_CREATE | FILE_NO_TRUNCATE | FILE_READ_WRITE | type,
+                                    digest));
+        EXPECT_TRUE(stream.Seek(4)) << "a restarted upload";
+        for (int i = 0; i < 1000 && !socket.incoming.empty(); ++i) EXPECT_TRUE(stream.ReceiveToFile());
+        EXPECT_EQ(stream.Position(), 4 + content.size());
+        EXPECT_EQ(stream.BytesReceived(), content.size());
+        stream.CloseFile();
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    PipeSocket piped;
+    EXPECT_EQ(run(piped, FILE_BINARY, false), "0123" + content);
+    EXPECT_GT(piped.pipeCalls, 7);
+
+    // The socket refuses after three calls: the copy goes on where the pipe stopped.
+    PipeSocket refusing;
+    refusing.copyAfter = 3;
+    EXPECT_EQ(run(refusing, FILE_BINARY, false), "0123" + content);
+    EXPECT_EQ(refusing.pipeCalls, 4) << "asked once more, never again for this file";
+
+    // Text conversion and digests need the bytes: they never go through the pipe.
+    PipeSocket text, digested;
+    run(text, FILE_TEXT, false);
+    run(digested, FILE_BINARY, true);
+    EXPECT_EQ(text.pipeCalls + digested.pipeCalls, 0);
+}
+
 TEST_F(FileStreamTest, UploadsAreStoredAsReceivedAndDigestsMatch) {
     FakeSocket socket;
     socket.incoming = "line one\r\nline two\r\n";
