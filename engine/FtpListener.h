@@ -3,6 +3,7 @@
 // dispatches readiness; the owner only posts them through its sink, and the loop later calls
 // the matching handler here, in posting order.
 
+#include <atomic>
 #include <cstdint>
 
 #include "net/FtpSocket.h"
@@ -44,10 +45,23 @@ public:
     platform::Time32 CreatedTime() const { return created_; }
     platform::Time32 LastEventTime() const { return lastEvent_; }
 
+    // A connection with nothing to do until a given time is left out of its controller's
+    // ticks (so ten thousand idle sessions cost no ticks); any event it handles, or a new
+    // configuration, ends that.
+    bool QuietAt(platform::Time32 now) const {
+        return now < quietUntil_.load(std::memory_order_relaxed);
+    }
+    void EndQuiet() {
+        if (quietUntil_.load(std::memory_order_relaxed) != 0)
+            quietUntil_.store(0, std::memory_order_relaxed);
+    }
+
 protected:
     void Stamp() { lastEvent_ = platform::Clock::Now(); }
+    void QuietUntil(platform::Time32 time) { quietUntil_.store(time, std::memory_order_relaxed); }
 
     CFtpEventSink* sink_;
     platform::Time32 created_ = 0;
     platform::Time32 lastEvent_ = 0;
+    std::atomic<platform::Time32> quietUntil_{0};
 };

@@ -34,6 +34,7 @@ void CMsgWnd::PostDrained(CFtpListener* connection, uint32_t mark) {
 // Connections outlive every event posted for them, so the pointer is used as it comes.
 // The TLS events are routed too: a session must learn that its handshake failed.
 bool CMsgWnd::Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket, uint32_t mark) {
+    if (code != EV_TICK) connection->EndQuiet();
     switch (code) {
         case EV_CONNECT_FAILED:
             connection->OnConnect(socket, false);

@@ -255,7 +255,10 @@ std::array<uint64_t, 6> CFtpServerController::EndedByReason() {
 
 std::vector<CFtpConnMsg> CFtpServerController::SessionList() {
     Guard guard(lock_);
-    return connInfo_;
+    std::vector<CFtpConnMsg> list = connInfo_;
+    platform::Time32 now = Clock::Now();
+    for (CFtpConnMsg& info : list) info.minutesConnected = (now - info.time) / 60;
+    return list;
 }
 
 std::vector<CFtpFileEventMsg> CFtpServerController::FileEvents() {
@@ -270,7 +273,6 @@ void CFtpServerController::UpdateSessionInfo(CFtpPooledSession* session) {
     CFtpConnMsg& info = connInfo_[static_cast<size_t>(index)];
     info.lastCommand = DisplayedCommandLine(session->LastCommandLine());
     info.user = session->UserName() == "anonymous" ? session->Password() : session->UserName();
-    info.minutesConnected = (Clock::Now() - info.time) / 60;
     CFtpSocket* control = session->PrimarySocket();
     info.secure = control && control->IsTlsRoleSet() ? 1 : 0;
     std::string peer;
@@ -567,9 +569,10 @@ void CFtpServerController::OnTlsFailed(CFtpSocket* socket) {
 void CFtpServerController::OnTick() {
     CFtpControlConnection::OnTick();
     Guard guard(lock_);
-    // Each session's tick goes to its own loop.
-    for (CFtpPooledSession* s : activeSessions_) s->Sink()->Post(EV_TICK, s, nullptr);
     platform::Time32 now = Clock::Now();
+    // Each session's tick goes to its own loop; a quiet one has nothing to do until later.
+    for (CFtpPooledSession* s : activeSessions_)
+        if (!s->QuietAt(now)) s->Sink()->Post(EV_TICK, s, nullptr);
     if (((now - hourMark_) % 86400) / 3600 >= 1) {
         SampleSharePoints(now);
         SampleNetwork(now);
@@ -578,6 +581,11 @@ void CFtpServerController::OnTick() {
         SampleOther(now);
         hourMark_ = now;
     }
+}
+
+void CFtpServerController::EndQuietSessions() {
+    Guard guard(lock_);
+    for (CFtpPooledSession* s : activeSessions_) s->EndQuiet();
 }
 
 void CFtpServerController::ResetConsoleBuffers() {
@@ -664,6 +672,8 @@ bool CFtpServerController::SendConnections() {
     while (connCursor_ < connInfo_.size()) {
         if (!CanSendMessage()) return true;
         CFtpConnMsg record = connInfo_[connCursor_];
+        // Counted here: an idle session is not ticked to count its minutes.
+        record.minutesConnected = (Clock::Now() - record.time) / 60;
         if (figures && connCursor_ < activeSessions_.size()) {
             // As the session last published them (its tick): it runs on a loop of its own.
             const CFtpConnMsg& shown = activeSessions_[connCursor_]->view.figures;

@@ -59,6 +59,8 @@ public:
     virtual void SampleTransfers(platform::Time32 t);
     virtual void SampleOther(platform::Time32 t);
     virtual void DestroyPool();
+    // Every session takes the next tick, as after a new configuration (a shorter idle limit).
+    void EndQuietSessions();
 
     void OnClose(CFtpSocket* socket) override;
     void OnSend(CFtpSocket* socket) override;

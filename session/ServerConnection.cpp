@@ -355,8 +355,15 @@ void CFtpServerConnection::OnTick() {
         Notify(EV_RECEIVE, primarySocket_);  // what waits may still be in the socket
     }
     int limit = AtLeastOne(setting::SysIdleTimeout);
-    if (Clock::Now() - lastActivity_ < static_cast<uint32_t>(limit)) return;
-    lastActivity_ = Clock::Now();
+    platform::Time32 now = Clock::Now();
+    if (now - lastActivity_ < static_cast<uint32_t>(limit)) {
+        // Without a command, a transfer or a delay in progress nothing changes here before the
+        // idle limit.
+        if (!errorDelay_ && !OperationInProgress() && transfers_.Idle())
+            QuietUntil(lastActivity_ + static_cast<uint32_t>(limit));
+        return;
+    }
+    lastActivity_ = now;
     CloseData();
     SetCurrentOperation(CMD_QUIT);
     closeReason_ = CLOSE_IDLE;

@@ -84,6 +84,10 @@ public:
     void ReleaseBuffers();
     void Detach();  // the sockets go away
     void CloseStreams();
+    // No listing or file stream is open.
+    bool Idle() const {
+        return !(list_.State() & STREAM_OPEN) && !(file_.State() & STREAM_OPEN);
+    }
     // REIN and a new client: TYPE A, MODE S, STRU F.
     void Reset();
 

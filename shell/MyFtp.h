@@ -32,6 +32,7 @@ public:
     void Publish(const CAppSettings& settings, const CUserList& users) {
         settings_.Set(settings);
         users_.Set(users);
+        EndQuietSessions();
     }
     std::shared_ptr<const CAppSettings> CurrentSettings() const { return settings_.Get(); }
     std::shared_ptr<const CUserList> CurrentUsers() const { return users_.Get(); }

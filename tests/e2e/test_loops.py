@@ -120,7 +120,22 @@ class SessionLoopsTest(unittest.TestCase):
             for ftp in carols:
                 ftp.quit()
 
-    def test_a_bandwidth_limit_holds_in_total_over_the_loops(self):
+    def test_an_idle_session_shows_its_next_command_and_still_times_out(self):
+        with console_server(SysSessionLoops="2", SysIdleTimeout="4") as server:
+            alice = login(server, "alice", "a1")
+            command = lambda: next((r["command"] for r in sessions(server)
+                                    if r["user"] == "alice"), None)
+            wait_until(lambda: command() == "PASS *")
+            time.sleep(1.5)  # nothing to do: the session is left out of the ticks
+            alice.sendcmd("CWD /pub")
+            start = time.monotonic()
+            wait_until(lambda: command() == "CWD /pub")
+            self.assertLess(time.monotonic() - start, 1.5, "seen at the next tick")
+            self.assertEqual(alice.getline(),
+                             "421 Timeout (4 seconds): closing control connection.")
+            self.assertTrue(2.5 < time.monotonic() - start < 6)
+
+    def test_a_bandwidth_limit_holds_in_total_over_the_loops_both_ways(self):
         content = os.urandom(64 * 1024)
         with console_server(SysSessionLoops="4", NetLoginsPerIp="20") as server:
             with open(os.path.join(server.root, "quarter.bin"), "wb") as f:
@@ -129,8 +144,6 @@ class SessionLoopsTest(unittest.TestCase):
             status, _, err = console(server, "schedule", "set", "-",
                                      input="enabled yes\nall 00:00 64\n")
             self.assertEqual(status, 0, err)
-            time.sleep(1.2)  # a fresh budget period for everyone
-            barrier = threading.Barrier(4)
 
             def fetch(i):
                 got = bytearray()
@@ -139,11 +152,23 @@ class SessionLoopsTest(unittest.TestCase):
                 if bytes(got) != content:
                     raise AssertionError("bytes differ")
 
-            start = time.monotonic()
-            self.assertEqual(run_all(fetch, 4), [])
-            elapsed = time.monotonic() - start
-            # 256 KiB at 64 KB/s in total is 4 s; a limit per loop would let it through in 1 s.
-            self.assertGreater(elapsed, 2.8, f"256 KiB in {elapsed:.2f} s at 64 KB/s in total")
+            def store(i):
+                barrier.wait(30)
+                clients[i].storbinary(f"STOR /pub/up{i}.bin", io.BytesIO(content))
+
+            for name, step in (("download", fetch), ("upload", store)):
+                time.sleep(1.2)  # a fresh budget period for everyone
+                barrier = threading.Barrier(4)
+                start = time.monotonic()
+                self.assertEqual(run_all(step, 4), [])
+                elapsed = time.monotonic() - start
+                # 256 KiB at 64 KB/s in total is 4 s; a limit per loop would let it through
+                # in 1 s.
+                self.assertGreater(elapsed, 2.8,
+                                   f"{name}: 256 KiB in {elapsed:.2f} s at 64 KB/s in total")
+            for i in range(4):
+                with open(os.path.join(server.root, f"up{i}.bin"), "rb") as f:
+                    self.assertEqual(f.read(), content)
             for ftp in clients:
                 ftp.quit()
 

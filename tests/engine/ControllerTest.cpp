@@ -30,8 +30,10 @@ public:
     }
     void OnTick() override {
         CFtpConnection::OnTick();
+        ++ticked;
         if (!primarySocket_->IsOpen() && ++ticks == 2) controller_->ReleaseSession(this);
     }
+    void GoQuietUntil(platform::Time32 time) { QuietUntil(time); }
     void OnReceive(CFtpSocket* s) override {
         CFtpConnection::OnReceive(s);
         activeWhenReceived = activeIndex;
@@ -40,7 +42,7 @@ public:
         CFtpConnection::OnDrained(mark);
         if (!primarySocket_->IsOpen()) controller_->ReleaseSession(this);
     }
-    int greeted = 0, shutDown = 0, ticks = 0, reason = 0, activeWhenReceived = -2;
+    int greeted = 0, shutDown = 0, ticks = 0, ticked = 0, reason = 0, activeWhenReceived = -2;
 };
 
 class TestController : public CFtpServerController {
@@ -160,6 +162,34 @@ TEST_F(ControllerTest, ClosedSessionIsReleasedOnceWhatWasQueuedForItIsHandled) {
     Tick();  // the fallback release finds nothing to do
     controller.ReleaseSession(session);
     EXPECT_EQ(ended(), 1u);
+    ::close(a);
+}
+
+TEST_F(ControllerTest, AQuietSessionIsNotTickedUntilItsTimeAnEventOrANewConfiguration) {
+    platform::Clock::Freeze(1800000000);
+    int a = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 1; }));
+    TestSession* session = controller.made[2];
+    Tick();
+    EXPECT_EQ(session->ticked, 1);
+    session->GoQuietUntil(1800000010);
+    Tick();
+    EXPECT_EQ(session->ticked, 1) << "quiet";
+    platform::Clock::Advance(10);
+    Tick();
+    EXPECT_EQ(session->ticked, 2) << "its time has come";
+
+    session->GoQuietUntil(1800000100);
+    window.Post(EV_RECEIVE, session, session->PrimarySocket());
+    loop.RunPending();
+    Tick();
+    EXPECT_EQ(session->ticked, 3) << "an event ends the quiet";
+
+    session->GoQuietUntil(1800000100);
+    Tick();
+    controller.EndQuietSessions();
+    Tick();
+    EXPECT_EQ(session->ticked, 4) << "so does a new configuration";
     ::close(a);
 }
 
