@@ -310,6 +310,13 @@ void CFtpServerController::ReleaseSession(CFtpPooledSession* session) {
         int reason = session->CloseReason();
         endedByReason_[(reason >= 1 && reason <= 5) ? static_cast<size_t>(reason - 1) : 5] += 1;
         activeSessions_.erase(activeSessions_.begin() + index);
+        if (static_cast<size_t>(index) < connInfo_.size()) {
+            auto same = byAddress_.find(connInfo_[static_cast<size_t>(index)].peerAddress);
+            if (same != byAddress_.end()) {
+                std::erase(same->second, session);
+                if (same->second.empty()) byAddress_.erase(same);
+            }
+        }
         size_t k = static_cast<size_t>(session->LoopIndex());
         if (k < activeByLoop_.size()) activeByLoop_[k] -= 1;
         for (size_t i = static_cast<size_t>(index); i < activeSessions_.size(); ++i)
@@ -379,15 +386,12 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     if (admitted) {
         int limit = EngineInt(settings_, setting::NetLoginsPerIp);
         if (limit < 2) limit = 1;
+        std::vector<CFtpPooledSession*>& same = byAddress_[peer];
         int sameAddress = 0;
-        for (CFtpPooledSession* other : activeSessions_) {
-            std::string otherPeer;
-            int otherPort = 0;
-            CFtpSocket* socket = other->PrimarySocket();
-            if (socket->IsOpen() && socket->GetPeerName(otherPeer, otherPort) && otherPeer == peer)
-                ++sameAddress;
-        }
+        for (CFtpPooledSession* other : same)
+            if (other->PrimarySocket()->IsOpen()) ++sameAddress;
         if (sameAddress < limit) {
+            same.push_back(s);
             accepted_ += 1;
             s->activeIndex = static_cast<int>(activeSessions_.size());
             activeSessions_.push_back(s);
@@ -510,6 +514,7 @@ void CFtpServerController::DestroyPool() {
     allSessions_.clear();
     for (auto& free : freeByLoop_) free.clear();
     connInfo_.clear();
+    byAddress_.clear();
 }
 
 // ---- events ----

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/ControlConnection.h"
@@ -117,6 +118,9 @@ protected:
     // Free slots and active sessions of each loop (one entry without session loops).
     std::vector<std::vector<CFtpPooledSession*>> freeByLoop_;
     std::vector<int> activeByLoop_;
+    // The active sessions of each client address, so that admission counts a client's
+    // sessions without going through every session.
+    std::unordered_map<std::string, std::vector<CFtpPooledSession*>> byAddress_;
     // The loop a new client goes to: the least busy that has a free slot; -1 when none has.
     int ChooseLoop() const;
     platform::Time32 hourMark_ = 0;

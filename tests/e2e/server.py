@@ -165,8 +165,9 @@ def login_when_free(server, seconds=10):
 class Raw:
     """A control connection on a plain socket: lines in, lines out."""
 
-    def __init__(self, port, timeout=5):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    def __init__(self, port, timeout=5, source=None):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout,
+                                             source_address=(source, 0) if source else None)
         self.buffer = b""
 
     def send(self, line):

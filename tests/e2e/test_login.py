@@ -5,7 +5,7 @@ import time
 import unittest
 import warnings
 
-from server import Raw, Server
+from server import Raw, Server, wait_until
 
 # Tests drop their sockets without ceremony; the server must cope with that.
 warnings.simplefilter("ignore", ResourceWarning)
@@ -183,6 +183,19 @@ class RefusalsAndLimits(unittest.TestCase):
             self.assertTrue(second.closed_without_reply())
             first.send("NOOP")
             self.assertEqual(first.line(), "530 Not logged in.")
+            # Counted per address: another address is admitted, and the first one again once
+            # its session has ended.
+            self.assertEqual(Raw(server.port, source="127.0.0.2").line()[:4], "220 ")
+            first.send("QUIT")
+            self.assertEqual(first.line()[:4], "221 ")
+            first.sock.close()
+
+            def greeted():
+                try:
+                    return Raw(server.port).line()[:4] == "220 "
+                except (EOFError, OSError):
+                    return False
+            self.assertTrue(wait_until(greeted))
         with Server({"NetPolicy": "false"}) as server:
             self.assertTrue(Raw(server.port).closed_without_reply())
 
