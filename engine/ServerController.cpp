@@ -165,7 +165,17 @@ void CFtpServerController::MakeRoomForSessions(int sessions) {
     constexpr int kControllerSockets = 16;
     constexpr uint64_t kOtherDescriptors = 64;
     int sockets = 3 * sessions + kControllerSockets;
-    CSocketEngine::Instance().SetSocketCapacity(std::max(CSocketEngine::kDefaultCapacity, sockets));
+    CSocketEngine& engine = CSocketEngine::Instance();
+    engine.SetSocketCapacity(std::max(CSocketEngine::kDefaultCapacity, sockets));
+    // Every session may wait for a passive connection at the same time; two ports a session
+    // leave the random choice room.
+    if (engine.SetPortsWanted(2 * sessions)) {
+        auto [first, last] = engine.DynamicPortRange();
+        platform::Log::Write(platform::LogLevel::Notice,
+                             "passive ports " + std::to_string(first) + " to " +
+                                 std::to_string(last) + " for " + std::to_string(sessions) +
+                                 " sessions");
+    }
     uint64_t wanted =
         static_cast<uint64_t>(sockets) + static_cast<uint64_t>(sessions) + kOtherDescriptors;
     platform::DescriptorLimit limit = platform::RaiseDescriptorLimit(wanted);

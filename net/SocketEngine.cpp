@@ -381,6 +381,21 @@ void CSocketEngine::SetPortRange(int low, int high) {
     portHigh_ = high;
 }
 
+bool CSocketEngine::SetPortsWanted(int ports) {
+    SocketLock lock(mutex_);
+    portsWanted_ = std::max(ports, 0);
+    return PortEnd() > portHigh_;
+}
+
+std::pair<int, int> CSocketEngine::DynamicPortRange() {
+    SocketLock lock(mutex_);
+    return {portLow_, PortEnd() - 1};
+}
+
+int CSocketEngine::PortEnd() const {
+    return std::max(portHigh_, std::min(65536, portLow_ + portsWanted_));
+}
+
 void CSocketEngine::SetDynamicPorts(bool on) {
     SocketLock lock(mutex_);
     dynamicPorts_ = on;
@@ -511,7 +526,7 @@ int CSocketEngine::Bind(SocketState* r, const std::string* address, int port, so
     if (port != 0 || !dynamicPorts_) {
         if (int error = tryBind(port)) return error;
     } else {
-        const uint32_t span = static_cast<uint32_t>(portHigh_ - portLow_);
+        const uint32_t span = static_cast<uint32_t>(PortEnd() - portLow_);
         chosen = -1;
         for (int attempt = 1; attempt <= kPortAttempts && chosen < 0; ++attempt) {
             uint64_t draw = portRandom_();

@@ -36,6 +36,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <netinet/in.h>
@@ -216,6 +217,12 @@ public:
     int SocketCapacity() { return capacity_.load(); }
 
     void SetPortRange(int low, int high);
+    // Binds without a port take one of the range's ports. A range smaller than ports is widened
+    // upward to that many (never beyond 65535), so that a large pool's sessions can all wait
+    // for passive connections at once; 0 keeps the range as set. True when it was widened.
+    bool SetPortsWanted(int ports);
+    // The ports binds without a port take: first and last.
+    std::pair<int, int> DynamicPortRange();
     void SetDynamicPorts(bool on);
     void SetBindAddress(const std::string& address);
     std::string BindAddress();
@@ -275,6 +282,8 @@ private:
     std::array<uint8_t, 8192> portMap_{};
     int portLow_ = 1500;
     int portHigh_ = 2000;
+    int portsWanted_ = 0;
+    int PortEnd() const;
     bool dynamicPorts_ = true;
     std::string bindAddress_ = "0.0.0.0";
     std::function<uint32_t()> portRandom_;

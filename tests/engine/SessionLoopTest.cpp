@@ -134,7 +134,9 @@ TEST(SnapshotTest, AReaderKeepsTheVersionItTookWhileAWriterReplacesIt) {
     for (int i = 0; i < 2000; ++i) {
         auto now = shared.Get();
         ASSERT_TRUE(now->size() == 3 || now->size() == 10);
-        if (now->size() == 10) EXPECT_EQ(now->front(), now->back()) << "never half replaced";
+        if (now->size() == 10) {
+            EXPECT_EQ(now->front(), now->back()) << "never half replaced";
+        }
     }
     stop = true;
     writer.join();

@@ -313,6 +313,30 @@ TEST_F(SocketEngineTest, DynamicPortsStayInRangeAndSkipPortsOfTheEngine) {
     EXPECT_EQ(pf, low + 3) << "the scan starts at the draw itself, not at its square";
 }
 
+TEST_F(SocketEngineTest, APoolLargerThanThePortRangeWidensItUpwardAndBindsThere) {
+    EXPECT_FALSE(engine.SetPortsWanted(400)) << "500 ports are enough";
+    EXPECT_EQ(engine.DynamicPortRange(), std::make_pair(1500, 1999));
+    EXPECT_TRUE(engine.SetPortsWanted(2400));
+    EXPECT_EQ(engine.DynamicPortRange(), std::make_pair(1500, 3899));
+    EXPECT_TRUE(engine.SetPortsWanted(1 << 20));
+    EXPECT_EQ(engine.DynamicPortRange(), std::make_pair(1500, 65535));
+
+    int low = FindFreePortRun(4);
+    ASSERT_GT(low, 0);
+    engine.SetPortRange(low - 10, low - 6);
+    engine.SetPortsWanted(14);
+    engine.SetPortRandom([] { return 10u; });
+    ASSERT_TRUE(client.Create());
+    CFtpSocket a(&client);
+    ASSERT_TRUE(a.Create(0));
+    std::string address;
+    int port = 0;
+    a.GetSockName(address, port);
+    EXPECT_EQ(port, low + 1) << "a port of the widened part";
+    engine.SetPortsWanted(0);
+    EXPECT_EQ(engine.DynamicPortRange(), std::make_pair(low - 10, low - 7)) << "back to the range";
+}
+
 TEST_F(SocketEngineTest, DynamicBindRedrawsPastPortsOfOtherProgramsAndGivesUpAfterEight) {
     int low = FindFreePortRun(4);
     ASSERT_GT(low, 0);

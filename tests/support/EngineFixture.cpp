@@ -28,6 +28,7 @@ void EngineTest::TearDown() {
     engine.SetBudgetEnabled(false);
     engine.SetBudgetSource(nullptr);
     engine.SetPortRange(1500, 2000);
+    engine.SetPortsWanted(0);
     engine.SetDynamicPorts(true);
     engine.SetPortRandom(nullptr);
     platform::Clock::Release();
