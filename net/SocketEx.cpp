@@ -378,7 +378,10 @@ bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* len
 }
 
 int CSocketEx::DoReceive(void* buffer, int length, int flags) {
-    ssize_t n = ::recv(record_->handle, buffer, static_cast<size_t>(length), flags);
+    return Received(::recv(record_->handle, buffer, static_cast<size_t>(length), flags), length);
+}
+
+int CSocketEx::Received(ssize_t n, int length) {
     if (n < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             Engine().ArmRead(record_, true);
@@ -442,28 +445,8 @@ int CSocketEx::DoSendFile(int fd, int length) {
 int CSocketEx::DoReceiveToPipe(int pipeFd, int length) {
     ssize_t n = ::splice(record_->handle, nullptr, pipeFd, nullptr, static_cast<size_t>(length),
                          SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-    if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            Engine().ArmRead(record_, true);
-            return 0;
-        }
-        if (errno == EINVAL || errno == ENOSYS) return kCopyInstead;
-        if (errno == ECONNRESET && ResetIsOrderlyEnd()) {
-            DispatchClose(0);
-            return 0;
-        }
-        DispatchClose(-1);
-        return -1;
-    }
-    if (n == 0) {
-        DispatchClose(0);
-        return 0;
-    }
-    bytesReceived_ += static_cast<uint64_t>(n);
-    Engine().AddBytesReceived(static_cast<uint64_t>(n));
-    record_->likelyReadable = n == length;
-    Engine().ArmRead(record_, true);
-    return static_cast<int>(n);
+    if (n < 0 && (errno == EINVAL || errno == ENOSYS)) return kCopyInstead;
+    return Received(n, length);
 }
 
 void CSocketEx::DoClose() {

@@ -100,6 +100,9 @@ protected:
     virtual int DoSend(const void* buffer, int length, int flags);
     virtual int DoSendFile(int fd, int length);
     virtual int DoReceiveToPipe(int pipeFd, int length);
+    // What a receive call's result n means: the count moved, 0 for nothing now (read interest
+    // armed) or the end (the close dispatched), -1 for a failed connection.
+    int Received(ssize_t n, int length);
     virtual void DoClose();
     virtual int DoShutDown();
     virtual bool DoCanClose();

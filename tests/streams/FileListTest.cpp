@@ -100,7 +100,9 @@ TEST_F(FileStreamTest, BinaryDownloadsGoStraightFromTheFileAndCanFallBackToCopyi
         CFtpFileStream stream(&socket);
         stream.Create(32768);
         EXPECT_TRUE(stream.OpenFile(path, FILE_READ | type, digest));
-        if (restart) EXPECT_TRUE(stream.Seek(restart));
+        if (restart) {
+            EXPECT_TRUE(stream.Seek(restart));
+        }
         for (int i = 0; i < 1000 && (socket.room = 10000, stream.SendFromFile()); ++i) {
         }
         EXPECT_TRUE(stream.State() & STREAM_COMPLETE);
