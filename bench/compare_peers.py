@@ -62,6 +62,7 @@ class Server:
     name = ""
     user, password = "anonymous", "bench@example.org"
     tls_offered = True
+    max_clients = 1100  # sessions at once the peers are configured for
 
     def start(self, work, share, tls):
         raise NotImplementedError
@@ -198,7 +199,8 @@ class PureFtpd(Server):
         self.port = free_port()
         home = pwd.getpwnam("ftp").pw_dir
         args = [os.path.join(PEERS, "usr/sbin/pure-ftpd"), "-S", f"127.0.0.1,{self.port}",
-                "-e", "-H", "-4", "-p", "53000:53999", "-c", "1100", "-C", "1100"]
+                "-e", "-H", "-4", "-p", "53000:53999", "-c", str(self.max_clients),
+                "-C", str(self.max_clients)]
         if tls:
             args += ["-Y", "1", "-2", f"{tls[0]},{tls[1]}"]
         mount = 'mount --bind "$1" "$2" && shift 2 && exec "$@"'
@@ -227,7 +229,8 @@ class Proftpd(Server):
             f"ModulePath {os.path.join(PEERS, 'usr/lib/proftpd')}",
             f"PidFile {run}/proftpd.pid", f"ScoreboardFile {run}/proftpd.scoreboard",
             "DelayEngine off", "WtmpLog off", "UseReverseDNS off", "UseFtpUsers off",
-            "MaxInstances 1100", "PassivePorts 54000 54999", "TransferLog none",
+            f"MaxInstances {self.max_clients}", "PassivePorts 54000 54999",
+            "TransferLog none",
             f"SystemLog {run}/proftpd.log",
         ]
         if tls:
@@ -237,7 +240,8 @@ class Proftpd(Server):
                       "TLSVerifyClient off"]
         lines += [f"<Anonymous {share}>", "User nobody", "Group nogroup",
                   "UserAlias anonymous nobody", "RequireValidShell off",
-                  "AnonRequirePassword off", "MaxClients 1100", "<Directory *>",
+                  "AnonRequirePassword off", f"MaxClients {self.max_clients}",
+                  "<Directory *>",
                   "AllowOverwrite on", "<Limit WRITE>", "AllowAll", "</Limit>", "</Directory>",
                   "</Anonymous>"]
         path = os.path.join(run, "proftpd.conf")

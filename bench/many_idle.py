@@ -2,9 +2,9 @@
 """Many idle logged-in sessions: how long logging them all in takes, the server's resident
 memory at a fresh start and with them (kB per session), and the CPU it uses while they sit idle.
 Each client comes from an address of its own in 127.0.0.0/8, so no per-address limit applies.
-Our server runs once for each number of session loops asked for; with --peers, vsftpd (a
-process or two per session) is measured too, its memory as the proportional set size (PSS)
-of all its processes, so that pages they share are counted once.
+Our server runs once for each number of session loops asked for; with --peers, vsftpd,
+pure-ftpd and ProFTPD (a process or two per session) are measured too, their memory as the
+proportional set size (PSS) of all their processes, so that pages they share are counted once.
 
     python3 bench/many_idle.py [--sessions 10000] [--idle-seconds 30] [--binary build/quenlowftp]
                                [--baseline OTHER_BINARY] [--loops 1,0] [--peers]
@@ -102,22 +102,27 @@ def hold(pid, port, sessions, idle_seconds, memory):
             "idle_cpu_ms": 1000 * idle_cpu}
 
 
-def measure_vsftpd(sessions, idle_seconds):
+def measure_peer(kind, sessions, idle_seconds):
+    """One of the benchmark's peers (compare_peers.py), configured for the sessions; the
+    figures, or the reason it was not measured."""
     import tempfile
     import shutil
-    from compare_peers import start_vsftpd, free_port as peer_port
+    why = kind.missing()
+    if why:
+        return why
     work = tempfile.mkdtemp(prefix="qftp-idle-")
     share = os.path.join(work, "share")
     os.makedirs(os.path.join(share, "pub"))
-    os.chmod(work, 0o755)
-    os.chmod(share, 0o755)
-    port = peer_port()
-    process = start_vsftpd(work, port, share, None)
+    for folder in (work, share):
+        os.chmod(folder, 0o755)  # the peers' session processes run as nobody
+    server = kind()
+    server.max_clients = sessions + 100
     try:
-        return hold(process.pid, port, sessions, idle_seconds, tree_pss_kb)
+        server.start(work, share, None)
+        return hold(server.process.pid, server.port, sessions, idle_seconds, tree_pss_kb)
     finally:
-        process.terminate()
-        process.wait(timeout=30)
+        if getattr(server, "process", None):
+            server.stop()
         shutil.rmtree(work, ignore_errors=True)
 
 
@@ -139,25 +144,33 @@ def main():
     parser.add_argument("--loops", default="1,0",
                         help="session loops our server runs with, one run each (0: one per "
                              "processor)")
-    parser.add_argument("--peers", action="store_true", help="vsftpd as well")
+    parser.add_argument("--peers", action="store_true",
+                        help="vsftpd, pure-ftpd and ProFTPD as well (bench/compare.sh fetches "
+                             "the last two)")
     options = parser.parse_args()
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     wanted = options.sessions + 256
     if hard != resource.RLIM_INFINITY and hard < wanted:
         sys.exit(f"the descriptor limit ({hard}) is below {wanted}: raise it (ulimit -Hn)")
     resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, wanted), hard))
-    runs = [(f"quenlowftp, {loops or 'all'} loop(s)", lambda loops=int(loops): measure(
+    runs = [(f"quenlowftp, {int(loops) or 'all'} loop(s)", lambda loops=int(loops): measure(
         os.path.abspath(options.binary), options.sessions, options.idle_seconds, loops))
             for loops in options.loops.split(",")]
     if options.baseline:
         runs.append(("baseline", lambda: measure(os.path.abspath(options.baseline),
                                                  options.sessions, options.idle_seconds)))
     if options.peers:
-        runs.append(("vsftpd", lambda: measure_vsftpd(options.sessions, options.idle_seconds)))
+        import compare_peers
+        for kind in (compare_peers.Vsftpd, compare_peers.PureFtpd, compare_peers.Proftpd):
+            runs.append((kind.name, lambda kind=kind: measure_peer(
+                kind, options.sessions, options.idle_seconds)))
     for name, run in runs:
         f = run()
         if f is None:
             print(f"{name}: could not hold {options.sessions} sessions")
+            continue
+        if isinstance(f, str):
+            print(f"{name}: not measured: {f}")
             continue
         print(f"{name}: {options.sessions} sessions logged in in {f['login_s']:.1f} s (client "
               f"CPU {f['client_cpu_s']:.1f} s); memory {f['rss_fresh_kb']} kB fresh, "
