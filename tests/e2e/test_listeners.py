@@ -111,7 +111,12 @@ class ImplicitTls(unittest.TestCase):
                 plain = socket.create_connection(("127.0.0.1", port), timeout=5)
                 plain.sendall(b"USER anonymous\r\n")
                 started = time.monotonic()
-                while plain.recv(4096):  # at most a TLS alert, then the end
+                try:
+                    while plain.recv(4096):  # at most a TLS alert, then the end
+                        pass
+                except ConnectionResetError:
+                    # Turned away while the slot was still being given back: closed with our
+                    # line unread, which the system answers with a reset. Dropped all the same.
                     pass
                 self.assertLess(time.monotonic() - started, 5)
                 plain.close()
