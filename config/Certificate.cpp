@@ -10,6 +10,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "platform/AtomicFile.h"
@@ -122,11 +123,14 @@ bool GenerateCertificate(const CertificatePaths& paths, const std::string& passP
     KeyPtr key(EVP_RSA_gen(static_cast<unsigned>(parameters.keyBits)));
     if (!key) return Fail(detail, "cannot generate the RSA key");
     CertPtr certificate(X509_new());
+    // Both ends from one reading of the clock, so the validity is whole days even when
+    // a second ticks over between the two.
+    time_t now = time(nullptr);
     if (!certificate || X509_set_version(certificate.get(), 2) != 1 ||
         !SetRandomSerial(certificate.get()) ||
-        !X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0) ||
-        !X509_gmtime_adj(X509_getm_notAfter(certificate.get()),
-                         static_cast<long>(parameters.days) * 86400L) ||
+        !X509_time_adj_ex(X509_getm_notBefore(certificate.get()), 0, 0, &now) ||
+        !X509_time_adj_ex(X509_getm_notAfter(certificate.get()),
+                          static_cast<int>(parameters.days), 0, &now) ||
         X509_set_pubkey(certificate.get(), key.get()) != 1)
         return Fail(detail, "cannot build the certificate");
     if (!BuildSubject(certificate.get(), request))
