@@ -10,24 +10,20 @@ fetches the peers first (see bench/README.md).
 
 import argparse
 import json
-import multiprocessing
 import os
 import pwd
-import re
-import resource
 import shutil
 import signal
 import socket
-import ssl
 import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BINARY = os.path.join(HERE, "..", "build", "quenlowftp")
+CLIENT = os.path.join(HERE, "..", "build", "bench", "ftp_load")
 PEERS = os.path.join(HERE, "..", "build", "bench-peers", "root")
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from server import free_port, make_certificate  # noqa: E402
@@ -255,192 +251,33 @@ class Proftpd(Server):
 
 # ---- a lean FTP client (the small-file lines must measure the servers, not the client) ----
 
-class Refused(Exception):
-    pass
-
-
-class Session:
-    def __init__(self, port, user, password, tls):
-        self.tls = tls
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=60)
-        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        self.reader = self.sock.makefile("rb")
-        code, line = self.reply()
-        if code != 220:
-            self.sock.close()
-            raise Refused(line)
-        if tls:
-            self.command("AUTH TLS", 234)
-            self.sock = tls.wrap_socket(self.sock)
-            self.reader = self.sock.makefile("rb")
-            self.command("PBSZ 0", 200)
-            self.command("PROT P", 200)
-        code, _ = self.command("USER " + user)
-        if code == 331:
-            self.command("PASS " + password, 230)
-        elif code != 230:
-            raise RuntimeError(f"USER answered {code}")
-        self.command("TYPE I", 200)
-        # Paths are relative to the share's folder: vsftpd running as the launching user does
-        # not chroot, so "/" would be the machine's root there.
-        self.command("CWD pub", 250)
-
-    def reply(self):
-        line = self.reader.readline()
-        if not line:
-            raise EOFError("the server closed the control connection")
-        code = line[:3]
-        if line[3:4] == b"-":
-            while True:
-                more = self.reader.readline()
-                if not more:
-                    raise EOFError("the server closed the control connection")
-                if more[:3] == code and more[3:4] == b" ":
-                    break
-        return int(code), line
-
-    def command(self, text, expect=None):
-        self.sock.sendall(text.encode() + b"\r\n")
-        code, line = self.reply()
-        if expect is not None and code != expect:
-            raise RuntimeError(f"{text.split()[0]} answered {line!r}")
-        return code, line
-
-    def fetch(self, path, buffer):
-        _, line = self.command("EPSV", 229)
-        port = int(re.search(rb"\|\|\|(\d+)\|", line).group(1))
-        data = socket.create_connection(("127.0.0.1", port), timeout=20)
-        self.sock.sendall(b"RETR " + path.encode() + b"\r\n")
-        if self.tls:  # the handshake after RETR: the server starts TLS once it begins the transfer
-            data = self.tls.wrap_socket(data, session=self.sock.session)
-        code, line = self.reply()
-        if code // 100 != 1:
-            data.close()
-            raise RuntimeError(f"RETR answered {line!r}")
-        total = 0
-        while count := data.recv_into(buffer):
-            total += count
-        data.close()
-        code, line = self.reply()
-        if code != 226:
-            raise RuntimeError(f"RETR ended with {line!r}")
-        return total
-
-    def quit(self):
-        try:
-            self.command("QUIT")
-        except (OSError, EOFError):
-            pass
-        self.sock.close()
-
-
-def client_context():
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-    context.check_hostname = False
-    context.verify_mode = ssl.CERT_NONE
-    return context
-
-
-def client_process(job, ready, go, results):
-    """One client process: set up (log in, when the job keeps its connections), say ready,
-    wait for go, do the job, send back what it did and the CPU it took."""
-    tls = client_context() if job["tls"] else None
-    buffer = bytearray(1 << 20)
-    outcome = {"done": 0, "refused": 0, "errors": [], "spans": []}
-    try:
-        sessions = []
-        if job["kind"] == "reuse":
-            sessions = [Session(job["port"], job["user"], job["password"], tls)]
-        elif job["kind"] == "big":
-            sessions = [Session(job["port"], job["user"], job["password"], tls)
-                        for _ in range(job["threads"])]
-        elif job["kind"] == "many":
-            for _ in range(job["threads"]):
-                try:
-                    sessions.append(Session(job["port"], job["user"], job["password"], tls))
-                except Refused:
-                    outcome["refused"] += 1
-    except Exception as error:  # noqa: BLE001 - reported
-        outcome["errors"].append(f"setup: {error}")
-        sessions = None
-    ready.put(True)
-    go.wait()
-    cpu = resource.getrusage(resource.RUSAGE_SELF)
-    started = time.perf_counter()
-    if sessions is not None:
-        try:
-            if job["kind"] == "reuse":
-                for path in job["paths"]:
-                    sessions[0].fetch(path, buffer)
-                    outcome["done"] += 1
-                sessions[0].quit()
-            elif job["kind"] == "connect":
-                for path in job["paths"]:
-                    try:
-                        session = Session(job["port"], job["user"], job["password"], tls)
-                    except Refused:
-                        outcome["refused"] += 1
-                        continue
-                    session.fetch(path, buffer)
-                    session.quit()
-                    outcome["done"] += 1
-            elif job["kind"] == "many":
-                latencies = []
-
-                def each(k, session):
-                    local = bytearray(1 << 16)
-                    for path in job["paths"][k::len(sessions)]:
-                        begin = time.perf_counter()
-                        session.fetch(path, local)
-                        latencies.append(time.perf_counter() - begin)
-                    session.quit()
-
-                threads = [threading.Thread(target=each, args=(k, s))
-                           for k, s in enumerate(sessions)]
-                for thread in threads:
-                    thread.start()
-                for thread in threads:
-                    thread.join()
-                outcome["done"] = len(latencies)
-                outcome["latencies"] = latencies
-            else:
-                def one(session):
-                    begin = time.perf_counter()
-                    local = bytearray(1 << 20)
-                    size = session.fetch(job["paths"][0], local)
-                    outcome["spans"].append((begin, time.perf_counter(), size))
-                    session.quit()
-                threads = [threading.Thread(target=one, args=(s,)) for s in sessions]
-                for thread in threads:
-                    thread.start()
-                for thread in threads:
-                    thread.join()
-                outcome["done"] = len(outcome["spans"])
-        except Exception as error:  # noqa: BLE001 - reported
-            outcome["errors"].append(str(error))
-    after = resource.getrusage(resource.RUSAGE_SELF)
-    outcome["cpu"] = (after.ru_utime - cpu.ru_utime) + (after.ru_stime - cpu.ru_stime)
-    outcome["started"], outcome["ended"] = started, time.perf_counter()
-    results.put(outcome)
+def client_command(job):
+    command = [CLIENT, "--port", str(job["port"]), "--user", job["user"],
+               "--password", job["password"], "--kind", job["kind"],
+               "--sessions", str(job.get("threads", 1))]
+    return command + (["--tls"] if job["tls"] else []) + job["paths"]
 
 
 def run_clients(jobs):
-    """Runs one process per job, all starting at once; returns the wall time from go to the
-    last one done, and their outcomes."""
-    context = multiprocessing.get_context("fork")
-    ready, results, go = context.Queue(), context.Queue(), context.Event()
-    processes = [context.Process(target=client_process, args=(job, ready, go, results))
-                 for job in jobs]
+    """Runs one client process per job (bench/ftp_load.cpp: it logs in, says ready, waits
+    for go, does the job and prints what it did as JSON), all starting at once; returns the
+    wall time from go to the last one done, and their outcomes."""
+    processes = [subprocess.Popen(client_command(job), stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, text=True) for job in jobs]
     for process in processes:
-        process.start()
-    for _ in processes:
-        ready.get(timeout=120)
+        if process.stdout.readline().strip() != "ready":
+            raise RuntimeError("a client process did not start")
     started = time.perf_counter()
-    go.set()
-    outcomes = [results.get(timeout=900) for _ in processes]
+    for process in processes:
+        process.stdin.write("go\n")
+        process.stdin.flush()
+    outcomes = [json.loads(process.stdout.readline() or "{}") for process in processes]
     elapsed = time.perf_counter() - started
     for process in processes:
-        process.join()
+        process.wait()
+    for outcome in outcomes:
+        if "done" not in outcome:
+            raise RuntimeError("a client process ended without its outcome")
     return elapsed, outcomes
 
 
@@ -498,7 +335,9 @@ class Lines:
         done = sum(o["done"] for o in outcomes)
         return {"value": done / elapsed, "refused": sum(o["refused"] for o in outcomes),
                 "server_ms_per_file": 1000 * server_cpu / max(done, 1),
-                "client_cores": sum(o["cpu"] for o in outcomes) / elapsed}
+                "client_cores": sum(o["cpu"] for o in outcomes) / elapsed,
+                **({"resumed_share": sum(o["resumed"] for o in outcomes) / max(done, 1)}
+                   if tls else {})}
 
     def concurrent(self, server, tls):
         sessions, processes = self.options.sessions, 4
@@ -737,7 +576,8 @@ def report(options, table, kinds, results, not_started):
             row += f"  {entry['ratio_of_medians']:.2f}, {entry['ratio_to_best_peer']:.2f}"
         print(row)
     print("\nDetails (medians): server CPU per file, client CPU (cores busy of "
-          f"{os.cpu_count()}), 421 refusals, slowest/fastest concurrent session")
+          f"{os.cpu_count()}), 421 refusals, share of data connections that resumed the "
+          "control connection's TLS session, slowest/fastest concurrent session")
     for label, unit, _, _ in table:
         for name in names:
             figures = [f for f in results.get(label, {}).get(name, []) if "value" in f]
@@ -747,6 +587,7 @@ def report(options, table, kinds, results, not_started):
             for key, text in (("server_ms_per_file", "server {:.3f} ms/file"),
                               ("client_cores", "client {:.2f} cores"),
                               ("refused", "421s {:.0f}"), ("p99_ms", "p99 RETR {:.1f} ms"),
+                              ("resumed_share", "data TLS resumed {:.0%}"),
                               ("spread", "spread {:.2f}")):
                 if key in figures[0]:
                     parts.append(text.format(statistics.median(f[key] for f in figures)))
