@@ -41,10 +41,17 @@ std::string NameProblem(const std::string& name) {
     return {};
 }
 
-std::string PasswordProblem(const std::string& password) {
-    if (TextUnits(password) > kProfilePasswordMax)
-        return "the password is longer than " + std::to_string(kProfilePasswordMax) +
-               " characters, which the password file holds";
+bool Hashing(CAdminSession& session) {
+    return session.Settings().GetBoolSetting(setting::SysPasswordHash);
+}
+
+std::string PasswordProblem(const std::string& password, bool hashing) {
+    size_t longest = ProfilePasswordMax(hashing);
+    if (TextUnits(password) > longest)
+        return "the password is longer than " + std::to_string(longest) +
+               " characters, which the password file holds" +
+               (hashing ? "" : " (up to 128 with \"quenlowftp config set SysPasswordHash true\")");
+    if (password.find('\0') != std::string::npos) return "a password cannot hold a NUL character";
     return {};
 }
 
@@ -55,9 +62,9 @@ std::vector<UserAccount>::iterator FindUser(std::vector<UserAccount>& users,
 }
 
 int Save(CAdminSession& session, const std::string& done) {
-    if (!session.Users().SaveUsers(session.PasswordFile()))
-        return session.Fail(std::string(texts::kFailedToWritePasswordFile) + " (" +
-                            session.PasswordFile() + ")");
+    std::string problem;
+    if (!session.Users().SaveUsers(session.PasswordFile(), Hashing(session), &problem))
+        return session.Fail(std::string(texts::kFailedToWritePasswordFile) + " (" + problem + ")");
     session.Out() << done << "\n" << EffectText(SettingEffect::Reload) << "\n";
     return kExitOk;
 }
@@ -111,7 +118,7 @@ int Add(CAdminSession& session, const UserOptions& o) {
     if (!ObtainSecret(session, "password", o.password ? &*o.password : nullptr, o.passwordFile,
                       account.password))
         return kExitFailed;
-    problem = PasswordProblem(account.password);
+    problem = PasswordProblem(account.password, Hashing(session));
     if (!problem.empty()) return session.Fail(problem);
     if (account.password.empty()) session.Note("the account has an empty password");
     users.push_back(account);
@@ -141,7 +148,8 @@ int Edit(CAdminSession& session, const UserOptions& o) {
         if (!ObtainSecret(session, "password", o.password ? &*o.password : nullptr, o.passwordFile,
                           changed.password))
             return kExitFailed;
-        std::string problem = PasswordProblem(changed.password);
+        std::string problem = PasswordProblem(changed.password, Hashing(session));
+        changed.hashed = false;  // a new password, hashed when it is saved
         if (!problem.empty()) return session.Fail(problem);
     }
     if (o.rights) changed.rights = rights;

@@ -65,8 +65,12 @@ std::string CutProfileName(const std::string& name) {
     return CutToUnits(name, kProfileNameMax);
 }
 
-std::string CutProfilePassword(const std::string& password) {
-    return CutToUnits(password, kProfilePasswordMax);
+size_t ProfilePasswordMax(bool hashing) {
+    return hashing ? kLongPasswordUnits : kProfilePasswordMax;
+}
+
+std::string CutProfilePassword(const std::string& password, bool hashing) {
+    return CutToUnits(password, ProfilePasswordMax(hashing));
 }
 
 const CertFieldInfo& FieldInfo(CertField field) {

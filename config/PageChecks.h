@@ -40,7 +40,10 @@ inline constexpr std::array<const char*, 3> kPowerSchemes = {
 inline constexpr size_t kProfileNameMax = 32;     // characters (UTF-16 code units)
 inline constexpr size_t kProfilePasswordMax = 8;  // characters (UTF-16 code units)
 std::string CutProfileName(const std::string& name);
-std::string CutProfilePassword(const std::string& password);
+// The longest password the Profile dialog and "user" take: 8, or 128 when passwords are
+// kept as hashes.
+size_t ProfilePasswordMax(bool hashing);
+std::string CutProfilePassword(const std::string& password, bool hashing = false);
 // Length in the units the limits count.
 size_t TextUnits(const std::string& text);
 

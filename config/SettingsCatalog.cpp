@@ -61,6 +61,9 @@ const std::vector<SettingInfo> kSettings = {
     {setting::PowerSaveOpt, K::Int, nullptr, "0", E::Reload, C::Range, 0,
      static_cast<long long>(kPowerSchemes.size()) - 1},
     {setting::PasswordFile, K::File, nullptr, "{system}/QuenlowFTP.dat", E::Reload},
+    // Passwords set or changed from now on are kept as salted hashes (of any length up to
+    // 128 characters); off keeps the 8-character passwords of the version 1 file.
+    {setting::SysPasswordHash, K::Bool, "false", nullptr, E::Reload},
     {setting::AnonWrite, K::Bool, nullptr, "true", E::Reload},
     {setting::AnonOverwrite, K::Bool, nullptr, "true", E::Reload},
     {setting::AnonDelete, K::Bool, nullptr, "true", E::Reload},

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config/AppSettings.h"
+#include "config/PasswordHash.h"
 #include "platform/AtomicFile.h"
 #include "platform/Text.h"
 
@@ -15,6 +16,11 @@ constexpr size_t kNameOffset = 0, kNameField = 33;
 constexpr size_t kPasswordOffset = 66, kPasswordField = 9;
 constexpr size_t kRightsOffset = 84;
 constexpr size_t kHeaderSize = 8;
+// Version 2 records: kind, name length, secret length (2 bytes), rights, then the texts.
+constexpr size_t kV2Fixed = 8;
+constexpr uint8_t kKindPlain = 0, kKindHash = 1;
+constexpr size_t kNameBytesMax = 4 * kAccountNameUnits;  // UTF-8 of 32 units
+constexpr size_t kSecretBytesMax = 1024;
 
 void PutText(uint8_t* at, size_t fieldUnits, const std::string& text, size_t maxUnits) {
     std::u16string units = platform::Utf8ToUtf16(CutToUnits(text, maxUnits));
@@ -101,17 +107,103 @@ UserAccount DecodeAccount(const uint8_t* record) {
     return account;
 }
 
+namespace {
+bool FitsVersionOne(const UserAccount& account) {
+    return !account.hashed && platform::Utf8ToUtf16(account.password).size() <= kAccountPasswordUnits;
+}
+
+std::string Header(uint8_t version, size_t count) {
+    std::string header(kHeaderSize, '\0');
+    auto* out = reinterpret_cast<uint8_t*>(header.data());
+    out[0] = version;
+    PutU32(out + 4, static_cast<uint32_t>(count));
+    return header;
+}
+}  // namespace
+
 std::string EncodePasswordFile(const std::vector<UserAccount>& users) {
-    std::string bytes(kHeaderSize + users.size() * kAccountRecordSize, '\0');
-    auto* out = reinterpret_cast<uint8_t*>(bytes.data());
-    out[0] = 1;
-    PutU32(out + 4, static_cast<uint32_t>(users.size()));
-    for (size_t i = 0; i < users.size(); ++i) {
-        AccountRecord record = EncodeAccount(users[i]);
-        std::copy(record.begin(), record.end(), out + kHeaderSize + i * kAccountRecordSize);
+    if (!std::all_of(users.begin(), users.end(), FitsVersionOne))
+        return EncodePasswordFileV2(users);
+    std::string bytes = Header(1, users.size());
+    for (const UserAccount& account : users) {
+        AccountRecord record = EncodeAccount(account);
+        bytes.append(reinterpret_cast<const char*>(record.data()), record.size());
     }
     return bytes;
 }
+
+std::string EncodePasswordFileV2(const std::vector<UserAccount>& users) {
+    std::string bytes = Header(kPasswordFileVersion, users.size());
+    for (const UserAccount& account : users) {
+        std::string name = CutToUnits(account.name, kAccountNameUnits);
+        std::string secret = account.hashed ? account.password
+                                            : CutToUnits(account.password, kLongPasswordUnits);
+        uint8_t fixed[kV2Fixed];
+        fixed[0] = account.hashed ? kKindHash : kKindPlain;
+        fixed[1] = static_cast<uint8_t>(name.size());
+        fixed[2] = static_cast<uint8_t>(secret.size() & 0xFF);
+        fixed[3] = static_cast<uint8_t>(secret.size() >> 8);
+        PutU32(fixed + 4, account.rights);
+        bytes.append(reinterpret_cast<const char*>(fixed), sizeof fixed);
+        bytes += name;
+        bytes += secret;
+    }
+    return bytes;
+}
+
+namespace {
+bool IsUtf8(const std::string& text) {
+    return platform::Utf16ToUtf8(platform::Utf8ToUtf16(text)) == text;
+}
+
+// A version 2 file, all or nothing.
+void ReadVersionTwo(const std::string& bytes, PasswordFileReading& reading) {
+    const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+    uint32_t count = GetU32(in + 4);
+    size_t at = kHeaderSize;
+    std::vector<UserAccount> users;
+    auto refuse = [&](const std::string& why) {
+        reading.keep = true;
+        reading.problems.push_back(why + "; no account was read, and the file is left as it is");
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string which = "record " + std::to_string(i + 1);
+        if (bytes.size() - at < kV2Fixed)
+            return refuse("it says it holds " + Counted(count, "account") + " but ends in " +
+                          which);
+        const uint8_t* fixed = in + at;
+        size_t nameBytes = fixed[1], secretBytes = size_t{fixed[2]} | size_t{fixed[3]} << 8;
+        if (fixed[0] != kKindPlain && fixed[0] != kKindHash)
+            return refuse(which + " has an unknown kind " + std::to_string(fixed[0]));
+        if (nameBytes > kNameBytesMax || secretBytes > kSecretBytesMax)
+            return refuse(which + " is longer than any account");
+        if (bytes.size() - at - kV2Fixed < nameBytes + secretBytes)
+            return refuse("it says it holds " + Counted(count, "account") + " but ends in " +
+                          which);
+        UserAccount account;
+        account.name.assign(bytes, at + kV2Fixed, nameBytes);
+        account.password.assign(bytes, at + kV2Fixed + nameBytes, secretBytes);
+        account.rights = GetU32(fixed + 4);
+        account.hashed = fixed[0] == kKindHash;
+        at += kV2Fixed + nameBytes + secretBytes;
+        // Only what a save writes back unchanged is an account: a save must never alter one.
+        if (!IsUtf8(account.name) || !IsUtf8(account.password) ||
+            CutToUnits(account.name, kAccountNameUnits) != account.name ||
+            account.name.find('\0') != std::string::npos)
+            return refuse(which + " holds a name or password that is not valid text");
+        if (account.hashed ? !IsPasswordHash(account.password)
+                           : CutToUnits(account.password, kLongPasswordUnits) != account.password)
+            return refuse(which + "'s password is neither a hash this program checks nor a "
+                                  "password it accepts");
+        users.push_back(std::move(account));
+    }
+    if (at != bytes.size())
+        return refuse(std::to_string(bytes.size() - at) + " bytes follow its " +
+                      Counted(count, "record"));
+    reading.users = std::move(users);
+    reading.whole = true;
+}
+}  // namespace
 
 PasswordFileReading ReadPasswordFile(const std::string& bytes) {
     PasswordFileReading reading;
@@ -122,9 +214,21 @@ PasswordFileReading ReadPasswordFile(const std::string& bytes) {
                                    "was read");
         return reading;
     }
+    if (in[0] == kPasswordFileVersion) {
+        ReadVersionTwo(bytes, reading);
+        return reading;
+    }
+    if (in[0] > kPasswordFileVersion) {
+        reading.keep = true;
+        reading.problems.push_back(
+            "it has version " + std::to_string(in[0]) +
+            ", written by a newer release of this program, which reads versions 1 and 2; no "
+            "account was read, and the file is left as it is");
+        return reading;
+    }
     if (in[0] != 1) {
         reading.problems.push_back("it has version " + std::to_string(in[0]) +
-                                   ", not 1, so it is not a password file this program "
+                                   ", not 1 or 2, so it is not a password file this program "
                                    "reads; no account was read");
         return reading;
     }
@@ -182,8 +286,28 @@ bool CUserList::LoadUsers(const std::string& path, std::vector<std::string>* pro
     return reading.whole;
 }
 
-bool CUserList::SaveUsers(const std::string& path) const {
-    return platform::WriteFileAtomically(path, EncodePasswordFile(users_), 0600);
+bool CUserList::SaveUsers(const std::string& path, bool hashPasswords, std::string* problem) {
+    auto fail = [&](const std::string& why) {
+        if (problem) *problem = why;
+        return false;
+    };
+    std::string existing;
+    if (platform::ReadWholeFile(path, existing)) {
+        PasswordFileReading reading = ReadPasswordFile(existing);
+        if (reading.keep) return fail(path + " is not replaced: " + reading.problems.front());
+    }
+    if (hashPasswords) {
+        for (UserAccount& account : users_) {
+            if (account.hashed) continue;
+            std::string hash = HashPassword(account.password);
+            if (hash.empty()) return fail("a password could not be hashed");
+            account.password = std::move(hash);
+            account.hashed = true;
+        }
+    }
+    if (!platform::WriteFileAtomically(path, EncodePasswordFile(users_), 0600))
+        return fail(path + " cannot be written: " + std::strerror(errno));
+    return true;
 }
 
 uint32_t AnonymousRights(const CAppSettings& settings) {
@@ -204,7 +328,9 @@ bool Authenticate(const std::vector<UserAccount>& users, const CAppSettings& set
     }
     for (const UserAccount& account : users) {
         if (account.name != name) continue;
-        if (account.password != password) return false;
+        bool matches = account.hashed ? VerifyPassword(password, account.password)
+                                      : SameSecret(account.password, password);
+        if (!matches) return false;
         rights = account.rights;
         return true;
     }

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
-  libssl-dev openssl zlib1g-dev
+  libssl-dev openssl zlib1g-dev libcrypt-dev
   libgtest-dev libcli11-dev nlohmann-json3-dev libncurses-dev
   qt6-base-dev libsystemd-dev
   dbus-daemon python3-dbusmock

@@ -10,14 +10,18 @@
 
 #include "config/PageChecks.h"
 
-CProfileDialog::CProfileDialog(const UserAccount& account, QWidget* parent)
-    : QDialog(parent), account_(account) {
+CProfileDialog::CProfileDialog(const UserAccount& account, bool hashing, QWidget* parent)
+    : QDialog(parent), account_(account), hashing_(hashing) {
     setWindowTitle("Profile");
     name_ = new QLineEdit(QString::fromStdString(account.name), this);
     name_->setObjectName("name");
-    // Shown as typed: the password file keeps it in plain text anyway.
-    password_ = new QLineEdit(QString::fromStdString(account.password), this);
+    // A plain password is shown as typed: the password file keeps it in plain text anyway.
+    password_ = new QLineEdit(account.hashed ? QString() : QString::fromStdString(account.password),
+                              this);
     password_->setObjectName("password");
+    if (account.hashed) password_->setPlaceholderText("(unchanged)");
+    if (hashing || account.hashed) password_->setEchoMode(QLineEdit::PasswordEchoOnEdit);
+    connect(password_, &QLineEdit::textEdited, this, [this] { passwordTyped_ = true; });
 
     auto* identity = new QGroupBox("Identity", this);
     auto* form = new QFormLayout(identity);
@@ -61,14 +65,18 @@ void CProfileDialog::CutName() {
 }
 
 void CProfileDialog::CutPassword() {
-    password_->setText(QString::fromStdString(CutProfilePassword(password_->text().toStdString())));
+    password_->setText(
+        QString::fromStdString(CutProfilePassword(password_->text().toStdString(), hashing_)));
 }
 
 void CProfileDialog::accept() {
     CutName();
     CutPassword();
     account_.name = name_->text().toStdString();
-    account_.password = password_->text().toStdString();
+    if (!account_.hashed || passwordTyped_) {
+        account_.password = password_->text().toStdString();
+        account_.hashed = false;  // hashed when the list is saved, if hashing is on
+    }
     const std::pair<QCheckBox*, uint32_t> bits[] = {{write_, RightsWrite},
                                                     {overwrite_, RightsOverwrite},
                                                     {delete_, RightsDelete},

@@ -97,6 +97,10 @@ void CUserPg::FillList() {
         list_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(account.name)}));
 }
 
+bool CUserPg::Hashing() const {
+    return context_.settings.GetBoolSetting(setting::SysPasswordHash);
+}
+
 int CUserPg::SelectedRow() const {
     QList<QTreeWidgetItem*> selected = list_->selectedItems();
     if (selected.size() != 1) return -1;
@@ -105,7 +109,7 @@ int CUserPg::SelectedRow() const {
 }
 
 void CUserPg::OnNew() {
-    CProfileDialog dialog(UserAccount{}, this);
+    CProfileDialog dialog(UserAccount{}, Hashing(), this);
     if (dialog.exec() != QDialog::Accepted) return;
     context_.users.Users().push_back(dialog.Account());
     SaveAndRefill();
@@ -115,7 +119,7 @@ void CUserPg::OnEdit() {
     int row = SelectedRow();
     if (row < 0) return;
     std::vector<UserAccount>& users = context_.users.Users();
-    CProfileDialog dialog(users.at(row), this);
+    CProfileDialog dialog(users.at(row), Hashing(), this);
     if (dialog.exec() != QDialog::Accepted) return;
     users.at(row) = dialog.Account();
     SaveAndRefill();
@@ -132,7 +136,7 @@ void CUserPg::OnDelete() {
 void CUserPg::SaveAndRefill() {
     SetModified();
     std::string path = context_.settings.GetSetting(setting::PasswordFile);
-    if (!context_.users.SaveUsers(path)) {
+    if (!context_.users.SaveUsers(path, Hashing())) {
         ShowMessage(this, QMessageBox::Critical, texts::kFailedToWritePasswordFile);
         context_.users.LoadUsers(path);
     }

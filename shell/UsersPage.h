@@ -27,6 +27,7 @@ private:
     void OnDelete();
     // The row that Edit and Delete act on: the one selected row, or -1.
     int SelectedRow() const;
+    bool Hashing() const;  // passwords are kept as hashes (SysPasswordHash)
     // After every account change: the file written (on failure the list goes back to what the
     // file holds), then the list shown again.
     void SaveAndRefill();

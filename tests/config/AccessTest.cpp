@@ -199,7 +199,7 @@ TEST_F(PasswordFileTest, ShortFileKeepsItsCompleteRecordsAndBadHeadersGiveNone) 
 
     users.clear();
     std::string wrongVersion = bytes;
-    wrongVersion[0] = 2;
+    wrongVersion[0] = 0;
     EXPECT_FALSE(DecodePasswordFile(wrongVersion, users));
     EXPECT_FALSE(DecodePasswordFile(bytes.substr(0, 7), users));
     EXPECT_TRUE(users.empty());
@@ -230,8 +230,13 @@ TEST_F(PasswordFileTest, EveryFaultIsSaidWithWhatWasRead) {
                   "it is 5 bytes long, too short for a password file; no account was read"});
     std::string random = bytes;
     random[0] = '\x9c';
+    EXPECT_EQ(problems(random),
+              std::vector<std::string>{"it has version 156, written by a newer release of this "
+                                       "program, which reads versions 1 and 2; no account was "
+                                       "read, and the file is left as it is"});
+    random[0] = '\0';
     EXPECT_EQ(problems(random), std::vector<std::string>{
-                                    "it has version 156, not 1, so it is not a password file "
+                                    "it has version 0, not 1 or 2, so it is not a password file "
                                     "this program reads; no account was read"});
     // A password that fills its nine units has lost its end: what is served is what a save
     // would write back, and it is said.

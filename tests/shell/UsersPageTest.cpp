@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include "config/AppSettings.h"
 #include "config/ShellTexts.h"
 #include "config/UserAccounts.h"
 #include "shell/PageFixture.h"
@@ -158,4 +161,46 @@ TEST_F(ProfileDialogTest, NameAndPasswordAreCutWhenLeftAndAtOkAndShownCut) {
     CProfileDialog empty(UserAccount{});
     empty.accept();
     EXPECT_EQ(empty.result(), QDialog::Accepted) << "an empty name is accepted";
+}
+
+TEST_F(UsersPageTest, WithHashingLongPasswordsAreTakenAndNeverShownAgain) {
+    Settings().SetSetting("SysPasswordHash", "true");
+    OpenWith({{"alice", "a", RightsWrite}});
+    const QString phrase = QString("correct horse battery staple ").repeated(4).trimmed();
+    ASSERT_GT(phrase.size(), 100);
+    WhenModal<CProfileDialog>([&](CProfileDialog* dialog) {
+        auto* name = dialog->findChild<QLineEdit*>("name");
+        auto* password = dialog->findChild<QLineEdit*>("password");
+        TypeAndLeave(name, "carol", password);
+        TypeAndLeave(password, phrase + QString(40, 'x'), name);
+        EXPECT_EQ(password->text().size(), 128) << "cut at 128 characters, not 8";
+        TypeAndLeave(password, phrase, name);
+        if (const char* shots = std::getenv("QFTP_SCREENSHOTS")) {
+            password->setFocus();  // the phrase is shown while it is being edited
+            dialog->grab().save(QString(shots) + "/profile-long-password.png");
+        }
+        dialog->accept();
+    });
+    Find<QPushButton>("new")->click();
+    std::vector<UserAccount> stored = InFile();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_TRUE(stored[0].hashed && stored[1].hashed) << "every password, old and new";
+    CAppSettings settings;
+    uint32_t rights = 0;
+    EXPECT_TRUE(Authenticate(stored, settings, "carol", phrase.toStdString(), rights));
+    EXPECT_TRUE(Authenticate(stored, settings, "alice", "a", rights));
+
+    // Editing shows no hash; a name change leaves the password as it was.
+    Select({1});
+    WhenModal<CProfileDialog>([](CProfileDialog* dialog) {
+        auto* password = dialog->findChild<QLineEdit*>("password");
+        EXPECT_EQ(password->text(), "");
+        EXPECT_EQ(password->placeholderText(), "(unchanged)");
+        dialog->findChild<QLineEdit*>("name")->setText("carol2");
+        dialog->accept();
+    });
+    Find<QPushButton>("edit")->click();
+    stored = InFile();
+    EXPECT_EQ(stored[1].name, "carol2");
+    EXPECT_TRUE(Authenticate(stored, settings, "carol2", phrase.toStdString(), rights));
 }
