@@ -5,12 +5,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iomanip>
 #include <memory>
 
 #include "cli/AdminSession.h"
 #include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
+#include "config/UserAccounts.h"
 #include "platform/Folders.h"
 
 namespace {
@@ -99,6 +101,22 @@ int Get(CAdminSession& session, const std::string& name) {
     return kExitOk;
 }
 
+// Turning hashing on hashes the passwords already stored, not only those set from now on.
+int HashStoredPasswords(CAdminSession& session) {
+    if (!session.OpenUsers()) return kExitFailed;
+    CUserList& users = session.Users();
+    size_t plain = std::count_if(users.Users().begin(), users.Users().end(),
+                                 [](const UserAccount& a) { return !a.hashed; });
+    if (plain == 0) return kExitOk;
+    std::string problem;
+    if (!users.SaveUsers(session.PasswordFile(), true, &problem))
+        return session.Fail("the passwords already stored stay as they are: " + problem);
+    session.Out() << plain << (plain == 1 ? " password" : " passwords") << " in "
+                  << session.PasswordFile() << (plain == 1 ? " is" : " are")
+                  << " now kept as a hash.\n";
+    return kExitOk;
+}
+
 int Set(CAdminSession& session, const std::string& name, const std::string& typed) {
     const SettingInfo* info = FindSetting(name);
     if (!info) return Unknown(session, name);
@@ -108,7 +126,10 @@ int Set(CAdminSession& session, const std::string& name, const std::string& type
     if (!value.accepted) return session.Fail(name + ": " + value.text + "; nothing was changed");
     if (!session.OpenSettings()) return kExitFailed;
     NoteMissingPath(session, *info, value.text);
-    return Save(session, *info, value.text, value.note);
+    int status = Save(session, *info, value.text, value.note);
+    if (status == kExitOk && name == setting::SysPasswordHash && value.text == "true")
+        return HashStoredPasswords(session);
+    return status;
 }
 
 int Reset(CAdminSession& session, const std::string& name) {
@@ -127,8 +148,8 @@ void AddConfigCommands(CLI::App& program, CAdminSession& session) {
     config->footer(
         "When a change reaches a running server depends on the setting; \"config set\" says "
         "which:\n"
-        "  SysRootFolder, PasswordFile, NetPolicy, AnonWrite, AnonOverwrite, AnonDelete,\n"
-        "  AnonRename, PowerSaveOpt, LogState, LogErrorMsg, LogWarnMsg, LogInfoMsg,\n"
+        "  SysRootFolder, PasswordFile, SysPasswordHash, NetPolicy, AnonWrite, AnonOverwrite,\n"
+        "  AnonDelete, AnonRename, PowerSaveOpt, LogState, LogErrorMsg, LogWarnMsg, LogInfoMsg,\n"
         "  LogXferFile: when the server reloads (SIGHUP) or restarts;\n"
         "  the SSL settings and every other setting the server reads: when it restarts.");
 

@@ -42,8 +42,12 @@ class HashedPasswords(unittest.TestCase):
             self.assertIn("the password is longer than 8 characters", err)
             self.assertEqual(open(users, "rb").read()[0], 1, "the file is not rewritten")
 
-            self.assertEqual(admin(server.config, "config", "set", "SysPasswordHash",
-                                   "true")[0], 0)
+            status, out, _ = admin(server.config, "config", "set", "SysPasswordHash", "true")
+            self.assertEqual(status, 0)
+            self.assertIn(f"2 passwords in {users} are now kept as a hash.", out)
+            stored = open(users, "rb").read()
+            self.assertEqual(stored[0], 2)
+            self.assertNotIn(b"bobpw", stored)
             status, out, err = admin(server.config, "user", "add", "carol", "--password", PHRASE,
                                      "--rights", "W")
             self.assertEqual(status, 0, err)
