@@ -36,9 +36,13 @@ bool CAdminSession::OpenUsers() {
     }
     std::vector<std::string> problems;
     if (!users_.LoadUsers(path, &problems)) {
-        Fail("the password file " + path + " is damaged or not a password file (" +
-             (problems.empty() ? std::string("it cannot be read") : problems.front()) +
-             "); it is left as it is (move it away to start a new one)");
+        std::string why = problems.empty() ? std::string("it cannot be read") : problems.front();
+        // The reader's own sentence already says when the file is kept.
+        if (why.find("left as it is") != std::string::npos)
+            Fail("the password file " + path + " cannot be used: " + why);
+        else
+            Fail("the password file " + path + " is damaged or not a password file (" + why +
+                 "); it is left as it is (move it away to start a new one)");
         return false;
     }
     return true;

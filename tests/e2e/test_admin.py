@@ -284,13 +284,15 @@ class RulesAndSettingsTest(unittest.TestCase):
             self.assertEqual(os.listdir(config).count("c.crt"), 0)
 
             # A damaged password file is refused, not overwritten.
-            with open(users, "wb") as f:
-                f.write(b"\x02garbage")
-            damaged = digest(users)
-            status, _, err = admin(config, "user", "add", "new", "--password", "n")
-            self.assertEqual(status, 1)
-            self.assertIn("is damaged or not a password file", err)
-            self.assertEqual(digest(users), damaged)
+            for garbage, said in ((b"\x00garbage", "is damaged or not a password file"),
+                                  (b"\x02garbage", "cannot be used: it says it holds")):
+                with open(users, "wb") as f:
+                    f.write(garbage)
+                damaged = digest(users)
+                status, _, err = admin(config, "user", "add", "new", "--password", "n")
+                self.assertEqual(status, 1)
+                self.assertIn(said, err)
+                self.assertEqual(digest(users), damaged)
 
     def test_help_and_usage(self):
         status, out, _ = admin("/tmp", "--help")
