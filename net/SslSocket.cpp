@@ -47,6 +47,13 @@ bool CSslSocket::SessionResumed() {
     return created_ && ssl_ && SSL_session_reused(ssl_) == 1;
 }
 
+bool CSslSocket::IssueSessionTicket() {
+    SocketLock lock(Mutex());
+    if (!created_ || !ssl_ || SSL_in_init(ssl_) || SSL_version(ssl_) != TLS1_3_VERSION)
+        return false;
+    return SSL_new_session_ticket(ssl_) == 1;
+}
+
 bool CSslSocket::InHandshake() const {
     return ssl_ && SSL_in_init(ssl_);
 }

@@ -30,6 +30,9 @@ public:
     // Whether a TLS 1.3 handshake in the server role ends by sending the peer session tickets
     // (as many as the context issues). Kept for the socket's whole life, across reuses.
     void SetIssuesTickets(bool issues) { issuesTickets_ = issues; }
+    // Queues one more TLS 1.3 session ticket, sent ahead of the next record this socket
+    // writes; false when TLS 1.3 is not established here.
+    bool IssueSessionTicket();
 
     void DispatchAccept(int error) override;
     void DispatchConnect(int error) override;

@@ -456,6 +456,12 @@ bool CFtpServerConnection::VerifyDataConnection() {
         FinishTransfer(REPLY_SECURITY_CHECK_FAILED);
         return false;
     }
+    // A TLS 1.3 client uses a ticket once: the one this data connection resumed with is spent.
+    // A fresh one goes out ahead of the next reply on the control connection, which every
+    // client reads, so its next data connection can resume too (curl fetching several files).
+    // Data connections themselves get none: an uploading client may never read them.
+    if (secondarySocket_->SessionResumed() && primarySocket_->IsSecure())
+        primarySocket_->IssueSessionTicket();
     state_.dataVerified = true;
     // An upload may have data waiting already; its receive events were only re-armed so far.
     if (IsUpload(state_.operation.commandId)) Notify(EV_RECEIVE, secondarySocket_);

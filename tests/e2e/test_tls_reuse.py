@@ -101,6 +101,23 @@ class SessionReuse(unittest.TestCase):
         got = subprocess.run(["curl", "-s", "-S", "-k", "--max-time", "60", "--ssl-reqd", url],
                              capture_output=True, timeout=90)
         self.assertEqual((got.returncode, got.stdout == DATA), (0, True), got.stderr)
+        # Several transfers on one connection: curl (OpenSSL, TLS 1.3) uses a session ticket
+        # once, so each data connection needs the fresh one the server sent meanwhile.
+        copies = [os.path.join(server.dir, f"curl{n}.bin") for n in range(3)]
+        got = subprocess.run(["curl", "-s", "-S", "-k", "--max-time", "60", "--ssl-reqd"] +
+                             [arg for copy in copies for arg in ("-o", copy, url)],
+                             capture_output=True, timeout=90)
+        self.assertEqual(got.returncode, 0, got.stderr)
+        for copy in copies:
+            with open(copy, "rb") as f:
+                self.assertEqual(f.read(), DATA)
+        got = subprocess.run(["curl", "-s", "-S", "-k", "--max-time", "60", "--ssl-reqd", "-T",
+                              "{" + ",".join(copies) + "}", f"ftp://127.0.0.1:{server.port}/pub/"],
+                             capture_output=True, timeout=90)
+        self.assertEqual(got.returncode, 0, got.stderr)
+        for n in range(3):
+            with open(os.path.join(server.dir, "pub", f"curl{n}.bin"), "rb") as f:
+                self.assertEqual(f.read(), DATA)
         back = os.path.join(server.dir, "lftp.bin")
         script = ("set ssl:verify-certificate no; set ftp:ssl-force true; "
                   "set ftp:ssl-protect-data true; set cmd:fail-exit yes; set net:max-retries 1; "
