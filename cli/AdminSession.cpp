@@ -35,10 +35,11 @@ bool CAdminSession::OpenUsers() {
         return false;
     }
     std::vector<std::string> problems;
-    if (!users_.LoadUsers(path, &problems)) {
+    bool kept = false;
+    if (!users_.LoadUsers(path, &problems, &kept)) {
         std::string why = problems.empty() ? std::string("it cannot be read") : problems.front();
-        // The reader's own sentence already says when the file is kept.
-        if (why.find("left as it is") != std::string::npos)
+        // The reader's own sentence already says that a kept file is left as it is.
+        if (kept)
             Fail("the password file " + path + " cannot be used: " + why);
         else
             Fail("the password file " + path + " is damaged or not a password file (" + why +

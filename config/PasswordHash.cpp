@@ -1,8 +1,8 @@
 #include "config/PasswordHash.h"
 
 #include <crypt.h>
+#include <openssl/crypto.h>
 
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -11,8 +11,7 @@ constexpr const char kMethod[] = "$6$";
 std::string Crypt(const std::string& password, const char* setting) {
     if (password.find('\0') != std::string::npos) return {};
     // crypt_data is some 32 kB: too large for a loop thread's stack frame.
-    auto data = std::make_unique<crypt_data>();
-    std::memset(data.get(), 0, sizeof *data);
+    auto data = std::make_unique<crypt_data>();  // zeroed, as crypt_r wants it
     const char* result = crypt_r(password.c_str(), setting, data.get());
     // Failures come back as NULL or as a text starting with "*".
     if (!result || result[0] == '*') return {};
@@ -39,12 +38,5 @@ bool IsPasswordHash(const std::string& text) {
 }
 
 bool SameSecret(const std::string& a, const std::string& b) {
-    unsigned char difference = a.size() == b.size() ? 0 : 1;
-    size_t longest = a.size() > b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < longest; ++i) {
-        unsigned char x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
-        unsigned char y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
-        difference |= static_cast<unsigned char>(x ^ y);
-    }
-    return difference == 0;
+    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }

@@ -19,5 +19,5 @@ bool VerifyPassword(const std::string& password, const std::string& hash);
 // Whether text has the shape of a crypt(3) hash ("$id$...") that libcrypt can check.
 bool IsPasswordHash(const std::string& text);
 
-// a == b in time that depends only on their lengths.
+// a == b in time that depends only on their lengths (OpenSSL's CRYPTO_memcmp).
 bool SameSecret(const std::string& a, const std::string& b);

@@ -168,18 +168,17 @@ void ReadVersionTwo(const std::string& bytes, PasswordFileReading& reading) {
     };
     for (uint32_t i = 0; i < count; ++i) {
         std::string which = "record " + std::to_string(i + 1);
-        if (bytes.size() - at < kV2Fixed)
-            return refuse("it says it holds " + Counted(count, "account") + " but ends in " +
-                          which);
+        auto cut = [&] {
+            refuse("it says it holds " + Counted(count, "account") + " but ends in " + which);
+        };
+        if (bytes.size() - at < kV2Fixed) return cut();
         const uint8_t* fixed = in + at;
         size_t nameBytes = fixed[1], secretBytes = size_t{fixed[2]} | size_t{fixed[3]} << 8;
         if (fixed[0] != kKindPlain && fixed[0] != kKindHash)
             return refuse(which + " has an unknown kind " + std::to_string(fixed[0]));
         if (nameBytes > kNameBytesMax || secretBytes > kSecretBytesMax)
             return refuse(which + " is longer than any account");
-        if (bytes.size() - at - kV2Fixed < nameBytes + secretBytes)
-            return refuse("it says it holds " + Counted(count, "account") + " but ends in " +
-                          which);
+        if (bytes.size() - at - kV2Fixed < nameBytes + secretBytes) return cut();
         UserAccount account;
         account.name.assign(bytes, at + kV2Fixed, nameBytes);
         account.password.assign(bytes, at + kV2Fixed + nameBytes, secretBytes);
@@ -272,8 +271,10 @@ bool DecodePasswordFile(const std::string& bytes, std::vector<UserAccount>& user
     return reading.whole;
 }
 
-bool CUserList::LoadUsers(const std::string& path, std::vector<std::string>* problems) {
+bool CUserList::LoadUsers(const std::string& path, std::vector<std::string>* problems,
+                          bool* kept) {
     users_.clear();
+    if (kept) *kept = false;
     std::string bytes;
     if (!platform::ReadWholeFile(path, bytes)) {
         if (problems && errno != ENOENT)
@@ -282,6 +283,7 @@ bool CUserList::LoadUsers(const std::string& path, std::vector<std::string>* pro
     }
     PasswordFileReading reading = ReadPasswordFile(bytes);
     users_ = std::move(reading.users);
+    if (kept) *kept = reading.keep;
     if (problems) problems->insert(problems->end(), reading.problems.begin(), reading.problems.end());
     return reading.whole;
 }

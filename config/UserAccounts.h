@@ -74,7 +74,9 @@ public:
     // Replaces the list with the file's whole records; false if the file cannot be read or is
     // not whole. problems gets one sentence per fault, none for a missing file. The file is
     // never written here.
-    bool LoadUsers(const std::string& path, std::vector<std::string>* problems = nullptr);
+    // kept, if given, says whether the file is one a save will not replace.
+    bool LoadUsers(const std::string& path, std::vector<std::string>* problems = nullptr,
+                   bool* kept = nullptr);
     // Replaces the file whole; on failure the old file is unchanged. New files get mode 0600.
     // With hashPasswords every plain password is first replaced by its hash, here and in the
     // file. A file that must be kept (see PasswordFileReading) is never replaced; problem
