@@ -9,6 +9,7 @@
 #include "cli/ConfigCommands.h"
 #include "cli/ConsoleCommands.h"
 #include "cli/RuleCommands.h"
+#include "cli/ShareCommands.h"
 #include "cli/UserCommands.h"
 
 CCommandLine::CCommandLine(CAdminSession& session)
@@ -40,6 +41,7 @@ CCommandLine::CCommandLine(CAdminSession& session)
         });
     AddUserCommands(app, session_);
     AddRuleCommands(app, session_);
+    AddShareCommands(app, session_);
     AddConfigCommands(app, session_);
     AddCertCommands(app, session_);
     AddConsoleCommands(app, session_);

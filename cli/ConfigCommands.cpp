@@ -45,6 +45,10 @@ int Managed(CAdminSession& session, const SettingInfo& info) {
     if (name == setting::NetRuleCount)
         return session.Fail(
             "NetRuleCount counts the IP rules; change them with \"quenlowftp rule\"");
+    if (name == setting::SysFsCount)
+        return session.Fail(
+            "SysFsCount counts the share points beside pub; change them with \"quenlowftp "
+            "share\"");
     return session.Fail(name + " is set by the server itself at every start");
 }
 

@@ -55,8 +55,13 @@ const std::vector<SettingInfo> kSettings = {
     {setting::SysDeflWindowSize, K::Int, "15", "15", E::NextStart, C::Range, kWindowBitsMin,
      kWindowBitsMax},
     {setting::SysReqSSLLogin, K::Bool, "false", nullptr, E::NextStart},
-    {setting::SysFsMapHome, K::Bool, "false", nullptr, E::Unread},
-    {setting::SysFsCount, K::Int, "0", nullptr, E::Unread},
+    // Each named user works in a folder of their own, which "pub" then stands for;
+    // anonymous keeps the shared folder. The folders are made at a user's first login.
+    {setting::SysFsMapHome, K::Bool, "false", nullptr, E::Reload},
+    // The share points beside "pub" ("share add"): their number; they live under FsShares.
+    {setting::SysFsCount, K::Int, "0", nullptr, E::Managed},
+    // The folder holding the home folders; empty: "home" in the config folder.
+    {setting::SysHomeFolder, K::Folder, nullptr, nullptr, E::Reload, C::RootFolder},
     {setting::SysRootFolder, K::Folder, nullptr, "{documents}/", E::Reload, C::RootFolder},
     {setting::PowerSaveOpt, K::Int, nullptr, "0", E::Reload, C::Range, 0,
      static_cast<long long>(kPowerSchemes.size()) - 1},

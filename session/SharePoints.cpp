@@ -1,5 +1,6 @@
 #include "session/SharePoints.h"
 
+#include "config/UserAccounts.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -51,6 +52,20 @@ bool AddSharePoint(const std::string& name, const std::string& folder, bool home
 
 bool SetSharePoints(const std::vector<SharePoint>& points) {
     return CSharePointTable::Instance().Replace(points);
+}
+
+uint32_t RightsAt(const std::string& virtualPath, uint32_t rights) {
+    std::vector<std::string> parts = SplitVirtual(virtualPath);
+    if (parts.empty()) return rights;
+    std::optional<SharePoint> point = CSharePointTable::Instance().Find(parts[0]);
+    if (point && point->readOnly) return 0;
+    return rights;
+}
+
+std::string ShareFolder(const SharePoint& point, const std::string& home) {
+    if (!point.home) return point.folder;
+    if (home.empty()) return "";
+    return home.back() == '/' ? home : home + "/";
 }
 
 std::string ResolveAgainst(const std::string& currentFolder, const std::string& path) {
@@ -121,11 +136,8 @@ bool MapToReal(const std::string& virtualPath, const std::string& home, std::str
     if (parts.empty()) return false;
     std::optional<SharePoint> point = CSharePointTable::Instance().Find(parts[0]);
     if (!point) return false;
-    std::string folder = point->folder;
-    if (point->home) {
-        if (home.empty()) return false;
-        folder = home.back() == '/' ? home : home + "/";
-    }
+    std::string folder = ShareFolder(*point, home);
+    if (folder.empty()) return false;
     real = folder;
     for (size_t i = 1; i < parts.size(); ++i) {
         // Paths come normalised; one that is not must not climb out by its own parts.
@@ -152,6 +164,7 @@ CheckedPath CheckPath(const std::string& virtualPath, const std::string& home) {
         checked.real.clear();
         return checked;
     }
+    checked.readOnly = RightsAt(virtualPath, RightsWrite) == 0;
     if (seen.exists) {
         checked.facts = seen;
         return checked;

@@ -3,6 +3,7 @@
 // folder. Virtual paths use "\" (clients may write "/"); real paths are host paths with "/".
 
 #include <memory>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct SharePoint {
     std::string name;
     std::string folder;  // real, ends in "/"
     bool home = false;   // stands for the user's home folder instead
+    bool readOnly = false;  // nothing is made, changed or removed below it, whatever the rights
 };
 
 // The process-wide list; names match without regard to case, the first match wins. Sessions
@@ -38,6 +40,12 @@ void ClearSharePoints();
 bool AddSharePoint(const std::string& name, const std::string& folder, bool home);
 bool SetSharePoints(const std::vector<SharePoint>& points);
 
+// The rights a user has at a virtual path: none of the changing ones inside a read-only share
+// point (the root itself holds nothing to change).
+uint32_t RightsAt(const std::string& virtualPath, uint32_t rights);
+// The real folder a share point stands for, for a user with this home ("" when it has none).
+std::string ShareFolder(const SharePoint& point, const std::string& home);
+
 // The path against the current folder (itself "\...\"), normalised.
 std::string ResolveAgainst(const std::string& currentFolder, const std::string& path);
 
@@ -52,6 +60,7 @@ bool MapToReal(const std::string& virtualPath, const std::string& home, std::str
 struct CheckedPath {
     std::string real;  // empty when the path maps to no real place
     platform::FileFacts facts;
+    bool readOnly = false;  // inside a read-only share point
     bool Maps() const { return !real.empty(); }
     bool IsFile() const { return Maps() && facts.exists && !facts.folder; }
     bool IsFolder() const { return Maps() && facts.exists && facts.folder; }

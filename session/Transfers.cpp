@@ -159,7 +159,10 @@ void CTransfers::Retr(const std::string& argument) {
 }
 
 void CTransfers::Upload(CommandId id, const std::string& argument) {
-    uint32_t rights = session_.TransferRights();
+    // STOU makes its file in the current folder.
+    uint32_t rights = RightsAt(
+        ResolveAgainst(session_.TransferFolder(), id == CMD_STOU ? std::string() : argument),
+        session_.TransferRights());
     if (!(rights & RightsWrite))
         return (void)session_.TransferReply(id, REPLY_NAME_NOT_ALLOWED, "Permission denied.");
     const std::string& folder = session_.TransferFolder();
@@ -261,7 +264,7 @@ void CTransfers::MachineList(const std::string& argument) {
     std::string home = session_.TransferHome();
     std::string folder = WithoutTrailingSeparator(
         ResolveAgainst(session_.TransferFolder(), argument.empty() ? "." : argument));
-    uint32_t rights = session_.TransferRights();
+    uint32_t rights = RightsAt(folder, session_.TransferRights());
     std::optional<EntryFacts> listed = PathFacts(folder, home, rights);
     if (!listed) return (void)session_.TransferReply(CMD_MLSD, REPLY_NOT_TAKEN);
     if (listed->type == EntryType::File)
@@ -278,9 +281,13 @@ void CTransfers::MachineList(const std::string& argument) {
             first.push_back(FactsLine(*parent, chosen, ".."));
         }
     }
-    auto entry = [chosen, rights](const std::string& name, bool isFolder, bool readOnly,
-                                  uint64_t size, int64_t modified) {
-        return FactsLine(EntryFactsOf(isFolder, readOnly, size, modified, rights), chosen, name);
+    // At the root each entry is a share point, which may be read-only itself.
+    uint32_t userRights = session_.TransferRights();
+    auto entry = [chosen, rights, root, userRights](const std::string& name, bool isFolder,
+                                                    bool readOnly, uint64_t size,
+                                                    int64_t modified) {
+        uint32_t at = root ? RightsAt("\\" + name, userRights) : rights;
+        return FactsLine(EntryFactsOf(isFolder, readOnly, size, modified, at), chosen, name);
     };
     std::string pattern = (root ? std::string() : folder) + "\\*";
     finder_.SetHome(home);

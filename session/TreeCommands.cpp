@@ -82,8 +82,13 @@ void CTreeCommands::Pwd(CommandId id) {
                        "\"" + ShownFolder(session_.TreeFolder()) + "\" is current directory.");
 }
 
+// The user's rights where a command's argument lands.
+uint32_t CTreeCommands::RightsFor(const std::string& argument) const {
+    return RightsAt(ResolveAgainst(session_.TreeFolder(), argument), session_.TreeRights());
+}
+
 void CTreeCommands::Mkd(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsWrite))
+    if (!(RightsFor(argument) & RightsWrite))
         return (void)session_.TreeReply(CMD_MKD, REPLY_NOT_TAKEN);
     if (argument.empty()) return (void)session_.TreeReply(CMD_MKD, REPLY_BAD_ARGUMENTS);
     if (!IsValidName(argument)) return (void)session_.TreeReply(CMD_MKD, REPLY_NOT_TAKEN);
@@ -99,7 +104,7 @@ void CTreeCommands::Mkd(const std::string& argument) {
 }
 
 void CTreeCommands::Rmd(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsDelete))
+    if (!(RightsFor(argument) & RightsDelete))
         return (void)session_.TreeReply(CMD_RMD, REPLY_NOT_TAKEN);
     if (argument.empty()) return (void)session_.TreeReply(CMD_RMD, REPLY_BAD_ARGUMENTS);
     std::string resolved = ResolveAgainst(session_.TreeFolder(), argument);
@@ -112,7 +117,7 @@ void CTreeCommands::Rmd(const std::string& argument) {
 }
 
 void CTreeCommands::Dele(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsDelete))
+    if (!(RightsFor(argument) & RightsDelete))
         return (void)session_.TreeReply(CMD_DELE, REPLY_NOT_TAKEN);
     if (argument.empty()) return (void)session_.TreeReply(CMD_DELE, REPLY_BAD_ARGUMENTS);
     CheckedPath at = CheckFileArgument(session_.TreeFolder(), argument, session_.TreeHome());
@@ -123,7 +128,7 @@ void CTreeCommands::Dele(const std::string& argument) {
 }
 
 void CTreeCommands::Rnfr(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsRename))
+    if (!(RightsFor(argument) & RightsRename))
         return (void)session_.TreeReply(CMD_RNFR, REPLY_NOT_TAKEN);
     if (argument.empty() || !IsValidName(argument))
         return (void)session_.TreeReply(CMD_RNFR, REPLY_BAD_ARGUMENTS);
@@ -134,7 +139,7 @@ void CTreeCommands::Rnfr(const std::string& argument) {
 }
 
 void CTreeCommands::Rnto(const std::string& argument) {
-    if (!(session_.TreeRights() & RightsRename))
+    if (!(RightsFor(argument) & RightsRename))
         return (void)session_.TreeReply(CMD_RNTO, REPLY_NOT_TAKEN);
     // The name to rename comes from the line just before, which must be an RNFR.
     const std::string& previous = session_.TreePreviousLine();
@@ -179,7 +184,7 @@ void CTreeCommands::Mdtm(const std::string& argument) {
     if (!at.IsFile()) return (void)session_.TreeReply(CMD_MDTM, REPLY_NOT_TAKEN);
     platform::FileFacts facts = at.facts;
     if (setting) {
-        if (!(session_.TreeRights() & RightsWrite))
+        if (!(RightsFor(path) & RightsWrite))
             return (void)session_.TreeReply(CMD_MDTM, REPLY_NAME_NOT_ALLOWED, "Permission denied.");
         // The time is given as local time.
         if (!platform::Files().SetModified(at.real, platform::MakeLocalTime(when)))
@@ -195,7 +200,8 @@ void CTreeCommands::Mdtm(const std::string& argument) {
 void CTreeCommands::Mlst(const std::string& argument) {
     std::string path = WithoutTrailingSeparator(
         ResolveAgainst(session_.TreeFolder(), argument.empty() ? "." : argument));
-    std::optional<EntryFacts> facts = PathFacts(path, session_.TreeHome(), session_.TreeRights());
+    std::optional<EntryFacts> facts =
+        PathFacts(path, session_.TreeHome(), RightsAt(path, session_.TreeRights()));
     if (!facts) return (void)session_.TreeReply(CMD_MLST, REPLY_NOT_TAKEN);
     // The entry is named by its whole path, as RFC 3659 allows.
     std::string shown = ShownFolder(path + "\\");

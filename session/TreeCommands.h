@@ -46,6 +46,7 @@ public:
     void Mlst(const std::string& argument);
 
 private:
+    uint32_t RightsFor(const std::string& argument) const;
     CTreeSession& session_;
 };
 

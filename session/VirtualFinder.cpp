@@ -18,7 +18,9 @@ bool CVirtualFinder::Start(const std::string& pattern) {
     if (wildcard.empty()) wildcard = "*";
     for (const SharePoint& point : *CSharePointTable::Instance().Points()) {
         if (!MatchPattern(wildcard, point.name, false)) continue;
-        std::string folder = point.folder.substr(0, point.folder.size() - 1);
+        std::string folder = ShareFolder(point, home_);
+        if (folder.empty()) continue;
+        folder.pop_back();
         if (platform::Files().Status(folder).folder) shares_.push_back(point.name);
     }
     return !shares_.empty();

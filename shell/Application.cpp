@@ -11,11 +11,13 @@
 #include "config/IpRules.h"
 #include "config/SettingNames.h"
 #include "config/SettingsCatalog.h"
+#include "config/ShareStore.h"
 #include "engine/ThrottleStore.h"
 #include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileSystem.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
 #include "platform/Memory.h"
@@ -167,7 +169,20 @@ void CQuenlowApp::BuildSharePoint() {
     std::string root = settings_.GetSetting(setting::SysRootFolder);
     if (!root.empty())
         platform::MakeFolders(root.back() == '/' ? root.substr(0, root.size() - 1) : root);
-    SetSharePoints({SharePoint{"pub", root, false}});
+    bool homes = settings_.GetBoolSetting(setting::SysFsMapHome);
+    std::vector<SharePoint> points{SharePoint{"pub", root, homes}};
+    std::vector<std::string> problems;
+    for (const StoredShare& share : ReadStoredShares(settings_, &problems)) {
+        // A folder that is not there is not listed; it is served once it appears.
+        std::string folder = share.folder.substr(0, share.folder.size() - 1);
+        if (!platform::Files().Status(folder).folder)
+            problems.push_back("share point \"" + share.name + "\": " + share.folder +
+                               " is not a folder; it is not listed until it is");
+        points.push_back(SharePoint{share.name, share.folder, false, share.readOnly});
+    }
+    for (const std::string& problem : problems)
+        platform::Log::Write(platform::LogLevel::Warning, problem);
+    SetSharePoints(points);
 }
 
 void CQuenlowApp::Reload() {
@@ -194,11 +209,24 @@ void CQuenlowApp::Reload() {
     LoadIpRules(settings_);
     LoadUserList();
     PublishToSessions();
-    platform::Log::Write(
-        platform::LogLevel::Notice,
-        "Reloaded: " + std::to_string(users_.Users().size()) + " named users, " +
-            std::to_string(CIpRuleTable::Engine()->Rules().size()) +
-            " IP rules, sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder));
+    platform::Log::Write(platform::LogLevel::Notice,
+                         "Reloaded: " + std::to_string(users_.Users().size()) + " named users, " +
+                             std::to_string(CIpRuleTable::Engine()->Rules().size()) +
+                             " IP rules, sharing \"pub\" = " +
+                             settings_.GetSetting(setting::SysRootFolder) + SharingExtras());
+}
+
+// What the sharing lines add when named users have home folders or there are more shares.
+std::string CQuenlowApp::SharingExtras() const {
+    std::string text;
+    if (settings_.GetBoolSetting(setting::SysFsMapHome))
+        text +=
+            " (for anonymous; named users' own folders are in " + HomeBaseFolder(settings_) + ")";
+    std::shared_ptr<const std::vector<SharePoint>> points = CSharePointTable::Instance().Points();
+    for (size_t i = 1; i < points->size(); ++i)
+        text += ", \"" + (*points)[i].name + "\" = " + (*points)[i].folder +
+                ((*points)[i].readOnly ? " (read-only)" : "");
+    return text;
 }
 
 bool CQuenlowApp::StartServer() {
@@ -231,7 +259,7 @@ std::string CQuenlowApp::ListeningText() {
         implicit = " (implicit TLS on " + tlsAddress + ":" + std::to_string(tlsPort) + ")";
     }
     return "Quenlow FTP listening on " + address + ":" + std::to_string(port) + implicit +
-           ", sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder);
+           ", sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder) + SharingExtras();
 }
 
 void CQuenlowApp::Run() {

@@ -56,6 +56,7 @@ private:
     // The log's levels and the transfer log, from the "Log" settings.
     static void ApplyLogSettings(const CAppSettings& settings);
     void BuildSharePoint();
+    std::string SharingExtras() const;
     // The power scheme's step, every idle time-out less a second, when logind has one.
     void StartKeepAwake();
     void LoadUserList();

@@ -1,7 +1,12 @@
 #include "shell/MyFtp.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "config/ShareStore.h"
 #include "messages/HostFacts.h"
 #include "net/SocketEngine.h"
+#include "platform/Folders.h"
 #include "platform/Log.h"
 
 CMyFtpConnection::CMyFtpConnection(CMyFtpController* controller, CFtpEventSink* sink)
@@ -10,7 +15,31 @@ CMyFtpConnection::CMyFtpConnection(CMyFtpController* controller, CFtpEventSink* 
 bool CMyFtpConnection::Authenticate(UserRecord& user) {
     std::shared_ptr<const CUserList> users = app_->CurrentUsers();
     std::shared_ptr<const CAppSettings> settings = app_->CurrentSettings();
-    return ::Authenticate(users->Users(), *settings, user.name, user.password, user.rights);
+    if (!::Authenticate(users->Users(), *settings, user.name, user.password, user.rights))
+        return false;
+    user.home.clear();
+    if (!settings->GetBoolSetting(setting::SysFsMapHome)) return true;
+    // "pub" stands for each named user's own folder; anonymous keeps the shared one.
+    if (user.name == "anonymous") {
+        user.home = settings->GetSetting(setting::SysRootFolder);
+        return true;
+    }
+    std::string home = HomeFolderOf(*settings, user.name);
+    if (home.empty()) {
+        platform::Log::Write(
+            platform::LogLevel::Warning,
+            "login as " + user.name + " refused: the name cannot be a home folder's name");
+        return false;
+    }
+    if (!platform::MakeFolders(home.substr(0, home.size() - 1))) {
+        platform::Log::Write(platform::LogLevel::Error, "login as " + user.name +
+                                                            " refused: cannot make the home "
+                                                            "folder " +
+                                                            home + ": " + std::strerror(errno));
+        return false;
+    }
+    user.home = home;
+    return true;
 }
 
 bool CMyFtpConnection::PrepareTls() {

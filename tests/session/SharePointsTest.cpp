@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "config/UserAccounts.h"
 #include "session/SharePoints.h"
 
 namespace {
@@ -68,6 +69,29 @@ TEST_F(SharePointsTest, AFileInThePathIsNotAFolder) {
     EXPECT_FALSE(FileExists("\\pub\\a\\b\\file.txt\\x", ""));
     EXPECT_TRUE(FolderExists("\\pub\\a", ""));
     EXPECT_FALSE(Maps("\\nothing\\a"));
+}
+
+TEST_F(SharePointsTest, AHomeShareMapsEachUserToTheirOwnFolderAndAReadOnlyOneTakesNoChanges) {
+    std::string alice = base_ + "/homes/alice/";
+    ::mkdir((base_ + "/homes").c_str(), 0755);
+    ::mkdir(alice.c_str(), 0755);
+    ASSERT_EQ(::symlink((base_ + "/secret.txt").c_str(), (alice + "leak.txt").c_str()), 0);
+    SetSharePoints({{"pub", shared_, true}, {"docs", shared_ + "a/", false, true}});
+    std::string real;
+    EXPECT_TRUE(MapToReal("\\pub\\x.txt", alice, real));
+    EXPECT_EQ(real, alice + "x.txt");
+    EXPECT_FALSE(MapToReal("\\pub\\x.txt", "", real)) << "a user without a home has no pub";
+    EXPECT_FALSE(MapToReal("\\pub\\leak.txt", alice, real));
+    EXPECT_FALSE(FolderExists("\\pub\\a", alice)) << "the shared folder is not the home";
+    EXPECT_TRUE(FolderExists("\\docs\\b", alice));
+
+    uint32_t all = RightsWrite | RightsOverwrite | RightsDelete | RightsRename;
+    EXPECT_EQ(RightsAt("\\docs\\b\\file.txt", all), 0u);
+    EXPECT_EQ(RightsAt("\\DOCS", all), 0u) << "names match without regard to case";
+    EXPECT_EQ(RightsAt("\\pub\\x", all), all);
+    EXPECT_EQ(RightsAt("\\", all), all);
+    EXPECT_TRUE(CheckPath("\\docs\\b\\file.txt", alice).readOnly);
+    EXPECT_FALSE(CheckPath("\\pub\\x.txt", alice).readOnly);
 }
 
 }  // namespace
