@@ -16,6 +16,7 @@ class CSessionLoop;
 struct SessionView {
     bool hasUser = false;
     std::string user, password;
+    std::string root;  // the user's own folder, when "pub" stands for it
     uint64_t userUploads = 0, userDownloads = 0;
     std::string lastCommand;
     platform::Time32 loginTime = 0;

@@ -104,6 +104,7 @@ void CFtpServerConnection::FillView(SessionView& view) const {
     CFtpPooledSession::FillView(view);
     const UserRecord* user = state_.user.get();
     view.hasUser = user != nullptr;
+    view.root = user ? user->home : "";
     view.userUploads = user ? user->uploads : 0;
     view.userDownloads = user ? user->downloads : 0;
 }

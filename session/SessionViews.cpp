@@ -52,7 +52,8 @@ void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
     OnReply(CMD_PASS, REPLY_KIND_SUCCESS, REPLY_LOGGED_IN, FormatReply(REPLY_LOGGED_IN));
     state_.loggedIn = true;
     LogEvent(platform::LogLevel::Info,
-             std::string("logged in") + (primarySocket_->IsTlsRoleSet() ? " over TLS" : ""));
+             std::string("logged in") + (primarySocket_->IsTlsRoleSet() ? " over TLS" : "") +
+                 (Home().empty() ? "" : ", \"pub\" is " + Home()));
     control_.BeginReply(REPLY_LOGGED_IN, DefaultReplyText(REPLY_LOGGED_IN));
     if (!welcomeFile.empty()) control_.OpenReplyFile(welcomeFile);
     control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);

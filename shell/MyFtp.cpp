@@ -15,9 +15,9 @@ CMyFtpConnection::CMyFtpConnection(CMyFtpController* controller, CFtpEventSink* 
 bool CMyFtpConnection::Authenticate(UserRecord& user) {
     std::shared_ptr<const CUserList> users = app_->CurrentUsers();
     std::shared_ptr<const CAppSettings> settings = app_->CurrentSettings();
+    user.home.clear();
     if (!::Authenticate(users->Users(), *settings, user.name, user.password, user.rights))
         return false;
-    user.home.clear();
     if (!settings->GetBoolSetting(setting::SysFsMapHome)) return true;
     // "pub" stands for each named user's own folder; anonymous keeps the shared one.
     if (user.name == "anonymous") {
@@ -71,6 +71,7 @@ StatusSnapshot CMyFtpController::TakeStatusSnapshot(platform::Time32 now) {
         if (view.hasUser) {
             row.user = StatusUserText(view.user, view.password);
             row.counts = CountPairText(view.userUploads, view.userDownloads);
+            row.root = view.root;
         } else {
             row.counts = CountPairText(0, 0);
         }

@@ -19,6 +19,7 @@ std::string StatusUserText(const std::string& name, const std::string& password)
 
 struct StatusRow {
     std::string user, minutes, counts, command;
+    std::string root;  // shown on the user's name when the user has a folder of their own
     bool secure = false;
 };
 

@@ -78,6 +78,9 @@ void CStatusView::Refresh(const StatusSnapshot& snapshot) {
                 ++writes_;
             }
         }
+        QString tip = row.root.empty() ? QString()
+                                       : QString::fromStdString("\"pub\" is " + row.root);
+        if (item->toolTip(0) != tip) item->setToolTip(0, tip);
         if (item->data(0, kRoleSecure).isNull() ||
             item->data(0, kRoleSecure).toBool() != row.secure) {
             item->setData(0, kRoleSecure, row.secure);
@@ -107,6 +110,10 @@ int CStatusView::RowCount() const {
 QString CStatusView::CellText(int row, int column) const {
     QTreeWidgetItem* item = list_->topLevelItem(row);
     return item ? item->text(column) : QString();
+}
+QString CStatusView::UserTip(int row) const {
+    QTreeWidgetItem* item = list_->topLevelItem(row);
+    return item ? item->toolTip(0) : QString();
 }
 bool CStatusView::RowSecure(int row) const {
     QTreeWidgetItem* item = list_->topLevelItem(row);

@@ -27,6 +27,7 @@ public:
     QString FieldText(int field) const;
     int RowCount() const;
     QString CellText(int row, int column) const;
+    QString UserTip(int row) const;
     bool RowSecure(int row) const;
     int Writes() const { return writes_; }
     QGroupBox* Group() const { return group_; }

@@ -56,6 +56,19 @@ TEST_F(MainFrameTest, TheViewFollowsTheSessionsAndWritesOnlyWhatChanged) {
     ASSERT_TRUE(RunUntil([&] { return view->RowCount() == 0; }));
 }
 
+TEST_F(MainFrameTest, AUserWithAFolderOfTheirOwnShowsItOnTheName) {
+    CStatusView view;
+    StatusSnapshot snapshot;
+    snapshot.rows.push_back({"alice", "0", "0/0", "PWD", "/srv/homes/alice/"});
+    snapshot.rows.push_back({"guest@example.org", "0", "0/0", "PWD", ""});
+    view.Refresh(snapshot);
+    EXPECT_EQ(view.UserTip(0), "\"pub\" is /srv/homes/alice/");
+    EXPECT_EQ(view.UserTip(1), "");
+    int writes = view.Writes();
+    view.Refresh(snapshot);
+    EXPECT_EQ(view.Writes(), writes);
+}
+
 TEST_F(MainFrameTest, StartAndStopAreEnabledByTheServersState) {
     frame_->UpdateCommands();
     EXPECT_FALSE(frame_->StartAction()->isEnabled());
