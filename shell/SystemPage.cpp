@@ -4,11 +4,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "config/AppSettings.h"
 #include "config/PageChecks.h"
 #include "config/SettingNames.h"
+#include "shell/SharePointsDialog.h"
 
 namespace {
 // A field named after the setting it edits.
@@ -38,6 +40,16 @@ CSystemPg::CSystemPg(OptionsContext context, QWidget* parent)
     auto* directory = new QGroupBox("Directory", this);
     auto* directoryGrid = new QGridLayout(directory);
     AddRow(directoryGrid, 0, "Root :", root_);
+    shares_ = new QToolButton(directory);
+    shares_->setObjectName("SharePoints");
+    shares_->setText("...");
+    shares_->setToolTip("Share points beside \"pub\", and a folder of their own for each user");
+    directoryGrid->addWidget(shares_, 0, 2);
+    connect(shares_, &QToolButton::clicked, this, [this] {
+        CSharePointsDialog* dialog = OpenSharePoints();
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
 
     auto* connection = new QGroupBox("Connection", this);
     auto* connectionGrid = new QGridLayout(connection);
@@ -75,6 +87,21 @@ void CSystemPg::Load() {
     for (QLineEdit* field : {root_, users_, port_, idle_, logins_})
         field->setText(
             QString::fromStdString(settings.GetSetting(field->objectName().toStdString())));
+    sharePoints_ = ReadStoredShares(settings);
+    homes_ = settings.GetBoolSetting(setting::SysFsMapHome);
+    sharesChanged_ = false;
+}
+
+CSharePointsDialog* CSystemPg::OpenSharePoints() {
+    auto* dialog = new CSharePointsDialog(sharePoints_, homes_, this);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        if (dialog->Shares() == sharePoints_ && dialog->Homes() == homes_) return;
+        sharePoints_ = dialog->Shares();
+        homes_ = dialog->Homes();
+        sharesChanged_ = true;
+        SetModified();
+    });
+    return dialog;
 }
 
 void CSystemPg::CheckRoot() {
@@ -115,5 +142,11 @@ void CSystemPg::Apply() {
     CAppSettings& settings = context_.settings;
     for (QLineEdit* field : {root_, users_, port_, idle_, logins_})
         settings.SetSetting(field->objectName().toStdString(), field->text().toStdString());
-    settings.SaveSettings();
+    if (!sharesChanged_) {
+        settings.SaveSettings();
+        return;
+    }
+    settings.SetBoolSetting(setting::SysFsMapHome, homes_);
+    SaveStoredShares(settings, sharePoints_);  // the settings with them, in one write
+    sharesChanged_ = false;
 }

@@ -3,9 +3,14 @@
 // Each field is checked when it loses focus and again at OK, so that what reaches the store is
 // always a clamped number or the value it held before.
 
+#include <vector>
+
+#include "config/ShareStore.h"
 #include "shell/OptionsPage.h"
 
 class QLineEdit;
+class QToolButton;
+class CSharePointsDialog;
 
 class CSystemPg : public COptionsPage {
     Q_OBJECT
@@ -14,6 +19,8 @@ public:
     explicit CSystemPg(OptionsContext context, QWidget* parent = nullptr);
     ~CSystemPg() override;
     void Apply() override;
+    // The dialog the button beside the root opens; null while it is closed.
+    CSharePointsDialog* OpenSharePoints();
 
 protected:
     void Load() override;
@@ -26,4 +33,9 @@ private:
     void CheckAtLeastOne(QLineEdit* field);
 
     QLineEdit *root_, *users_, *port_, *idle_, *logins_;
+    QToolButton* shares_;
+    // What the share points dialog was last closed with, stored at OK.
+    std::vector<StoredShare> sharePoints_;
+    bool homes_ = false;
+    bool sharesChanged_ = false;
 };

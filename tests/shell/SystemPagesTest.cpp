@@ -6,10 +6,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QSlider>
+#include <QTableWidget>
+#include <cstdlib>
 
 #include "shell/MiscPage.h"
 #include "shell/NetworkPage.h"
 #include "shell/PageFixture.h"
+#include "shell/SharePointsDialog.h"
 #include "shell/SystemPage.h"
 
 using SystemPageTest = PageTest<CSystemPg>;
@@ -85,6 +88,46 @@ TEST_F(SystemPageTest, ALargerPoolSetElsewhereSurvivesOkUnlessTheFieldIsChanged)
     EXPECT_EQ(Find("NetMaxConnection")->text(), "64") << "what a person types is clamped";
     page_->Apply();
     EXPECT_EQ(Settings().GetSetting("NetMaxConnection"), "64");
+}
+
+TEST_F(SystemPageTest, SharePointsAndHomeFoldersAreStoredAtOkAndBadRowsAreRefused) {
+    Open();
+    if (const char* shots = std::getenv("QFTP_SCREENSHOTS"))
+        page_->grab().save(QString(shots) + "/system-page.png");
+    CSharePointsDialog* dialog = page_->OpenSharePoints();
+    dialog->AddRow({"docs", "/srv/docs", true});
+    dialog->AddRow({"drop", "relative/folder", false});
+    std::vector<StoredShare> read;
+    EXPECT_EQ(dialog->ReadRows(read), "Row 2: the folder must be a whole path, such as /srv/docs.");
+    dialog->Table()->item(1, 1)->setText("/srv/drop/");
+    dialog->Table()->item(1, 0)->setText("DOCS");
+    EXPECT_EQ(dialog->ReadRows(read), "Row 2: \"DOCS\" is there twice.");
+    dialog->Table()->item(1, 0)->setText("pub");
+    EXPECT_EQ(dialog->ReadRows(read), "Row 2: \"pub\" is the shared folder's name.");
+    dialog->Table()->item(1, 0)->setText("drop");
+    dialog->HomesBox()->setChecked(true);
+    if (const char* shots = std::getenv("QFTP_SCREENSHOTS"))
+        dialog->grab().save(QString(shots) + "/share-points.png");
+    EXPECT_FALSE(page_->IsModified());
+    dialog->accept();
+    EXPECT_TRUE(page_->IsModified());
+    EXPECT_EQ(Settings().GetSetting("SysFsCount"), "0") << "nothing is stored before OK";
+    page_->Apply();
+    std::vector<StoredShare> wanted{{"docs", "/srv/docs/", true}, {"drop", "/srv/drop/", false}};
+    EXPECT_EQ(ReadStoredShares(Settings()), wanted);
+    EXPECT_TRUE(Saved("SysFsMapHome", "true"));
+    EXPECT_TRUE(Saved("SysFsCount", "2"));
+    delete dialog;
+
+    // The dialog opens with what is stored; Cancel changes nothing.
+    dialog = page_->OpenSharePoints();
+    EXPECT_EQ(dialog->Table()->rowCount(), 2);
+    EXPECT_TRUE(dialog->HomesBox()->isChecked());
+    dialog->Table()->removeRow(0);
+    dialog->reject();
+    page_->Apply();
+    EXPECT_EQ(ReadStoredShares(Settings()).size(), 2u);
+    delete dialog;
 }
 
 TEST_F(NetworkPageTest, ChecksEnableTheirControlsAndOkWritesThemAsSet) {
