@@ -1,6 +1,9 @@
 #include "config/IpRules.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
+#include <cstring>
 
 #include "config/AppSettings.h"
 #include "config/SettingsRegistry.h"
@@ -44,7 +47,57 @@ bool IsAddressText(const std::string& text) {
     return dots == 3;
 }
 
+bool ParsePrefix6(const std::string& text, Address6& address, int& prefix, std::string* problem) {
+    auto refuse = [problem](const std::string& why) {
+        if (problem) *problem = why;
+        return false;
+    };
+    size_t slash = text.find('/');
+    std::string host = text.substr(0, slash);
+    prefix = 128;
+    if (slash != std::string::npos) {
+        std::string length = text.substr(slash + 1);
+        if (length.empty() || length.size() > 3 ||
+            length.find_first_not_of("0123456789") != std::string::npos || std::stoi(length) > 128)
+            return refuse("the prefix length after / must be a number from 0 to 128");
+        prefix = std::stoi(length);
+    }
+    // inet_pton takes no zone ("%eth0") and no brackets, which rules have no use for.
+    in6_addr parsed{};
+    if (host.size() > INET6_ADDRSTRLEN || ::inet_pton(AF_INET6, host.c_str(), &parsed) != 1)
+        return refuse("\"" + host + "\" is not an IPv6 address such as 2001:db8::1");
+    std::memcpy(address.data(), parsed.s6_addr, 16);
+    return true;
+}
+
+bool PrefixMatches(const Address6& rule, int prefix, const Address6& address) {
+    int whole = prefix / 8, rest = prefix % 8;
+    if (std::memcmp(rule.data(), address.data(), static_cast<size_t>(whole)) != 0) return false;
+    if (rest == 0) return true;
+    uint8_t mask = static_cast<uint8_t>(0xFF << (8 - rest));
+    return ((rule[static_cast<size_t>(whole)] ^ address[static_cast<size_t>(whole)]) & mask) == 0;
+}
+
 namespace {
+// A client's address: IPv4 as the rules have always read it, or IPv6; an IPv4-mapped IPv6
+// address is its IPv4 address.
+bool ParseClient(const std::string& text, bool& v6, uint32_t& v4, Address6& address) {
+    v6 = false;
+    if (ParseAddress(text, v4)) return true;
+    int prefix = 0;
+    if (!IsIpv6RuleText(text) || text.find('/') != std::string::npos ||
+        !ParsePrefix6(text, address, prefix))
+        return false;
+    static constexpr uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (std::memcmp(address.data(), kMapped, 12) == 0) {
+        v4 = (uint32_t{address[12]} << 24) | (uint32_t{address[13]} << 16) |
+             (uint32_t{address[14]} << 8) | address[15];
+        return true;
+    }
+    v6 = true;
+    return true;
+}
+
 platform::Snapshot<CIpRuleTable>& EngineTable() {
     static platform::Snapshot<CIpRuleTable> table;
     return table;
@@ -61,16 +114,27 @@ void CIpRuleTable::Publish(CIpRuleTable table) {
 
 bool CIpRuleTable::Append(const std::string& address, const std::string& mask) {
     IpRule rule{};
-    if (!ParseAddress(address, rule.address) || !ParseAddress(mask, rule.mask)) return false;
+    if (IsIpv6RuleText(address)) {
+        if (!mask.empty() || !ParsePrefix6(address, rule.address6, rule.prefix)) return false;
+        rule.v6 = true;
+    } else if (!ParseAddress(address, rule.address) || !ParseAddress(mask, rule.mask)) {
+        return false;
+    }
     rules_.push_back(rule);
     return true;
 }
 
 bool CIpRuleTable::Check(const std::string& address) const {
-    uint32_t value;
-    if (!ParseAddress(address, value)) return false;
-    for (const IpRule& rule : rules_)
-        if ((rule.mask & (value ^ rule.address)) == 0) return !accept_;
+    bool v6 = false;
+    uint32_t value = 0;
+    Address6 value6{};
+    if (!ParseClient(address, v6, value, value6)) return false;
+    for (const IpRule& rule : rules_) {
+        if (rule.v6 != v6) continue;
+        bool matches = v6 ? PrefixMatches(rule.address6, rule.prefix, value6)
+                          : (rule.mask & (value ^ rule.address)) == 0;
+        if (matches) return !accept_;
+    }
     return accept_;
 }
 

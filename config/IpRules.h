@@ -1,7 +1,10 @@
 #pragma once
-// Admission of clients by IPv4 address: a default policy and a table of exceptions, each an
-// address with a mask (masks need not be contiguous).
+// Admission of clients by address: a default policy and a table of exceptions, each an IPv4
+// address with a mask (masks need not be contiguous) or an IPv6 address with a prefix length.
+// IPv4 rules match IPv4 clients only, IPv6 rules IPv6 clients only; an IPv4 client on a
+// dual-stack socket (::ffff:a.b.c.d) is an IPv4 client.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,9 +20,24 @@ bool ParseAddress(const std::string& text, uint32_t& value);
 // The looser test of the rule dialog: not empty, digits and dots, exactly three dots.
 bool IsAddressText(const std::string& text);
 
+using Address6 = std::array<uint8_t, 16>;
+
+// "2001:db8::/32" or "::1" (a whole address, prefix 128); false with the reason otherwise.
+bool ParsePrefix6(const std::string& text, Address6& address, int& prefix,
+                  std::string* problem = nullptr);
+// The first prefix bits of the two addresses agree.
+bool PrefixMatches(const Address6& rule, int prefix, const Address6& address);
+// A rule text that names an IPv6 address (it holds a colon).
+inline bool IsIpv6RuleText(const std::string& text) {
+    return text.find(':') != std::string::npos;
+}
+
 struct IpRule {
     uint32_t address;
     uint32_t mask;
+    bool v6 = false;  // then address6/prefix stand, address and mask do not
+    Address6 address6{};
+    int prefix = 0;
 };
 
 class CIpRuleTable {
@@ -30,7 +48,8 @@ public:
     static void Publish(CIpRuleTable table);
 
     void Clear() { rules_.clear(); }
-    // Appends a rule if both texts parse.
+    // Appends a rule if both texts parse. An IPv6 rule is its address text with the prefix
+    // length ("2001:db8::/32") and an empty mask.
     bool Append(const std::string& address, const std::string& mask);
     void SetPolicy(bool accept) { accept_ = accept; }
     bool Policy() const { return accept_; }

@@ -12,8 +12,8 @@
 #include "config/SettingsRegistry.h"
 #include "config/UserAccounts.h"
 #include "platform/AtomicFile.h"
-#include "platform/RegistryFile.h"
 #include "platform/Folders.h"
+#include "platform/RegistryFile.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestTls.h"
 
@@ -59,6 +59,58 @@ TEST(IpRulesTest, RulesTurnThePolicyRound) {
     EXPECT_TRUE(holes.Check("10.20.30.6"));
     ASSERT_TRUE(holes.Append("0.0.0.0", "0.0.0.0"));
     EXPECT_FALSE(holes.Check("8.8.8.8")) << "0.0.0.0/0.0.0.0 matches every address";
+}
+
+TEST(IpRulesTest, Ipv6RulesMatchByPrefixAndOnlyIpv6Clients) {
+    Address6 a{};
+    int prefix = -1;
+    std::string problem;
+    ASSERT_TRUE(ParsePrefix6("2001:db8::/32", a, prefix));
+    EXPECT_EQ(prefix, 32);
+    EXPECT_EQ(a[0], 0x20);
+    EXPECT_EQ(a[3], 0xb8);
+    ASSERT_TRUE(ParsePrefix6("::1", a, prefix));
+    EXPECT_EQ(prefix, 128);
+    for (const char* bad : {"2001:db8::/129", "2001:db8::/", "2001:db8::/-1", "2001:db8::/3a",
+                            "2001:db8:::1", "fe80::1%eth0", "[::1]", "1.2.3.4", "::1/1000"}) {
+        problem.clear();
+        EXPECT_FALSE(ParsePrefix6(bad, a, prefix, &problem)) << bad;
+        EXPECT_FALSE(problem.empty()) << bad;
+    }
+
+    CIpRuleTable table;
+    table.SetPolicy(true);
+    ASSERT_TRUE(table.Append("2001:db8:1::/48", ""));
+    ASSERT_TRUE(table.Append("::1", ""));
+    EXPECT_FALSE(table.Append("2001:db8::/32", "255.0.0.0")) << "a prefix takes no mask";
+    EXPECT_FALSE(table.Append("2001:db8::/200", ""));
+    EXPECT_FALSE(table.Check("2001:db8:1:ffff::7"));
+    EXPECT_TRUE(table.Check("2001:db8:2::7"));
+    EXPECT_FALSE(table.Check("::1"));
+    EXPECT_TRUE(table.Check("::2"));
+    EXPECT_TRUE(table.Check("127.0.0.1")) << "IPv6 rules leave IPv4 clients alone";
+    EXPECT_FALSE(table.Check("2001:db8::zz")) << "an unreadable address is refused";
+
+    // Prefix lengths 0, 64 and 128, and the bits inside a byte.
+    CIpRuleTable lengths;
+    lengths.SetPolicy(false);
+    ASSERT_TRUE(lengths.Append("fd00:1:2:3::/64", ""));
+    EXPECT_TRUE(lengths.Check("fd00:1:2:3:ffff:ffff:ffff:ffff"));
+    EXPECT_FALSE(lengths.Check("fd00:1:2:4::"));
+    ASSERT_TRUE(lengths.Append("fe80::/10", ""));
+    EXPECT_TRUE(lengths.Check("febf::1"));
+    EXPECT_FALSE(lengths.Check("fec0::1"));
+    EXPECT_FALSE(lengths.Check("10.0.0.1")) << "deny: no IPv4 rule names it";
+    ASSERT_TRUE(lengths.Append("::/0", ""));
+    EXPECT_TRUE(lengths.Check("2a00::1"));
+    EXPECT_FALSE(lengths.Check("10.0.0.1")) << "::/0 is every IPv6 address, no IPv4 one";
+
+    // An IPv4 client on a dual-stack socket meets the IPv4 rules.
+    CIpRuleTable v4;
+    v4.SetPolicy(true);
+    ASSERT_TRUE(v4.Append("192.168.1.0", "255.255.255.0"));
+    EXPECT_FALSE(v4.Check("::ffff:192.168.1.9"));
+    EXPECT_TRUE(v4.Check("::ffff:192.168.2.9"));
 }
 
 namespace {
@@ -223,8 +275,8 @@ TEST_F(PasswordFileTest, EveryFaultIsSaidWithWhatWasRead) {
     std::string lying = bytes;
     lying[4] = lying[5] = lying[6] = lying[7] = '\xff';
     EXPECT_EQ(problems(lying), std::vector<std::string>{"it says it holds 4294967295 accounts "
-                                                         "but has only 3 whole records; the 3 "
-                                                         "accounts in them were read"});
+                                                        "but has only 3 whole records; the 3 "
+                                                        "accounts in them were read"});
     EXPECT_EQ(problems(bytes.substr(0, 5)),
               std::vector<std::string>{
                   "it is 5 bytes long, too short for a password file; no account was read"});
@@ -235,9 +287,9 @@ TEST_F(PasswordFileTest, EveryFaultIsSaidWithWhatWasRead) {
                                        "program, which reads versions 1 and 2; no account was "
                                        "read, and the file is left as it is"});
     random[0] = '\0';
-    EXPECT_EQ(problems(random), std::vector<std::string>{
-                                    "it has version 0, not 1 or 2, so it is not a password file "
-                                    "this program reads; no account was read"});
+    EXPECT_EQ(problems(random),
+              std::vector<std::string>{"it has version 0, not 1 or 2, so it is not a password file "
+                                       "this program reads; no account was read"});
     // A password that fills its nine units has lost its end: what is served is what a save
     // would write back, and it is said.
     std::string unended = bytes;
@@ -253,8 +305,7 @@ TEST_F(PasswordFileTest, EveryFaultIsSaidWithWhatWasRead) {
     PasswordFileReading extra = ReadPasswordFile(bytes + "tail");
     EXPECT_TRUE(extra.whole);
     EXPECT_EQ(extra.users.size(), 3u);
-    EXPECT_EQ(extra.problems,
-              std::vector<std::string>{"4 bytes after its 3 records are ignored"});
+    EXPECT_EQ(extra.problems, std::vector<std::string>{"4 bytes after its 3 records are ignored"});
 
     // Loading says the same and never writes the file.
     std::ofstream(path, std::ios::binary) << lying;
