@@ -62,14 +62,40 @@ int List(CAdminSession& session) {
         << "SUBNET MASK\n";
     for (size_t i = 0; i < rules.size(); ++i) {
         uint32_t a = 0, m = 0;
-        bool used = ParseAddress(rules[i].address, a) && ParseAddress(rules[i].mask, m);
+        Address6 a6{};
+        int prefix = 0;
+        bool used = IsIpv6RuleText(rules[i].address)
+                        ? rules[i].mask.empty() && ParsePrefix6(rules[i].address, a6, prefix)
+                        : ParseAddress(rules[i].address, a) && ParseAddress(rules[i].mask, m);
         out << std::setw(5) << i + 1 << std::setw(18) << rules[i].address << rules[i].mask
             << (used ? "" : "  (never matches: a text with an empty part)") << "\n";
     }
     return kExitOk;
 }
 
+int AddIpv6(CAdminSession& session, const std::string& address, const std::string& mask) {
+    Address6 parsed{};
+    int prefix = 0;
+    std::string problem;
+    if (!mask.empty())
+        return session.Fail("an IPv6 rule takes a prefix length, not a mask: such as " +
+                            address.substr(0, address.find('/')) + "/64");
+    if (!ParsePrefix6(address, parsed, prefix, &problem)) return session.Fail(problem);
+    if (!session.OpenSettings()) return kExitFailed;
+    std::vector<StoredIpRule> rules = ReadStoredIpRules(session.Settings());
+    if (!CanAddIpRule(static_cast<int>(rules.size())))
+        return session.Fail(texts::kMaximumRulesReached);
+    rules.push_back({address, ""});
+    bool accept = session.Settings().GetBoolSetting(setting::NetPolicy);
+    return Store(session, rules,
+                 "Added rule " + std::to_string(rules.size()) + ": " + address + " (under the " +
+                     PolicyText(accept) + " policy its addresses are " + RuleEffect(accept) + ").");
+}
+
 int Add(CAdminSession& session, const std::string& address, const std::string& mask) {
+    if (IsIpv6RuleText(address)) return AddIpv6(session, address, mask);
+    if (mask.empty())
+        return session.Fail("an IPv4 rule needs a subnet mask, such as 255.255.255.0");
     for (auto [what, text] :
          {std::pair<const char*, const std::string&>{"address", address}, {"subnet mask", mask}}) {
         if (!IsAddressText(text))
@@ -135,8 +161,9 @@ int Check(CAdminSession& session, const std::string& address) {
 void AddRuleCommands(CLI::App& program, CAdminSession& session) {
     CLI::App* rule = program.add_subcommand(
         "rule",
-        "IP access rules: a default policy and up to 128 exceptions, each an address "
-        "with a subnet mask (a running server takes changes when it reloads)");
+        "IP access rules: a default policy and up to 128 exceptions, each an IPv4 address "
+        "with a subnet mask or an IPv6 address with a prefix length (a running server takes "
+        "changes when it reloads)");
     rule->require_subcommand(1);
 
     RunsAs(rule->add_subcommand("list", "Show the policy and the rules, numbered"), session,
@@ -148,8 +175,11 @@ void AddRuleCommands(CLI::App& program, CAdminSession& session) {
         "add",
         "Add a rule: under the accept policy its addresses are refused, under deny "
         "they are admitted");
-    add->add_option("ADDRESS", *address, "An IPv4 address, such as 192.168.1.0")->required();
-    add->add_option("MASK", *mask, "Its subnet mask, such as 255.255.255.0")->required();
+    add->add_option("ADDRESS", *address,
+                    "An IPv4 address, such as 192.168.1.0, or an IPv6 address with a prefix "
+                    "length, such as 2001:db8::/32 (::1 alone is /128)")
+        ->required();
+    add->add_option("MASK", *mask, "The IPv4 address's subnet mask, such as 255.255.255.0");
     RunsAs(add, session, [&session, address, mask] { return Add(session, *address, *mask); });
 
     auto number = std::make_shared<int>(0);
@@ -167,6 +197,6 @@ void AddRuleCommands(CLI::App& program, CAdminSession& session) {
 
     CLI::App* check = rule->add_subcommand(
         "check", "Say whether the stored rules admit ADDRESS (exit status 0) or refuse it (1)");
-    check->add_option("ADDRESS", *address, "An IPv4 address")->required();
+    check->add_option("ADDRESS", *address, "An IPv4 or IPv6 address")->required();
     RunsAs(check, session, [&session, address] { return Check(session, *address); });
 }

@@ -196,6 +196,24 @@ class RulesAndSettingsTest(unittest.TestCase):
             self.assertIn("has an empty part: the rule is kept but never matches", err)
             self.assertIn("reads as 0.0.0.0", err)
 
+    def test_ipv6_rules_take_a_prefix_and_refuse_what_is_not_one(self):
+        with tempfile.TemporaryDirectory() as config:
+            for args in (["2001:db8::/32"], ["::1"]):
+                self.assertEqual(admin(config, "rule", "add", *args)[0], 0, args)
+            before = digest(os.path.join(config, "registry.reg"))
+            for args, why in ((["2001:db8::/129"], "from 0 to 128"),
+                              (["fe80::1%eth0"], "is not an IPv6 address"),
+                              (["2001:db8::", "255.0.0.0"], "takes a prefix length, not a mask"),
+                              (["10.0.0.0"], "needs a subnet mask")):
+                status, _, err = admin(config, "rule", "add", *args)
+                self.assertEqual(status, 1, args)
+                self.assertIn(why, err)
+            self.assertEqual(digest(os.path.join(config, "registry.reg")), before)
+            for address, status in (("::1", 1), ("2001:db8:7::1", 1), ("::2", 0),
+                                    ("127.0.0.1", 0)):
+                self.assertEqual(admin(config, "rule", "check", address)[0], status, address)
+            self.assertIn("2001:db8::/32", admin(config, "rule", "list")[1])
+
     def test_config_set_clamps_and_says_so(self):
         with tempfile.TemporaryDirectory() as config:
             registry = os.path.join(config, "registry.reg")
