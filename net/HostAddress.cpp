@@ -5,6 +5,55 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+
+bool ParseNumericAddress(const std::string& text, int port, SocketAddress& address, int family) {
+    address = SocketAddress{};
+    if (text.empty() ? family == AF_INET6 : IsIpv6Text(text)) {
+        auto* sa = reinterpret_cast<sockaddr_in6*>(&address.storage);
+        sa->sin6_family = AF_INET6;
+        sa->sin6_port = htons(static_cast<uint16_t>(port));
+        if (!text.empty() && ::inet_pton(AF_INET6, text.c_str(), &sa->sin6_addr) != 1) return false;
+        address.length = sizeof(sockaddr_in6);
+        return true;
+    }
+    auto* sa = reinterpret_cast<sockaddr_in*>(&address.storage);
+    sa->sin_family = AF_INET;
+    sa->sin_port = htons(static_cast<uint16_t>(port));
+    if (!text.empty() && ::inet_pton(AF_INET, text.c_str(), &sa->sin_addr) != 1) return false;
+    address.length = sizeof(sockaddr_in);
+    return true;
+}
+
+bool FormatAddress(const sockaddr_storage& address, std::string& text, int& port) {
+    char buffer[INET6_ADDRSTRLEN] = {};
+    port = AddressPort(address);
+    if (address.ss_family == AF_INET) {
+        const auto* sa = reinterpret_cast<const sockaddr_in*>(&address);
+        if (!::inet_ntop(AF_INET, &sa->sin_addr, buffer, sizeof buffer)) return false;
+    } else if (address.ss_family == AF_INET6) {
+        const auto* sa = reinterpret_cast<const sockaddr_in6*>(&address);
+        if (IN6_IS_ADDR_V4MAPPED(&sa->sin6_addr)) {
+            if (!::inet_ntop(AF_INET, &sa->sin6_addr.s6_addr[12], buffer, sizeof buffer))
+                return false;
+        } else if (!::inet_ntop(AF_INET6, &sa->sin6_addr, buffer, sizeof buffer)) {
+            return false;
+        }
+    } else {
+        return false;
+    }
+    text = buffer;
+    return true;
+}
+
+int AddressPort(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+    if (address.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port);
+    return 0;
+}
+
 bool ResolveIPv4(const std::string& host, in_addr& address) {
     if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return true;
     addrinfo hints{};

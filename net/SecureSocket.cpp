@@ -93,7 +93,7 @@ void CSecureSocket::ResetMembers() {
     ClearBudget();
 }
 
-bool CSecureSocket::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
+bool CSecureSocket::DoAccept(CSocketEx& target, sockaddr_storage* address, socklen_t* length) {
     if (!CSocketEx::DoAccept(target, address, length)) return false;
     if (auto* secure = dynamic_cast<CSecureSocket*>(&target)) secure->verifyMode_ = verifyMode_;
     return true;

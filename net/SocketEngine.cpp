@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <random>
 
+#include "net/HostAddress.h"
 #include "net/SecureSocket.h"
 #include "net/SocketEx.h"
 
@@ -510,17 +511,16 @@ void CSocketEngine::SetPortBit(int port, bool taken) {
         portMap_[port >> 3] &= static_cast<uint8_t>(~(1u << (port & 7)));
 }
 
-int CSocketEngine::Bind(SocketState* r, const std::string* address, int port, sockaddr_in* bound) {
+int CSocketEngine::Bind(SocketState* r, int family, const std::string* address, int port,
+                        sockaddr_storage* bound) {
     SocketLock lock(mutex_);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (address && !address->empty()) {
-        if (::inet_pton(AF_INET, address->c_str(), &sa.sin_addr) != 1) return EINVAL;
-    }
+    SocketAddress sa;
+    if (!ParseNumericAddress(address ? *address : std::string(), 0, sa, family) ||
+        sa.Family() != family)
+        return EINVAL;
     auto tryBind = [&](int p) {
-        sa.sin_port = htons(static_cast<uint16_t>(p));
-        return ::bind(r->handle, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
+        ParseNumericAddress(address ? *address : std::string(), p, sa, family);
+        return ::bind(r->handle, sa.Raw(), sa.length) == 0 ? 0 : errno;
     };
     int chosen = port;
     if (port != 0 || !dynamicPorts_) {
@@ -551,15 +551,16 @@ int CSocketEngine::Bind(SocketState* r, const std::string* address, int port, so
         }
     }
     if (chosen == 0) {  // the system chose: learn which
-        socklen_t len = sizeof sa;
-        if (::getsockname(r->handle, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-            chosen = ntohs(sa.sin_port);
+        SocketAddress named;
+        named.length = sizeof named.storage;
+        if (::getsockname(r->handle, named.Raw(), &named.length) == 0)
+            chosen = AddressPort(named.storage);
     }
     r->boundPort = chosen;
     SetPortBit(chosen, true);
     if (bound) {
-        *bound = sa;
-        bound->sin_port = htons(static_cast<uint16_t>(chosen));
+        ParseNumericAddress(address ? *address : std::string(), chosen, sa, family);
+        *bound = sa.storage;
     }
     return 0;
 }

@@ -27,6 +27,8 @@
 // other way round; the main loop's lock may be held while a session loop's is taken (an
 // accept hands the new socket to its session's loop), never the other way round.
 
+#include <sys/socket.h>
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -85,7 +87,7 @@ struct SocketState {
     // very likely ready again, and the batch-end check takes that without asking the kernel.
     bool likelyReadable = false;
     bool likelyWritable = false;
-    uint32_t index = 0;  // its place among its loop's records, for the wait set's key
+    uint32_t index = 0;           // its place among its loop's records, for the wait set's key
     CSocketLoop* loop = nullptr;  // the loop whose records hold it
 
     // From SS_CLOSING only to SS_CLOSED, from SS_CLOSED never, otherwise anywhere.
@@ -242,18 +244,19 @@ public:
     void SetBudgetSource(BudgetSource source);
     // Any thread: the sessions now active (recomputes the budget).
     void SetBudgetSessions(int activeSessions);
-    void RefreshBudget();       // from the source and the session count
+    void RefreshBudget();                          // from the source and the session count
     void BudgetTick() { mainLoop_.BudgetTick(); }  // the main loop's period bookkeeping
-    void RefreshBudgetIfDue();  // the ten-second refresh of the tick
-    void StartBudgetPeriod();  // the main loop's period starts now
+    void RefreshBudgetIfDue();                     // the ten-second refresh of the tick
+    void StartBudgetPeriod();                      // the main loop's period starts now
 
     // --- used by the socket classes, under the socket's loop lock ---
     SocketState* AttachRecord(CSocketEx* owner);
     void ReturnRecord(SocketState* record) { record->loop->ReturnRecord(record); }
-    // Binds handle to address:port; port 0 takes a dynamic port. Returns 0 or an errno value;
-    // bound (if given) receives the address and port bound to.
-    int Bind(SocketState* record, const std::string* address, int port,
-             sockaddr_in* bound = nullptr);
+    // Binds handle, a socket of family, to address:port (no address: all interfaces); port 0
+    // takes a dynamic port. Returns 0 or an errno value; bound (if given) receives the address
+    // and port bound to.
+    int Bind(SocketState* record, int family, const std::string* address, int port,
+             sockaddr_storage* bound = nullptr);
     void AddBytesSent(uint64_t n) { totalSent_.fetch_add(n, std::memory_order_relaxed); }
     void AddBytesReceived(uint64_t n) { totalReceived_.fetch_add(n, std::memory_order_relaxed); }
     void ArmRead(SocketState* r, bool prompt) { r->loop->ArmRead(r, prompt); }

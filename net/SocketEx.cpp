@@ -40,18 +40,25 @@ bool CSocketEx::Create(int port, int type, const char* address, int family) {
     generation_.fetch_add(1, std::memory_order_relaxed);
     record_ = r;
     created_ = true;
+    std::string text;
+    if (address) text = address;
+    if (IsIpv6Text(text)) family = AF_INET6;
     r->handle = ::socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (r->handle < 0) {
         ReleaseRecord();
         return false;
     }
+    family_ = family;
     // Lets a restarted server take its port back while old connections sit in TIME_WAIT; a
     // port that another socket listens on still refuses the bind.
     int on = 1;
     ::setsockopt(r->handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    std::string text;
-    if (address) text = address;
-    int error = Engine().Bind(r, address ? &text : nullptr, port, &localName_);
+    if (family == AF_INET6) {
+        // Dual stack on ::, whatever the system's default says.
+        int off = 0;
+        ::setsockopt(r->handle, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    }
+    int error = Engine().Bind(r, family, address ? &text : nullptr, port, &localName_);
     if (error != 0 || !Configure()) {
         errno = error;
         ReleaseRecord();
@@ -107,7 +114,7 @@ bool CSocketEx::CanClose() {
     return created_ && DoCanClose();
 }
 
-int CSocketEx::Accept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
+int CSocketEx::Accept(CSocketEx& target, sockaddr_storage* address, socklen_t* length) {
     SocketLock lock(Mutex());
     if (!created_ || !record_->open) return -1;
     return DoAccept(target, address, length) ? 1 : 0;
@@ -132,20 +139,21 @@ bool CSocketEx::Listen(int backlog) {
     record_->open = true;
     record_->noGraceful = true;
     // A listener's name is what it was bound to; a port the system chose is known by now too.
-    localKnown_ = localName_.sin_port != 0;
+    localKnown_ = AddressPort(localName_) != 0;
     Engine().ArmAccept(record_, true);
     return true;
 }
 
 namespace {
-bool AddressText(const sockaddr_in& sa, std::string& address, int& port) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (!::inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text)) return false;
-    address = text;
-    port = ntohs(sa.sin_port);
-    return true;
+bool AddressText(const sockaddr_storage& sa, std::string& address, int& port) {
+    return FormatAddress(sa, address, port);
 }
 }  // namespace
+
+int CSocketEx::Family() {
+    SocketLock lock(Mutex());
+    return created_ ? family_ : 0;
+}
 
 bool CSocketEx::GetSockName(std::string& address, int& port) {
     SocketLock lock(Mutex());
@@ -153,7 +161,7 @@ bool CSocketEx::GetSockName(std::string& address, int& port) {
     port = 0;
     if (!created_ || record_->handle < 0) return false;
     if (localKnown_) return AddressText(localName_, address, port);
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     if (::getsockname(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
     // A socket bound to all interfaces learns its address only when it connects.
@@ -170,7 +178,7 @@ bool CSocketEx::GetPeerName(std::string& address, int& port) {
     port = 0;
     if (!created_ || !record_->open) return false;
     if (peerKnown_) return AddressText(peerName_, address, port);
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     if (::getpeername(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
     peerName_ = sa;
@@ -293,6 +301,7 @@ void CSocketEx::ResetMembers() {
     bytesSent_ = bytesReceived_ = 0;
     sendBufferSize_ = Engine().DefaultSendBufferSize();
     localKnown_ = peerKnown_ = false;
+    family_ = 0;
 }
 
 // Sockets are made and accepted non-blocking (SOCK_NONBLOCK), so a send time-out would never
@@ -321,16 +330,24 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
     if (record_->state != SS_NONE) return false;
     record_->state = SS_CONNECTING;
     record_->noGraceful = true;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    if (!ResolveIPv4(host, sa.sin_addr)) {
+    // A numeric address of the socket's family, or a name of an IPv4 socket.
+    SocketAddress sa;
+    bool numeric = ParseNumericAddress(host, port, sa, family_) && sa.Family() == family_;
+    if (!numeric && family_ == AF_INET) {
+        in_addr resolved{};
+        if (ResolveIPv4(host, resolved)) {
+            ParseNumericAddress("", port, sa, AF_INET);
+            reinterpret_cast<sockaddr_in*>(&sa.storage)->sin_addr = resolved;
+            numeric = true;
+        }
+    }
+    if (!numeric) {
         record_->state = SS_NONE;  // nothing started; the socket may try again
         record_->noGraceful = false;
         return false;
     }
-    if (::connect(record_->handle, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 ||
-        errno == EINPROGRESS || errno == EWOULDBLOCK) {
+    if (::connect(record_->handle, sa.Raw(), sa.length) == 0 || errno == EINPROGRESS ||
+        errno == EWOULDBLOCK) {
         Engine().Watch(record_);  // the wait set reports the connect's end
         return true;
     }
@@ -338,7 +355,7 @@ bool CSocketEx::DoConnect(const std::string& host, int port) {
     return false;
 }
 
-bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
+bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_storage* address, socklen_t* length) {
     // The target's lock as well when it lives on another loop (this loop's lock is held: the
     // main loop's before a session loop's, never the other way round).
     std::unique_lock<std::recursive_mutex> targetLock;
@@ -353,7 +370,7 @@ bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* len
     target.generation_.fetch_add(1, std::memory_order_relaxed);
     target.record_ = r;
     target.created_ = true;
-    sockaddr_in sa{};
+    sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     r->handle = ::accept4(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len,
                           SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -362,7 +379,8 @@ bool CSocketEx::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* len
         return false;
     }
     target.peerName_ = sa;
-    target.peerKnown_ = len == sizeof sa;
+    target.peerKnown_ = sa.ss_family == AF_INET || sa.ss_family == AF_INET6;
+    target.family_ = family_;
     if (address) *address = sa;
     if (length) *length = len;
     r->open = true;

@@ -1,6 +1,6 @@
 #pragma once
-// Non-blocking IPv4 TCP socket bound to a record of the socket engine. A socket belongs to one
-// socket loop (its home, the loop for new sockets of the thread that made it) for its whole
+// Non-blocking TCP socket (IPv4 or IPv6) bound to a record of the socket engine. A socket belongs
+// to one socket loop (its home, the loop for new sockets of the thread that made it) for its whole
 // life. Public operations take its home's lock; the Dispatch/On/Do operations run with it held
 // (when the loop dispatches readiness, or inside a public operation).
 
@@ -22,7 +22,9 @@ public:
     CSocketEx(const CSocketEx&) = delete;
     CSocketEx& operator=(const CSocketEx&) = delete;
 
-    // address: dotted IPv4 text, or null for all interfaces. Port 0 takes a dynamic port.
+    // address: dotted IPv4 or IPv6 text (which makes the socket IPv6 whatever family says),
+    // or null for all interfaces of family. Port 0 takes a dynamic port. An IPv6 socket bound
+    // to :: takes IPv4 connections too.
     virtual bool Create(int port, int type = SOCK_STREAM, const char* address = nullptr,
                         int family = AF_INET);
     virtual bool Connect(const std::string& host, int port);
@@ -47,14 +49,17 @@ public:
     virtual void ShutDown();
     virtual bool CanClose();
     // 1 accepted, 0 failed, -1 when this is not an open socket (target untouched).
-    virtual int Accept(CSocketEx& target, sockaddr_in* address = nullptr,
+    virtual int Accept(CSocketEx& target, sockaddr_storage* address = nullptr,
                        socklen_t* length = nullptr);
     virtual bool Listen(int backlog);
     // The longest listen queue the system grants (net.core.somaxconn), so that a burst of
     // connections is answered rather than left half-open by an overflowing queue.
     static int SystemMaxBacklog();
+    // Addresses as FormatAddress shows them (an IPv4 peer of a dual-stack socket as IPv4).
     virtual bool GetSockName(std::string& address, int& port);
     virtual bool GetPeerName(std::string& address, int& port);
+    // AF_INET or AF_INET6 as the socket was made (0 when it is not).
+    int Family();
     virtual void SetReadWanted(bool wanted);
     virtual void SetWriteWanted(bool wanted);
     virtual void SetAcceptWanted(bool wanted);
@@ -92,7 +97,7 @@ protected:
     // accepted: the socket came from accept() and has its listener's options already.
     virtual bool Configure(bool accepted = false);
     virtual bool DoConnect(const std::string& host, int port);
-    virtual bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length);
+    virtual bool DoAccept(CSocketEx& target, sockaddr_storage* address, socklen_t* length);
     virtual int DoReceive(void* buffer, int length, int flags);
     // Whether a reset from the peer now ends the connection as a close would, not as an
     // error: the peer has already said that everything was sent.
@@ -123,8 +128,9 @@ protected:
     std::atomic<uint32_t> generation_{0};
     // A connected socket's two ends (and a listener's own) never change: each is asked of
     // the kernel once, or taken from accept(), and not again for every data connection.
-    sockaddr_in localName_{};
-    sockaddr_in peerName_{};
+    sockaddr_storage localName_{};
+    sockaddr_storage peerName_{};
+    int family_ = 0;
     bool localKnown_ = false;
     bool peerKnown_ = false;
 

@@ -434,7 +434,7 @@ void CSslSocket::ResetMembers() {
     CSecureSocket::ResetMembers();
 }
 
-bool CSslSocket::DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) {
+bool CSslSocket::DoAccept(CSocketEx& target, sockaddr_storage* address, socklen_t* length) {
     if (!CSecureSocket::DoAccept(target, address, length)) return false;
     if (tlsRole_ == TLS_NONE) return true;
     auto* secure = dynamic_cast<CSslSocket*>(&target);

@@ -69,7 +69,7 @@ protected:
     void BeginTlsShutdown() override;
 
     void ResetMembers() override;
-    bool DoAccept(CSocketEx& target, sockaddr_in* address, socklen_t* length) override;
+    bool DoAccept(CSocketEx& target, sockaddr_storage* address, socklen_t* length) override;
     int DoReceive(void* buffer, int length, int flags) override;
     int DoSend(const void* buffer, int length, int flags) override;
     int DoSendFile(int fd, int length) override;

@@ -109,6 +109,59 @@ TEST_F(SocketEngineTest, ConnectAcceptSendAndReceiveThroughPostedEvents) {
     }
 }
 
+TEST_F(SocketEngineTest, ADualStackListenerTakesIpv6AndIpv4ClientsAndShowsEachPlainly) {
+    ASSERT_TRUE(server.Create());
+    ASSERT_TRUE(client.Create());
+    CFtpSocket* listener = server.TertiarySocket();
+    ASSERT_TRUE(listener->Create(0, SOCK_STREAM, "::"));
+    EXPECT_EQ(listener->Family(), AF_INET6);
+    ASSERT_TRUE(listener->Listen(5));
+    std::string address;
+    int port = 0;
+    ASSERT_TRUE(listener->GetSockName(address, port));
+    EXPECT_EQ(address, "::");
+    server.react = [&](uint32_t code, CFtpSocket* s) {
+        if (code == EV_ACCEPT && s == listener) {
+            EXPECT_EQ(s->Accept(*server.PrimarySocket()), 1);
+        }
+    };
+    // An IPv6 client, by its numeric address on a socket of its own family.
+    CFtpSocket* six = client.PrimarySocket();
+    ASSERT_TRUE(six->Create(0, SOCK_STREAM, nullptr, AF_INET6));
+    ASSERT_TRUE(six->Connect("::1", port));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return client.Count(EV_CONNECT) == 1 && server.PrimarySocket()->IsOpen(); }));
+    std::string peer, local;
+    int peerPort = 0, localPort = 0;
+    ASSERT_TRUE(server.PrimarySocket()->GetPeerName(peer, peerPort));
+    ASSERT_TRUE(six->GetSockName(local, localPort));
+    EXPECT_EQ(peer, "::1");
+    EXPECT_EQ(local, "::1");
+    EXPECT_EQ(peerPort, localPort);
+    EXPECT_FALSE(six->Connect("127.0.0.1", port)) << "an IPv4 text on an IPv6 socket";
+
+    // An IPv4 client of the same listener is shown as IPv4, not ::ffff:127.0.0.1.
+    server.PrimarySocket()->Close();
+    CFtpSocket* four = client.SecondarySocket();
+    ASSERT_TRUE(four->Create(0));
+    EXPECT_EQ(four->Family(), AF_INET);
+    ASSERT_TRUE(four->Connect("127.0.0.1", port));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return client.Count(EV_CONNECT) == 2 && server.PrimarySocket()->IsOpen(); }));
+    ASSERT_TRUE(server.PrimarySocket()->GetPeerName(peer, peerPort));
+    EXPECT_EQ(peer, "127.0.0.1");
+    ASSERT_TRUE(server.PrimarySocket()->GetSockName(local, localPort));
+    EXPECT_EQ(local, "127.0.0.1");
+    EXPECT_EQ(localPort, port);
+    server.react = nullptr;
+
+    // Addresses that are neither family's are refused, and nothing is left open.
+    CFtpSocket* bad = server.SecondarySocket();
+    EXPECT_FALSE(bad->Create(0, SOCK_STREAM, "::1::2"));
+    EXPECT_FALSE(bad->Create(0, SOCK_STREAM, "127.0.0"));
+    EXPECT_FALSE(bad->IsOpen());
+}
+
 TEST_F(SocketEngineTest, ReceiveInterestIsOneShotUntilRearmed) {
     ConnectPair();
     ASSERT_TRUE(PumpUntil([&] { return server.Count(EV_SEND, accepted) > 0; }));
