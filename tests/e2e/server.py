@@ -139,6 +139,22 @@ def wait_until(check, seconds=10):
     return check()
 
 
+def admin(config, *args, stdin=subprocess.DEVNULL):
+    """Runs one administration command; returns (status, stdout, stderr)."""
+    done = subprocess.run([BINARY, "--config-dir", config, *args], stdin=stdin,
+                          capture_output=True, text=True, timeout=120)
+    return done.returncode, done.stdout, done.stderr
+
+
+def login(port, user, password):
+    """An ftplib client logged in as user."""
+    import ftplib
+    ftp = ftplib.FTP()
+    ftp.connect("127.0.0.1", port, timeout=20)
+    ftp.login(user, password)
+    return ftp
+
+
 def anonymous_ftp(server):
     """An ftplib client logged in as anonymous."""
     import ftplib

@@ -7,23 +7,10 @@ import signal
 import subprocess
 import unittest
 
-from server import BINARY, Server, password_file
+from server import Server, admin, login, password_file
 
 PHRASE = "correct horse battery staple, " * 2 + "ok"  # 62 characters
 assert len(PHRASE) >= 60
-
-
-def admin(config, *args):
-    done = subprocess.run([BINARY, "--config-dir", config, *args], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, timeout=120)
-    return done.returncode, done.stdout, done.stderr
-
-
-def login(port, user, password):
-    ftp = ftplib.FTP()
-    ftp.connect("127.0.0.1", port, timeout=20)
-    ftp.login(user, password)
-    return ftp
 
 
 class HashedPasswords(unittest.TestCase):

@@ -14,14 +14,7 @@ import subprocess
 import tempfile
 import unittest
 
-from server import BINARY, Raw, Server
-
-
-def admin(config, *args, stdin=subprocess.DEVNULL):
-    """Runs one administration command; returns (status, stdout, stderr)."""
-    done = subprocess.run([BINARY, "--config-dir", config, *args], stdin=stdin,
-                          capture_output=True, text=True, timeout=120)
-    return done.returncode, done.stdout, done.stderr
+from server import BINARY, Raw, Server, admin
 
 
 def digest(path):

@@ -8,22 +8,9 @@ import signal
 import subprocess
 import unittest
 
-from server import BINARY, Server
+from server import Server, admin, login
 
 RIGHTS_ALL = 15  # write, overwrite, delete, rename
-
-
-def admin(config, *args):
-    done = subprocess.run([BINARY, "--config-dir", config, *args], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, timeout=120)
-    return done.returncode, done.stdout, done.stderr
-
-
-def login(port, user, password):
-    ftp = ftplib.FTP()
-    ftp.connect("127.0.0.1", port, timeout=20)
-    ftp.login(user, password)
-    return ftp
 
 
 def content(path):
