@@ -11,8 +11,8 @@ namespace {
 constexpr uint64_t kLatest = std::numeric_limits<Time32>::max();
 
 uint32_t MinutesToSeconds(int minutes) {
-    return static_cast<uint32_t>(std::min<uint64_t>(
-        uint64_t{static_cast<uint32_t>(std::max(1, minutes))} * 60, kLatest));
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(uint64_t{static_cast<uint32_t>(std::max(1, minutes))} * 60, kLatest));
 }
 }  // namespace
 
