@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "cli/AdminSession.h"
+#include "cli/BanCommands.h"
 #include "cli/CertCommands.h"
 #include "cli/ConfigCommands.h"
 #include "cli/ConsoleCommands.h"
@@ -45,6 +46,7 @@ CCommandLine::CCommandLine(CAdminSession& session)
     AddConfigCommands(app, session_);
     AddCertCommands(app, session_);
     AddConsoleCommands(app, session_);
+    AddBanCommands(app, session_);
     app.footer(
         "Examples:\n"
         "  quenlowftp --headless --set NetTcpPort=2121   serve on port 2121\n"

@@ -3,14 +3,13 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <iterator>
 #include <memory>
-#include <optional>
 
 #include "cli/AdminSession.h"
+#include "cli/ConsoleConnect.h"
 #include "config/SettingNames.h"
 #include "console/ConsoleFormat.h"
 #include "console/ConsoleJson.h"
@@ -23,76 +22,13 @@
 #include "platform/Signals.h"
 
 namespace {
-const char* kPasswordVariable = "QUENLOWFTP_CONSOLE_PASSWORD";
-
-struct ConsoleOptions {
-    std::string host = "127.0.0.1";
-    std::optional<int> port;
-    std::string passwordFile;
-    std::string caFile;
-    std::string tlsName;
-    bool insecure = false;
-    double timeout = 5;
+struct ConsoleOptions : ConsoleConnectOptions {
     bool json = false;
     bool offline = false;
     int index = -1;
     std::string peer;
     std::string scheduleFile;
 };
-
-// The console password from --password-file, the environment, or a prompt - never from an
-// argument, which every user of the machine could read.
-bool ConsolePassword(CAdminSession& session, const ConsoleOptions& o, std::string& password) {
-    if (!o.passwordFile.empty()) {
-        std::string error;
-        if (ReadFirstLine(o.passwordFile, password, error)) return true;
-        session.Fail(error);
-        return false;
-    }
-    if (const char* given = std::getenv(kPasswordVariable)) {
-        password = given;
-        return true;
-    }
-    if (!session.Terminal().Interactive()) {
-        session.Fail(std::string("no console password: give --password-file FILE or set ") +
-                     kPasswordVariable + " (standard input is not a terminal to ask on)");
-        return false;
-    }
-    if (!session.Terminal().ReadSecret("Console password: ", password)) {
-        session.Fail("no console password was typed");
-        return false;
-    }
-    return true;
-}
-
-bool Target(CAdminSession& session, const ConsoleOptions& o, ConsoleTarget& target) {
-    target.host = o.host;
-    if (o.port) {
-        target.port = *o.port;
-    } else {
-        if (!session.OpenSettings()) return false;
-        int port = session.Settings().GetIntSetting(setting::SysConsolePort);
-        if (port < 1 || port > 65535) port = 1205;
-        target.port = port;
-    }
-    target.caFile = o.caFile;
-    target.insecure = o.insecure;
-    target.tlsName = o.tlsName;
-    target.timeoutMs = static_cast<int>(o.timeout * 1000);
-    return ConsolePassword(session, o, target.password);
-}
-
-// Connects; the link is null after saying why.
-std::unique_ptr<CConsoleLink> Connect(CAdminSession& session, const ConsoleOptions& o,
-                                      ConsoleTarget& target) {
-    if (!Target(session, o, target)) return nullptr;
-    auto link = std::make_unique<CConsoleLink>();
-    if (!link->Open(target)) {
-        session.Fail(link->Error());
-        return nullptr;
-    }
-    return link;
-}
 
 int Print(CAdminSession& session, const ConsoleOptions& o, const nlohmann::json& json,
           const std::string& text) {
@@ -105,9 +41,11 @@ int Print(CAdminSession& session, const ConsoleOptions& o, const nlohmann::json&
 
 int Status(CAdminSession& session, const ConsoleOptions& o) {
     ConsoleTarget target;
-    auto link = Connect(session, o, target);
+    auto link = ConnectConsole(session, o, target);
     if (!link) return kExitFailed;
     if (!link->FetchOverview(false, false, false)) return session.Fail(link->Error());
+    // The ban line only when the server keeps bans and they are on.
+    if (!link->FetchBans()) return session.Fail(link->Error());
     if (!link->FetchHostFacts() && !link->Connected()) return session.Fail(link->Error());
     platform::Time32 now = platform::Clock::Now();
     std::string text = "Console  " + target.host + ":" + std::to_string(target.port) +
@@ -118,7 +56,7 @@ int Status(CAdminSession& session, const ConsoleOptions& o) {
 
 int Sessions(CAdminSession& session, const ConsoleOptions& o) {
     ConsoleTarget target;
-    auto link = Connect(session, o, target);
+    auto link = ConnectConsole(session, o, target);
     if (!link) return kExitFailed;
     if (!link->FetchOverview(true, false, false)) return session.Fail(link->Error());
     return Print(session, o, SessionsJson(link->Snapshot()), SessionsText(link->Snapshot()));
@@ -126,7 +64,7 @@ int Sessions(CAdminSession& session, const ConsoleOptions& o) {
 
 int Events(CAdminSession& session, const ConsoleOptions& o, bool files) {
     ConsoleTarget target;
-    auto link = Connect(session, o, target);
+    auto link = ConnectConsole(session, o, target);
     if (!link) return kExitFailed;
     if (!link->FetchOverview(false, !files, files)) return session.Fail(link->Error());
     const ConsoleSnapshot& s = link->Snapshot();
@@ -142,7 +80,7 @@ const CFtpConnMsg* FindSession(const std::vector<CFtpConnMsg>& sessions, int ind
 
 int Kick(CAdminSession& session, const ConsoleOptions& o) {
     ConsoleTarget target;
-    auto link = Connect(session, o, target);
+    auto link = ConnectConsole(session, o, target);
     if (!link) return kExitFailed;
     if (!link->FetchOverview(true, false, false)) return session.Fail(link->Error());
     const CFtpConnMsg* found = FindSession(link->Snapshot().sessions, o.index);
@@ -197,7 +135,7 @@ bool CurrentSchedule(CAdminSession& session, const ConsoleOptions& o,
         return true;
     }
     ConsoleTarget target;
-    link = Connect(session, o, target);
+    link = ConnectConsole(session, o, target);
     if (!link) return false;
     CFtpReqMsg request;
     request.throttle = 1;
@@ -269,7 +207,7 @@ int Watch(CAdminSession& session, const ConsoleOptions& o) {
     // Before the engine's thread starts, so that only the loop takes these signals.
     platform::SignalWatch signals;
     ConsoleTarget target;
-    auto link = Connect(session, o, target);
+    auto link = ConnectConsole(session, o, target);
     if (!link) return kExitFailed;
     std::string error;
     int status = RunWatch(*link, signals, target.host + ":" + std::to_string(target.port), error);
@@ -290,33 +228,7 @@ void AddConsoleCommands(CLI::App& program, CAdminSession& session) {
         "127.0.0.1, TLS to any other address");
     console->require_subcommand(1);
     console->fallthrough();
-    console->add_option("--host", o->host, "The server (default 127.0.0.1)");
-    console
-        ->add_option("--port", o->port,
-                     "Its console port (default: \"SysConsolePort\" of the settings)")
-        ->check(CLI::Range(1, 65535));
-    console->add_option("--password-file", o->passwordFile,
-                        std::string("Read the console password from the first line of FILE "
-                                    "(\"-\": standard input); else ") +
-                            kPasswordVariable + ", else it is asked for");
-    CLI::Option* cafile = console->add_option(
-        "--cafile", o->caFile,
-        "TLS: trust the server's certificate if FILE vouches for it (the certificate that "
-        "\"quenlowftp cert create\" made serves as its own); default: the system's");
-    console
-        ->add_flag("--insecure", o->insecure,
-                   "TLS: do not check the server's certificate at all. Anyone between you and "
-                   "the server can then read the console password")
-        ->excludes(cafile);
-    console->add_option("--tls-name", o->tlsName,
-                        "TLS: the host name or address the certificate must carry (default: "
-                        "--host)");
-    console->add_option("--timeout", o->timeout, "Seconds to wait for each answer (default 5)")
-        ->check(CLI::Range(0.5, 600.0));
-    console->footer(
-        "The console password is the server's \"SysConsolePass\"; it is never taken from the "
-        "command line.\n"
-        "Exit status: 0 done, 1 failed (one line on stderr says why), 2 usage error.");
+    AddConsoleConnectOptions(console, *o);
 
     CLI::App* status =
         console->add_subcommand("status", "Server, machine, FTP address, traffic and counters");

@@ -93,6 +93,11 @@ const std::vector<SettingInfo> kSettings = {
     {setting::NetAdapter, K::Text, "", nullptr, E::Unread},
     {setting::NetMaxConnection, K::Int, "64", "16", E::NextStart, C::SessionLimit},
     {setting::NetLoginsPerIp, K::Int, "4", nullptr, E::NextStart, C::Range, 1, INT_MAX},
+    // An address with SysBanFailures failed logins within SysBanWindow minutes is refused for
+    // SysBanMinutes; 0 failures (the default) bans nobody.
+    {setting::SysBanFailures, K::Int, "0", nullptr, E::NextStart, C::Range, 0, INT_MAX},
+    {setting::SysBanWindow, K::Int, "10", nullptr, E::NextStart, C::Range, 1, INT_MAX},
+    {setting::SysBanMinutes, K::Int, "60", nullptr, E::NextStart, C::Range, 1, INT_MAX},
     {setting::NetForceIp, K::Bool, "true", nullptr, E::Unread},
     {setting::NetPortState, K::Bool, "false", "true",
      E::Managed},  // and forced "true" after loading

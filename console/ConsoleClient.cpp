@@ -15,6 +15,7 @@ void CConsoleClient::Restart() {
     ready_ = connectFailed_ = tlsFailed_ = closed_ = false;
     protocolError_.clear();
     pendingSessions_.clear();
+    pendingBans_.clear();
     reports_ = 0;
     ResetConsoleBuffers();
 }
@@ -127,6 +128,17 @@ void CConsoleClient::File(int type) {
             s.fileEvents.push_back(static_cast<CFtpFileEventMsg&>(*message));
             if (s.fileEvents.size() > ConsoleSnapshot::kMostFileEvents) s.fileEvents.pop_front();
             break;
+        case MSG_BAN: {
+            auto& record = static_cast<CFtpBanMsg&>(*message);
+            if (record.address.empty()) {
+                s.bans = std::move(pendingBans_);
+                s.banEnd = record;
+                pendingBans_.clear();
+            } else {
+                pendingBans_.push_back(record);
+            }
+            break;
+        }
         default:
             break;  // share points: nothing of ours asks for them
     }

@@ -51,6 +51,7 @@ private:
 
     ConsoleSnapshot snapshot_;
     std::vector<CFtpConnMsg> pendingSessions_;
+    std::vector<CFtpBanMsg> pendingBans_;
     int reports_ = 0;
     bool ready_ = false, connectFailed_ = false, tlsFailed_ = false, closed_ = false;
     std::string protocolError_, error_;

@@ -107,6 +107,9 @@ std::string StatusText(const ConsoleSnapshot& s, platform::Time32 now) {
                      Printf("%llu up, %llu down", static_cast<unsigned long long>(x.filesUploaded),
                             static_cast<unsigned long long>(x.filesDownloaded)));
     }
+    if (s.banEnd && s.banEnd->failuresToBan > 0)
+        text +=
+            Line("Bans", std::to_string(s.bans.size()) + " now (" + BanRulesText(*s.banEnd) + ")");
     return text;
 }
 
@@ -156,6 +159,36 @@ std::string FileEventsText(const ConsoleSnapshot& s) {
     if (s.fileEvents.empty()) return "No finished transfers.\n";
     std::string text;
     for (const std::string& row : FileEventRows(s.fileEvents, 0)) text += row + "\n";
+    return text;
+}
+
+namespace {
+std::string Minutes(uint32_t minutes) {
+    return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+}
+}  // namespace
+
+std::string BanRulesText(const CFtpBanMsg& end) {
+    return std::to_string(end.failuresToBan) + " failed logins in " + Minutes(end.windowMinutes) +
+           " ban an address for " + Minutes(end.banMinutes);
+}
+
+std::string BansText(const ConsoleSnapshot& s, platform::Time32 now) {
+    if (!s.banEnd) return "";
+    std::string text;
+    if (s.banEnd->failuresToBan > 0)
+        text = "Bans: " + BanRulesText(*s.banEnd) + ".\n";
+    else
+        text = "Bans are off (SysBanFailures is 0).\n";
+    if (s.bans.empty())
+        return text + (s.banEnd->failuresToBan > 0 ? "No address is banned.\n" : "");
+    text +=
+        Printf("%-15s  %-19s  %-19s  %8s  %s\n", "ADDRESS", "SINCE", "UNTIL", "LEFT", "FAILURES");
+    for (const CFtpBanMsg& b : s.bans)
+        text += Printf("%-15s  %-19s  %-19s  %8s  %u\n", b.address.c_str(),
+                       platform::LocalTimeText(b.since).c_str(),
+                       platform::LocalTimeText(b.until).c_str(),
+                       DurationText(b.until > now ? b.until - now : 0).c_str(), b.failures);
     return text;
 }
 

@@ -24,3 +24,8 @@ std::string SessionsText(const ConsoleSnapshot& snapshot);
 std::vector<std::string> FileEventRows(const std::deque<CFtpFileEventMsg>& events, size_t width);
 std::string FileEventsText(const ConsoleSnapshot& snapshot);
 std::string EventsText(const ConsoleSnapshot& snapshot);
+
+// "10 failed logins in 10 minutes ban an address for 60 minutes", from a ban list's end record.
+std::string BanRulesText(const CFtpBanMsg& end);
+// The rules and one row per banned address; "" when the server keeps no bans.
+std::string BansText(const ConsoleSnapshot& snapshot, platform::Time32 now);

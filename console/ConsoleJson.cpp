@@ -76,6 +76,11 @@ json StatusJson(const ConsoleSnapshot& s, platform::Time32 now) {
     if (s.transfers)
         doc["transfers"] = {{"uploads", s.transfers->filesUploaded},
                             {"downloads", s.transfers->filesDownloaded}};
+    if (s.banEnd && s.banEnd->failuresToBan > 0)
+        doc["bans"] = {{"current", s.bans.size()},
+                       {"failures", s.banEnd->failuresToBan},
+                       {"window_minutes", s.banEnd->windowMinutes},
+                       {"ban_minutes", s.banEnd->banMinutes}};
     return doc;
 }
 
@@ -109,6 +114,21 @@ json FileEventsJson(const ConsoleSnapshot& s) {
                         {"file_bytes", e.fileBytes},
                         {"transfer_bytes", e.transferBytes}});
     return {{"file_events", rows}};
+}
+
+json BansJson(const ConsoleSnapshot& s) {
+    json rows = json::array();
+    for (const CFtpBanMsg& b : s.bans)
+        rows.push_back({{"address", b.address},
+                        {"since", b.since},
+                        {"until", b.until},
+                        {"failures", b.failures}});
+    json rules = nullptr;
+    if (s.banEnd)
+        rules = {{"failures", s.banEnd->failuresToBan},
+                 {"window_minutes", s.banEnd->windowMinutes},
+                 {"ban_minutes", s.banEnd->banMinutes}};
+    return {{"rules", rules}, {"bans", rows}};
 }
 
 json ScheduleJson(const CFtpThrottleData& schedule) {

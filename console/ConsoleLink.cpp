@@ -152,7 +152,9 @@ bool CConsoleLink::WaitToSend() {
 
 bool CConsoleLink::Fetch(CFtpReqMsg request) {
     if (!WaitToSend()) return false;
-    request.version = CFtpReqMsg::kFiguresVersion;
+    // Only a request about bans needs their version: every other one stays as it was.
+    request.version =
+        request.bans || request.liftBan ? CFtpReqMsg::kBansVersion : CFtpReqMsg::kFiguresVersion;
     request.password = target_.password;
     // The server answers a request in a fixed order with the report last, so the report
     // marks the end of the answer (event lists have no end record of their own).
@@ -211,6 +213,18 @@ bool CConsoleLink::SendSchedule(CFtpThrottleData schedule) {
     if (!now || now->enabled != schedule.enabled || now->days != schedule.days)
         return Fail("the server did not take the schedule");
     return true;
+}
+
+bool CConsoleLink::FetchBans(const std::string& liftAddress) {
+    CFtpReqMsg request;
+    request.bans = 1;
+    if (!liftAddress.empty()) {
+        request.liftBan = 1;
+        request.liftAddress = liftAddress;
+    }
+    Snapshot().bans.clear();
+    Snapshot().banEnd.reset();
+    return Fetch(request);
 }
 
 bool CConsoleLink::RequestDisconnect(int index, const std::string& peer) {

@@ -44,6 +44,9 @@ public:
     bool SendSchedule(CFtpThrottleData schedule);
     // The disconnect request for the session at index, which must be from peer.
     bool RequestDisconnect(int index, const std::string& peer);
+    // The ban list, after lifting the ban on liftAddress when it is not "". A server that
+    // keeps no bans answers without the list: the snapshot then has no banEnd.
+    bool FetchBans(const std::string& liftAddress = "");
 
     ConsoleSnapshot& Snapshot() { return client_->Snapshot(); }
     platform::EventLoop& Loop() { return loop_; }

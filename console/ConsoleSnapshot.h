@@ -24,4 +24,8 @@ struct ConsoleSnapshot {
     // oldest first.
     std::vector<CFtpEventMsg> events;
     std::deque<CFtpFileEventMsg> fileEvents;
+    // The last complete ban list and its end record (the rules in force, what a lift found);
+    // no end record from a server that keeps no bans.
+    std::vector<CFtpBanMsg> bans;
+    std::optional<CFtpBanMsg> banEnd;
 };

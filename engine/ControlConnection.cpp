@@ -292,6 +292,7 @@ void CFtpControlConnection::ServeRequest() {
     if (r.sharePoints && !SendSharePoints()) r.sharePoints = 0;
     if (r.events && !SendEvents()) r.events = 0;
     if (r.fileEvents && !SendFileEvents()) r.fileEvents = 0;
+    if (r.bans && !SendBans()) r.bans = 0;
     if (r.reportKind != 0) {
         if (r.reportIndex < 0 || SendReport(r.reportKind, r.reportIndex)) {
             r.reportKind = 0;

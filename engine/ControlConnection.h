@@ -61,6 +61,7 @@ protected:
     virtual bool SendSharePoints() { return false; }
     virtual bool SendEvents() { return false; }
     virtual bool SendFileEvents() { return false; }
+    virtual bool SendBans() { return false; }
     // True once the report was sent or selects nothing.
     virtual bool SendReport(int /*kind*/, int /*index*/) { return true; }
 

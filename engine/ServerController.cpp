@@ -22,6 +22,12 @@
 using Guard = std::lock_guard<std::recursive_mutex>;
 using platform::Clock;
 
+namespace {
+std::string MinutesText(uint32_t minutes) {
+    return std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
+}
+}  // namespace
+
 CFtpServerController::CFtpServerController(CFtpEventSink* sink) : CFtpControlConnection(sink) {}
 
 CFtpServerController::~CFtpServerController() {
@@ -94,6 +100,9 @@ bool CFtpServerController::StartServer() {
     }
     stopped_ = false;
     ResetStatistics();
+    bans_.SetRules(CBanList::FromMinutes(EngineInt(settings_, setting::SysBanFailures),
+                                         EngineInt(settings_, setting::SysBanWindow),
+                                         EngineInt(settings_, setting::SysBanMinutes)));
     if (EngineBool(settings_, setting::NetTcpPortState)) {
         int port = EngineInt(settings_, setting::NetTcpPort) & 0xFFFF;
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
@@ -372,6 +381,9 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
         if (!spareSocket_->GetPeerName(peer, port) || !CheckAddress(peer)) {
             LogRefusal(peer, "refused by the IP rules");
             spareSocket_->Close();
+        } else if (IsBanned(peer)) {
+            LogBanRefusal(peer);
+            spareSocket_->Close();
         } else if (listener == implicitListener_.get()) {
             // A client waiting for our TLS handshake could not read a plain 421.
             LogRefusal(peer, "turned away: all " + std::to_string(allSessions_.size()) +
@@ -393,6 +405,10 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     bool named = taken && control->GetPeerName(peer, port);
     bool admitted = named && CheckAddress(peer);
     if (named && !admitted) LogRefusal(peer, "refused by the IP rules");
+    if (admitted && IsBanned(peer)) {
+        LogBanRefusal(peer);
+        admitted = false;
+    }
     if (admitted) {
         int limit = EngineInt(settings_, setting::NetLoginsPerIp);
         if (limit < 2) limit = 1;
@@ -453,6 +469,27 @@ void CFtpServerController::LogRefusal(const std::string& peer, const std::string
     if (platform::Log::On(platform::LogLevel::Warning))
         platform::Log::Write(platform::LogLevel::Warning,
                              (peer.empty() ? std::string("a client") : peer) + ": " + why);
+}
+
+void CFtpServerController::CountFailedLogin(const std::string& address) {
+    if (address.empty()) return;
+    std::optional<BanRecord> ban = bans_.RecordFailure(address, Clock::Now());
+    if (!ban || !platform::Log::On(platform::LogLevel::Warning)) return;
+    CBanList::Rules rules = bans_.CurrentRules();
+    platform::Log::Write(platform::LogLevel::Warning,
+                         address + " is banned for " + MinutesText(rules.banSeconds / 60) +
+                             " after " + std::to_string(ban->failures) + " failed logins in " +
+                             MinutesText(rules.windowSeconds / 60));
+}
+
+bool CFtpServerController::IsBanned(const std::string& address) {
+    return bans_.IsBanned(address, Clock::Now());
+}
+
+void CFtpServerController::LogBanRefusal(const std::string& peer) {
+    if (platform::Log::On(platform::LogLevel::Info))
+        platform::Log::Write(platform::LogLevel::Info,
+                             peer + ": refused: banned after failed logins");
 }
 
 void CFtpServerController::RejectBusy(CFtpSocket* socket) {
@@ -607,10 +644,24 @@ void CFtpServerController::ResetConsoleBuffers() {
     CFtpControlConnection::ResetConsoleBuffers();
     Guard guard(lock_);
     connCursor_ = eventCursor_ = fileEventCursor_ = sharePointCursor_ = 0;
+    bansShown_.clear();
+    banCursor_ = 0;
+    liftResult_ = CFtpBanMsg::kNoLift;
 }
 
 void CFtpServerController::OnConsoleRequest() {
-    if (!consoleEnabled_ || !PasswordAccepted() || !request_.disconnect) return;
+    if (!consoleEnabled_ || !PasswordAccepted()) return;
+    if (request_.liftBan) {
+        // Answered on the end record of the ban list the same request asks for.
+        bool lifted = bans_.Lift(request_.liftAddress, Clock::Now());
+        liftResult_ = lifted ? CFtpBanMsg::kLifted : CFtpBanMsg::kNotBanned;
+        if (lifted && platform::Log::On(platform::LogLevel::Warning))
+            platform::Log::Write(platform::LogLevel::Warning,
+                                 request_.liftAddress + ": ban lifted by the console");
+        request_.liftBan = 0;
+        request_.liftAddress.clear();
+    }
+    if (!request_.disconnect) return;
     {
         Guard guard(lock_);
         int index = request_.disconnectIndex;
@@ -738,6 +789,33 @@ bool CFtpServerController::SendFileEvents() {
            SendMessage(MSG_FILE_EVENT, fileEvents_[fileEventCursor_]))
         ++fileEventCursor_;
     return fileEventCursor_ < fileEvents_.size();
+}
+
+bool CFtpServerController::SendBans() {
+    Guard guard(lock_);
+    // The list is taken once per answer, so that records sent in several steps agree.
+    if (banCursor_ == 0 && bansShown_.empty()) bansShown_ = bans_.Bans(Clock::Now());
+    while (banCursor_ < bansShown_.size()) {
+        const BanRecord& ban = bansShown_[banCursor_];
+        CFtpBanMsg record;
+        record.address = ban.address;
+        record.since = ban.since;
+        record.until = ban.until;
+        record.failures = ban.failures;
+        if (!CanSendMessage() || !SendMessage(MSG_BAN, record)) return true;
+        ++banCursor_;
+    }
+    CBanList::Rules rules = bans_.CurrentRules();
+    CFtpBanMsg endMark;
+    endMark.failuresToBan = rules.failures;
+    endMark.windowMinutes = rules.windowSeconds / 60;
+    endMark.banMinutes = rules.banSeconds / 60;
+    endMark.lift = liftResult_;
+    if (!CanSendMessage() || !SendMessage(MSG_BAN, endMark)) return true;
+    bansShown_.clear();
+    banCursor_ = 0;
+    liftResult_ = CFtpBanMsg::kNoLift;
+    return false;
 }
 
 bool CFtpServerController::SendReport(int kind, int index) {

@@ -1,8 +1,10 @@
 #pragma once
 // The FTP server engine object: the FTP listening socket, a pool of session objects made at
-// each start, the admission rules (a free session, the IP rules, logins per address), the
-// server-wide counters, and the console channel it inherits. Everything runs on the loop
-// thread; the lock is there for the status display and the console, which read the lists.
+// each start, the admission rules (a free session, the IP rules, bans after failed logins,
+// logins per address), the server-wide counters, and the console channel it inherits.
+// Everything runs on the loop thread; the lock is there for the status display and the
+// console, which read the lists. The ban table has a lock of its own: sessions count their
+// failed logins on their loops.
 
 #include <array>
 #include <deque>
@@ -12,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/BanList.h"
 #include "engine/ControlConnection.h"
 #include "engine/PooledSession.h"
 #include "engine/SessionLoop.h"
@@ -53,6 +56,14 @@ public:
     virtual void RejectBusy(CFtpSocket* socket);
     // A warning in the log: the client at peer was not let in, and why.
     static void LogRefusal(const std::string& peer, const std::string& why);
+    // Any thread: a wrong password (or an unknown user) from address, counted against the ban
+    // rules; the warning when it starts a ban.
+    void CountFailedLogin(const std::string& address);
+    // Any thread: the address is refused for its failed logins now.
+    bool IsBanned(const std::string& address);
+    CBanList& Bans() { return bans_; }
+    // An info line: a banned client was turned away (the warning came when the ban began).
+    static void LogBanRefusal(const std::string& peer);
     virtual void ResetStatistics();
     virtual void SampleSharePoints(platform::Time32 t);
     virtual void SampleNetwork(platform::Time32 t);
@@ -96,6 +107,7 @@ protected:
     bool SendSharePoints() override;
     bool SendEvents() override;
     bool SendFileEvents() override;
+    bool SendBans() override;
     bool SendReport(int kind, int index) override;
     void OnConsoleRequest() override;
     // Share points for the console (none until the session layer provides them).
@@ -134,4 +146,9 @@ protected:
     std::deque<CFtpFileEventMsg> fileEvents_;
     uint32_t sequence_ = 0;
     size_t connCursor_ = 0, eventCursor_ = 0, fileEventCursor_ = 0, sharePointCursor_ = 0;
+    CBanList bans_;
+    // The ban list as the console is being sent it, and what its last lift found.
+    std::vector<BanRecord> bansShown_;
+    size_t banCursor_ = 0;
+    uint8_t liftResult_ = CFtpBanMsg::kNoLift;
 };

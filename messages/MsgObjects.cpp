@@ -52,6 +52,11 @@ void CFtpReqMsg::Serialize(CArchive& ar) {
         ar.Byte(spare1);
         ar.Byte(spare2);
     }
+    if (Has(kBansVersion)) {
+        ar.Byte(bans);
+        ar.Byte(liftBan);
+        ar.String(liftAddress);
+    }
 }
 
 void CFtpReqMsg::Merge(const CFtpReqMsg& newer) {
@@ -61,7 +66,7 @@ void CFtpReqMsg::Merge(const CFtpReqMsg& newer) {
     for (auto flag :
          {&CFtpReqMsg::systemInfo, &CFtpReqMsg::osInfo, &CFtpReqMsg::sessions, &CFtpReqMsg::events,
           &CFtpReqMsg::sharePoints, &CFtpReqMsg::transfers, &CFtpReqMsg::users,
-          &CFtpReqMsg::network, &CFtpReqMsg::throttle, &CFtpReqMsg::fileEvents})
+          &CFtpReqMsg::network, &CFtpReqMsg::throttle, &CFtpReqMsg::fileEvents, &CFtpReqMsg::bans})
         this->*flag = (this->*flag || newer.*flag) ? 1 : 0;
     if (reportKind == 0) {
         reportKind = newer.reportKind;
@@ -71,6 +76,10 @@ void CFtpReqMsg::Merge(const CFtpReqMsg& newer) {
         disconnect = newer.disconnect;
         disconnectIndex = newer.disconnectIndex;
         disconnectAddress = newer.disconnectAddress;
+    }
+    if (!liftBan) {
+        liftBan = newer.liftBan;
+        liftAddress = newer.liftAddress;
     }
     // The second flag guards the same take-over; the server does not act on it.
     if (!disconnect2) disconnect2 = newer.disconnect2;
@@ -198,6 +207,18 @@ void CFtpFileEventMsg::Serialize(CArchive& ar) {
     ar.Uint64(transferBytes);
 }
 
+void CFtpBanMsg::Serialize(CArchive& ar) {
+    CFtpMsgObject::Serialize(ar);
+    ar.String(address);
+    ar.Time(since);
+    ar.Time(until);
+    ar.Dword(failures);
+    ar.Dword(failuresToBan);
+    ar.Dword(windowMinutes);
+    ar.Dword(banMinutes);
+    ar.Byte(lift);
+}
+
 std::unique_ptr<CFtpMsgObject> CreateMessage(int type) {
     switch (type & 0xFF) {
         case MSG_REQUEST:
@@ -224,6 +245,8 @@ std::unique_ptr<CFtpMsgObject> CreateMessage(int type) {
             return std::make_unique<CFtpThrottleData>();
         case MSG_FILE_EVENT:
             return std::make_unique<CFtpFileEventMsg>();
+        case MSG_BAN:
+            return std::make_unique<CFtpBanMsg>();
         default:
             return nullptr;
     }

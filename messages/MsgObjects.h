@@ -38,6 +38,7 @@ enum MessageType : int {
     MSG_NETWORK = 10,
     MSG_THROTTLE = 11,
     MSG_FILE_EVENT = 12,
+    MSG_BAN = 13,
 };
 
 class CFtpMsgObject {
@@ -59,10 +60,12 @@ protected:
 };
 
 // The console's standing request, with its password. A request of version 6 (it adds no
-// items) asks for the session records' version 2.
+// items) asks for the session records' version 2; version 7 adds the ban list and lifting a
+// ban, which a server that knows only version 6 reads past.
 class CFtpReqMsg : public CFtpMsgObject {
 public:
     static constexpr uint32_t kFiguresVersion = 6;
+    static constexpr uint32_t kBansVersion = 7;
     CFtpReqMsg() : CFtpMsgObject(5) {}
     void Serialize(CArchive& ar) override;
     // Folds a newer request into this standing one.
@@ -81,6 +84,9 @@ public:
     uint8_t throttle = 0, disconnect2 = 0;          // v4
     uint8_t fileEvents = 0;                         // v5
     uint8_t spare1 = 0, spare2 = 0;                 // v5, not used by the server
+    uint8_t bans = 0;                               // v7: the ban list
+    uint8_t liftBan = 0;                            // v7: lift the ban on liftAddress
+    std::string liftAddress;                        // v7
 };
 
 // System information; this server never fills it.
@@ -226,6 +232,22 @@ public:
     std::string path, user;
     platform::Time32 start, end;
     uint64_t fileBytes = 0, transferBytes = 0;
+};
+
+// One address banned after failed logins. The list ends with a record without an address,
+// which carries the rules in force (failuresToBan 0: bans are off) and what a lift asked for
+// in the same request found.
+class CFtpBanMsg : public CFtpMsgObject {
+public:
+    enum LiftResult : uint8_t { kNoLift = 0, kLifted = 1, kNotBanned = 2 };
+    CFtpBanMsg() : CFtpMsgObject(1) {}
+    void Serialize(CArchive& ar) override;
+    bool operator==(const CFtpBanMsg&) const = default;
+    std::string address;
+    platform::Time32 since = 0, until = 0;
+    uint32_t failures = 0;
+    uint32_t failuresToBan = 0, windowMinutes = 0, banMinutes = 0;  // on the end record
+    uint8_t lift = kNoLift;                                         // on the end record
 };
 
 // The class a console message type carries, with its defaults; null for an unknown type.

@@ -29,6 +29,7 @@ void CLoginCommands::Pass(const std::string& password) {
     user.password = password;
     if (!session_.LoginAuthenticate(user)) {
         session_.LoginFailed("login as " + user.name + " refused: wrong name or password");
+        session_.LoginGuessFailed();
         return (void)session_.LoginReply(CMD_PASS, REPLY_NOT_LOGGED_IN);
     }
     std::string welcome;

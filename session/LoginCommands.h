@@ -22,6 +22,9 @@ public:
     // A refused USER or PASS: the session counts it against its login attempts and logs
     // what (never the password).
     virtual void LoginFailed(const std::string& what) = 0;
+    // A PASS with a wrong password or for an unknown user: a guess, counted against the
+    // client's address (bans). A refused USER tried no password and is not.
+    virtual void LoginGuessFailed() = 0;
     // The client is in: 230, after the welcome file's lines when welcomeFile is not "".
     virtual void LoginAccepted(const std::string& welcomeFile) = 0;
     // REIN: the data connection closes before the 220; then LoginRestart ends TLS on the

@@ -445,6 +445,13 @@ void CFtpServerConnection::DispatchCommand() {
             closeReason_ = CLOSE_LOGINS;
             return CloseSession();
         }
+        // A guesser's sessions that were open before its address was banned end too.
+        if (!state_.loggedIn && controller_->IsBanned(peer_)) {
+            LogEvent(platform::LogLevel::Warning,
+                     "banned after failed logins: closing the session");
+            closeReason_ = CLOSE_LOGINS;
+            return CloseSession();
+        }
         if (tooLong) {
             SendReply(id, REPLY_SYNTAX_ERROR);
         } else if (!state_.loggedIn) {

@@ -133,6 +133,7 @@ protected:
     std::string LoginTextSetting(const char* name) const override;
     bool LoginAuthenticate(UserRecord& user) override;
     void LoginFailed(const std::string& what) override;
+    void LoginGuessFailed() override;
     void LoginAccepted(const std::string& welcomeFile) override;
     void LoginCloseData() override;
     void LoginRestart() override;

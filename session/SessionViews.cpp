@@ -5,6 +5,7 @@
 
 #include "config/SettingNames.h"
 #include "config/SettingsMap.h"
+#include "engine/ServerController.h"
 #include "net/TlsRuntime.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -46,6 +47,10 @@ bool CFtpServerConnection::LoginAuthenticate(UserRecord& user) {
 void CFtpServerConnection::LoginFailed(const std::string& what) {
     ++state_.failedLogins;
     LogEvent(platform::LogLevel::Warning, what);
+}
+
+void CFtpServerConnection::LoginGuessFailed() {
+    controller_->CountFailedLogin(peer_.empty() ? ControlPeer() : peer_);
 }
 
 void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {

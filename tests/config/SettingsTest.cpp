@@ -131,7 +131,7 @@ TEST_F(ConfigDirTest, FreshConfigDirGivesEveryEffectiveDefault) {
     EXPECT_EQ(app.GetSetting("SysMlstState"), "false");
     EXPECT_EQ(app.GetSetting("SysSessionLoops"), "0");
     EXPECT_EQ(app.GetSetting("SysPasswordHash"), "false");
-    EXPECT_EQ(app.Store().Size(), 67u);
+    EXPECT_EQ(app.Store().Size(), 70u);
     struct stat st {};
     ASSERT_EQ(::stat(configDir.c_str(), &st), 0);
 

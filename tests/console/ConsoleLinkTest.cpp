@@ -121,6 +121,55 @@ TEST(ConsoleLinkTest, AnAnswerIsFiledUpToItsReportWhateverTheChunks) {
     EXPECT_EQ(link.Snapshot().sessions[1].user, "bob");
 }
 
+TEST(ConsoleLinkTest, OnlyBanRequestsTakeTheirVersionAndAnOlderServerJustSendsNoList) {
+    std::vector<CFtpReqMsg> seen;
+    auto script = [&seen](bool knowsBans) {
+        return [&seen, knowsBans](int fd) {
+            while (auto frame = ReadFrame(fd)) {
+                CFtpReqMsg request;
+                LoadMessage(request, frame->second.data(), frame->second.size());
+                seen.push_back(request);
+                Bytes answer;
+                if (knowsBans && request.version >= CFtpReqMsg::kBansVersion && request.bans) {
+                    CFtpBanMsg ban, end;
+                    ban.address = "127.0.0.2";
+                    ban.failures = 10;
+                    end.failuresToBan = 10;
+                    end.lift = request.liftBan ? CFtpBanMsg::kLifted : CFtpBanMsg::kNoLift;
+                    for (Bytes f : {Frame(MSG_BAN, ban), Frame(MSG_BAN, end)})
+                        answer.insert(answer.end(), f.begin(), f.end());
+                }
+                CFtpReportMsg report;
+                Bytes f = Frame(MSG_REPORT, report);
+                answer.insert(answer.end(), f.begin(), f.end());
+                SendAll(fd, answer);
+            }
+        };
+    };
+    {
+        FakeServer server(script(true));
+        CConsoleLink link;
+        ASSERT_TRUE(link.Open(Local(server.port))) << link.Error();
+        ASSERT_TRUE(link.FetchOverview(false, false, false)) << link.Error();
+        ASSERT_TRUE(link.FetchBans("127.0.0.2")) << link.Error();
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].version, CFtpReqMsg::kFiguresVersion) << "no bans asked: as before";
+        EXPECT_EQ(seen[1].version, CFtpReqMsg::kBansVersion);
+        EXPECT_EQ(seen[1].liftAddress, "127.0.0.2");
+        ASSERT_TRUE(link.Snapshot().banEnd);
+        EXPECT_EQ(link.Snapshot().banEnd->lift, CFtpBanMsg::kLifted);
+        ASSERT_EQ(link.Snapshot().bans.size(), 1u);
+        EXPECT_EQ(link.Snapshot().bans[0].address, "127.0.0.2");
+    }
+    seen.clear();
+    FakeServer older(script(false));
+    CConsoleLink link;
+    ASSERT_TRUE(link.Open(Local(older.port))) << link.Error();
+    ASSERT_TRUE(link.FetchBans()) << "the answer still ends with its report";
+    EXPECT_FALSE(link.Snapshot().banEnd);
+    EXPECT_TRUE(link.Snapshot().bans.empty());
+}
+
 TEST(ConsoleLinkTest, EachWayTheServerFailsIsOneSentence) {
     struct Case {
         std::function<void(int)> script;

@@ -156,3 +156,36 @@ TEST(ConsoleViewTest, TheKickRowIsTypedDigitByDigit) {
     escaped.Key('3');
     EXPECT_EQ(escaped.Key(27), CRowEntry::Outcome::Cancelled);
 }
+
+TEST(ConsoleViewTest, BansShowOnlyWhileTheServerKeepsThemOn) {
+    ConsoleSnapshot s = Sample();
+    EXPECT_EQ(BansText(s, 2000), "") << "an older server sent no list";
+    s.banEnd.emplace();
+    EXPECT_EQ(BansText(s, 2000), "Bans are off (SysBanFailures is 0).\n");
+    EXPECT_EQ(StatusText(s, 2000).find("Bans"), std::string::npos);
+    EXPECT_FALSE(StatusJson(s, 2000).contains("bans"));
+
+    s.banEnd->failuresToBan = 10;
+    s.banEnd->windowMinutes = 1;
+    s.banEnd->banMinutes = 60;
+    EXPECT_EQ(BansText(s, 2000),
+              "Bans: 10 failed logins in 1 minute ban an address for 60 minutes.\n"
+              "No address is banned.\n");
+    CFtpBanMsg ban;
+    ban.address = "127.0.0.2";
+    ban.since = 1900;
+    ban.until = 1900 + 3600;
+    ban.failures = 10;
+    s.bans = {ban};
+    std::string text = BansText(s, 2000);
+    EXPECT_NE(text.find("ADDRESS"), std::string::npos) << text;
+    EXPECT_NE(text.find("127.0.0.2"), std::string::npos);
+    EXPECT_NE(text.find("58 min"), std::string::npos) << "the time left";
+    EXPECT_NE(StatusText(s, 2000).find(
+                  "Bans       1 now (10 failed logins in 1 minute ban an address for 60 minutes)"),
+              std::string::npos);
+    EXPECT_EQ(StatusJson(s, 2000)["bans"]["current"], 1);
+    nlohmann::json doc = BansJson(s);
+    EXPECT_EQ(doc["rules"]["window_minutes"], 1);
+    EXPECT_EQ(doc["bans"][0]["until"], 1900 + 3600);
+}

@@ -238,3 +238,36 @@ TEST_F(ControllerTest, HourlySamplesShareTheHour) {
     EXPECT_EQ(history.size(), 168u);
     EXPECT_EQ(history.back().value, 199);
 }
+
+TEST_F(ControllerTest, ABannedAddressIsClosedWithoutAGreetingUntilItsBanIsLiftedOrBansGoOff) {
+    controller.StopServer(false);
+    controller.Settings().SetInt("SysBanFailures", 2);
+    controller.made.clear();
+    ASSERT_TRUE(controller.StartServer());
+    controller.CountFailedLogin("127.0.0.1");
+    int a = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 1; }))
+        << "one failure is not enough";
+    controller.CountFailedLogin("127.0.0.1");
+    EXPECT_TRUE(controller.IsBanned("127.0.0.1"));
+    EXPECT_FALSE(controller.IsBanned("127.0.0.2"));
+    int b = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.Rejected() == 1; }));
+    char byte = 0;
+    EXPECT_EQ(::recv(b, &byte, 1, 0), 0) << "closed without a greeting";
+    EXPECT_EQ(controller.ActiveSessionCount(), 1);
+    int greeted = 0;
+    for (TestSession* s : controller.made) greeted += s->greeted;
+    EXPECT_EQ(greeted, 1);
+
+    EXPECT_TRUE(controller.Bans().Lift("127.0.0.1", platform::Clock::Now()));
+    int c = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 2; }));
+    for (int fd : {a, b, c}) ::close(fd);
+}
+
+TEST_F(ControllerTest, WithoutTheBanSettingFailuresBanNobody) {
+    for (int i = 0; i < 50; ++i) controller.CountFailedLogin("127.0.0.1");
+    EXPECT_FALSE(controller.IsBanned("127.0.0.1"));
+    EXPECT_EQ(controller.Bans().Tracked(), 0u);
+}

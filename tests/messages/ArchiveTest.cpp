@@ -206,7 +206,7 @@ TEST_F(ArchiveTest, FailedBinaryDeflateDownloadHasFlags53) {
 }
 
 TEST_F(ArchiveTest, EveryClassRoundTripsThroughItsType) {
-    for (int type = MSG_REQUEST; type <= MSG_FILE_EVENT; ++type) {
+    for (int type = MSG_REQUEST; type <= MSG_BAN; ++type) {
         auto message = CreateMessage(type);
         ASSERT_NE(message, nullptr) << type;
         Bytes bytes = StoreMessage(*message);
@@ -215,7 +215,7 @@ TEST_F(ArchiveTest, EveryClassRoundTripsThroughItsType) {
         LoadMessage(*back, bytes.data(), bytes.size());
         EXPECT_EQ(StoreMessage(*back), bytes) << type;
     }
-    EXPECT_EQ(CreateMessage(13), nullptr);
+    EXPECT_EQ(CreateMessage(14), nullptr);
     EXPECT_NE(CreateMessage(0x104), nullptr) << "only the low byte tells types apart";
 }
 
@@ -230,8 +230,9 @@ TEST_F(ArchiveTest, PayloadsThatOutgrowTheFrameFail) {
 TEST_F(ArchiveTest, TruncatedAndMutatedPayloadsFailCleanly) {
     // Valid payloads of every class, with histories, strings and zones in them.
     std::vector<std::pair<int, Bytes>> samples;
-    for (int type = MSG_REQUEST; type <= MSG_FILE_EVENT; ++type) {
+    for (int type = MSG_REQUEST; type <= MSG_BAN; ++type) {
         auto message = CreateMessage(type);
+        if (auto* ban = dynamic_cast<CFtpBanMsg*>(message.get())) ban->address = "127.0.0.2";
         if (auto* share = dynamic_cast<CFtpSharePtMsg*>(message.get())) {
             share->name = "pub";
             share->history = {{1, 2}, {3, 4}};
@@ -297,4 +298,73 @@ TEST_F(ArchiveTest, SessionRecordsCarryTransferFiguresOnlyFromVersionTwo) {
     CFtpReqMsg read;
     LoadMessage(read, six.data(), six.size());
     EXPECT_EQ(read.version, CFtpReqMsg::kFiguresVersion);
+}
+
+TEST_F(ArchiveTest, BanRequestsAddTheirItemsAfterVersionSixAndMergeOneLiftAtATime) {
+    CFtpReqMsg six;
+    six.version = CFtpReqMsg::kFiguresVersion;
+    six.password = "pw";
+    six.bans = 1;  // not written below version 7
+    CFtpReqMsg seven = six;
+    seven.version = CFtpReqMsg::kBansVersion;
+    seven.liftBan = 1;
+    seven.liftAddress = "127.0.0.2";
+    Bytes sixBytes = Store(six), sevenBytes = Store(seven);
+    Bytes items = Expect().B(1).B(1).S(u"127.0.0.2").bytes;
+    ASSERT_EQ(sevenBytes.size(), sixBytes.size() + items.size());
+    EXPECT_EQ(sevenBytes[0], 7);
+    // A server that reads version 6 finds its items where they were and leaves the rest.
+    EXPECT_TRUE(std::equal(sixBytes.begin() + 1, sixBytes.end(), sevenBytes.begin() + 1));
+    EXPECT_TRUE(std::equal(items.begin(), items.end(), sevenBytes.begin() + sixBytes.size()));
+    CFtpReqMsg back;
+    LoadMessage(back, sevenBytes.data(), sevenBytes.size());
+    EXPECT_EQ(back, seven);
+    CFtpReqMsg sixBack;
+    LoadMessage(sixBack, sixBytes.data(), sixBytes.size());
+    EXPECT_EQ(sixBack.bans, 0);
+
+    // The standing request keeps the first lift until the server has acted on it.
+    CFtpReqMsg standing;
+    standing.Merge(sixBack);
+    EXPECT_EQ(standing.bans, 0);
+    standing.Merge(back);
+    CFtpReqMsg other = seven;
+    other.liftAddress = "127.0.0.3";
+    standing.Merge(other);
+    EXPECT_EQ(standing.bans, 1);
+    EXPECT_EQ(standing.liftBan, 1);
+    EXPECT_EQ(standing.liftAddress, "127.0.0.2");
+    standing.Merge(sixBack);
+    EXPECT_EQ(standing.bans, 1) << "a later request without bans does not cancel the list";
+}
+
+TEST_F(ArchiveTest, BanRecordFieldByField) {
+    CFtpBanMsg ban;
+    ban.address = "127.0.0.2";
+    ban.since = kTime - 60;
+    ban.until = kTime + 3540;
+    ban.failures = 10;
+    Bytes expected = Expect()
+                         .B(1)
+                         .D(kTime)
+                         .S(u"127.0.0.2")
+                         .D(kTime - 60)
+                         .D(kTime + 3540)
+                         .D(10)
+                         .D(0)
+                         .D(0)
+                         .D(0)
+                         .B(0)
+                         .bytes;
+    EXPECT_EQ(Store(ban), expected);
+    CFtpBanMsg end;
+    end.failuresToBan = 10;
+    end.windowMinutes = 10;
+    end.banMinutes = 60;
+    end.lift = CFtpBanMsg::kNotBanned;
+    Bytes bytes = Store(end);
+    CFtpBanMsg back;
+    LoadMessage(back, bytes.data(), bytes.size());
+    EXPECT_EQ(back, end);
+    EXPECT_EQ(back.address, "");
 }

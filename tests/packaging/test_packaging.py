@@ -57,6 +57,9 @@ EXAMPLE_SETTINGS = {
     "AnonOverwrite": "false",
     "AnonDelete": "false",
     "AnonRename": "false",
+    "SysBanFailures": "10",
+    "SysBanWindow": "10",
+    "SysBanMinutes": "60",
 }
 
 

@@ -28,6 +28,7 @@ public:
         ++failures;
         refusals.push_back(what);
     }
+    void LoginGuessFailed() override { ++guesses; }
     void LoginAccepted(const std::string&) override { ++accepted; }
     void LoginCloseData() override { dataOpen = false; }
     void LoginRestart() override { restarted = true; }
@@ -38,7 +39,7 @@ public:
     UserRecord user;
     std::map<std::string, bool> flags{{setting::SysAnonState, true}};
     bool dataOpen = false, secure = false, restarted = false, quitting = false;
-    int failures = 0, accepted = 0;
+    int failures = 0, accepted = 0, guesses = 0;
     std::vector<int> codes;
     std::vector<std::string> texts;
     std::vector<std::string> refusals;
@@ -63,6 +64,7 @@ TEST_F(LoginCommandsTest, RefusedNamesAndPasswordsCountAgainstTheAttempts) {
     EXPECT_EQ(session.Last(), 534);
     EXPECT_EQ(session.texts.back(), "Secure login required.");
     EXPECT_EQ(session.failures, 3);
+    EXPECT_EQ(session.guesses, 0) << "no password was tried";
     EXPECT_EQ(session.user.name, "") << "a refused name is not kept";
 
     session.secure = true;
@@ -70,12 +72,14 @@ TEST_F(LoginCommandsTest, RefusedNamesAndPasswordsCountAgainstTheAttempts) {
     login.Pass("Tr0ub4dor&3");
     EXPECT_EQ(session.codes, (std::vector<int>{503, 500, 534, 331, 530}));
     EXPECT_EQ(session.failures, 4);
+    EXPECT_EQ(session.guesses, 1);
     EXPECT_EQ(session.refusals.back(), "login as alice refused: wrong name or password");
     for (const std::string& refusal : session.refusals)
         EXPECT_EQ(refusal.find("Tr0ub4dor"), std::string::npos) << "no password in the log";
     login.Pass("secret");
     EXPECT_EQ(session.accepted, 1);
     EXPECT_EQ(session.failures, 4);
+    EXPECT_EQ(session.guesses, 1);
 }
 
 TEST_F(LoginCommandsTest, UserWaitsForTheDataConnectionAndReinResetsAfterItsReply) {

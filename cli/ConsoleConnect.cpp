@@ -1,0 +1,94 @@
+#include "cli/ConsoleConnect.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+
+#include "cli/AdminSession.h"
+#include "config/SettingNames.h"
+
+namespace {
+// The console password from --password-file, the environment, or a prompt - never from an
+// argument, which every user of the machine could read.
+bool ConsolePassword(CAdminSession& session, const ConsoleConnectOptions& o,
+                     std::string& password) {
+    if (!o.passwordFile.empty()) {
+        std::string error;
+        if (ReadFirstLine(o.passwordFile, password, error)) return true;
+        session.Fail(error);
+        return false;
+    }
+    if (const char* given = std::getenv(kConsolePasswordVariable)) {
+        password = given;
+        return true;
+    }
+    if (!session.Terminal().Interactive()) {
+        session.Fail(std::string("no console password: give --password-file FILE or set ") +
+                     kConsolePasswordVariable + " (standard input is not a terminal to ask on)");
+        return false;
+    }
+    if (!session.Terminal().ReadSecret("Console password: ", password)) {
+        session.Fail("no console password was typed");
+        return false;
+    }
+    return true;
+}
+
+bool Target(CAdminSession& session, const ConsoleConnectOptions& o, ConsoleTarget& target) {
+    target.host = o.host;
+    if (o.port) {
+        target.port = *o.port;
+    } else {
+        if (!session.OpenSettings()) return false;
+        int port = session.Settings().GetIntSetting(setting::SysConsolePort);
+        if (port < 1 || port > 65535) port = 1205;
+        target.port = port;
+    }
+    target.caFile = o.caFile;
+    target.insecure = o.insecure;
+    target.tlsName = o.tlsName;
+    target.timeoutMs = static_cast<int>(o.timeout * 1000);
+    return ConsolePassword(session, o, target.password);
+}
+}  // namespace
+
+void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o) {
+    command->add_option("--host", o.host, "The server (default 127.0.0.1)");
+    command
+        ->add_option("--port", o.port,
+                     "Its console port (default: \"SysConsolePort\" of the settings)")
+        ->check(CLI::Range(1, 65535));
+    command->add_option("--password-file", o.passwordFile,
+                        std::string("Read the console password from the first line of FILE "
+                                    "(\"-\": standard input); else ") +
+                            kConsolePasswordVariable + ", else it is asked for");
+    CLI::Option* cafile = command->add_option(
+        "--cafile", o.caFile,
+        "TLS: trust the server's certificate if FILE vouches for it (the certificate that "
+        "\"quenlowftp cert create\" made serves as its own); default: the system's");
+    command
+        ->add_flag("--insecure", o.insecure,
+                   "TLS: do not check the server's certificate at all. Anyone between you and "
+                   "the server can then read the console password")
+        ->excludes(cafile);
+    command->add_option("--tls-name", o.tlsName,
+                        "TLS: the host name or address the certificate must carry (default: "
+                        "--host)");
+    command->add_option("--timeout", o.timeout, "Seconds to wait for each answer (default 5)")
+        ->check(CLI::Range(0.5, 600.0));
+    command->footer(
+        "The console password is the server's \"SysConsolePass\"; it is never taken from the "
+        "command line.\n"
+        "Exit status: 0 done, 1 failed (one line on stderr says why), 2 usage error.");
+}
+
+std::unique_ptr<CConsoleLink> ConnectConsole(CAdminSession& session, const ConsoleConnectOptions& o,
+                                             ConsoleTarget& target) {
+    if (!Target(session, o, target)) return nullptr;
+    auto link = std::make_unique<CConsoleLink>();
+    if (!link->Open(target)) {
+        session.Fail(link->Error());
+        return nullptr;
+    }
+    return link;
+}

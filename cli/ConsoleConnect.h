@@ -1,0 +1,34 @@
+#pragma once
+// What every command that talks to a running server over its console channel shares: the
+// connection options, the console password and opening the link.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "console/ConsoleLink.h"
+
+namespace CLI {
+class App;
+}
+class CAdminSession;
+
+inline constexpr const char* kConsolePasswordVariable = "QUENLOWFTP_CONSOLE_PASSWORD";
+
+struct ConsoleConnectOptions {
+    std::string host = "127.0.0.1";
+    std::optional<int> port;
+    std::string passwordFile;
+    std::string caFile;
+    std::string tlsName;
+    bool insecure = false;
+    double timeout = 5;
+};
+
+// --host, --port, --password-file, --cafile, --insecure, --tls-name and --timeout, with the
+// footer that says where the password comes from.
+void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o);
+
+// Connects; the link is null after saying why. target is what it connected to.
+std::unique_ptr<CConsoleLink> ConnectConsole(CAdminSession& session, const ConsoleConnectOptions& o,
+                                             ConsoleTarget& target);
