@@ -115,19 +115,24 @@ std::string StatusText(const ConsoleSnapshot& s, platform::Time32 now) {
 
 std::vector<std::string> SessionRows(const std::vector<CFtpConnMsg>& sessions, size_t width) {
     std::vector<std::string> rows;
-    rows.push_back(Cut(Printf("%3s  %-15s  %-16s %-3s %5s %5s %5s %10s  %s", "#", "PEER", "USER",
-                              "TLS", "MIN", "UP", "DOWN", "TRANSFER", "COMMAND"),
-                       width));
+    // Users with folders of their own say which, before the command.
+    bool roots = false;
+    for (const CFtpConnMsg& c : sessions) roots = roots || !c.root.empty();
+    rows.push_back(
+        Cut(Printf("%3s  %-15s  %-16s %-3s %5s %5s %5s %10s  %s%s", "#", "PEER", "USER", "TLS",
+                   "MIN", "UP", "DOWN", "TRANSFER", roots ? "ROOT  " : "", "COMMAND"),
+            width));
     for (const CFtpConnMsg& c : sessions) {
         bool figures = (c.version & 0xFF) >= CFtpConnMsg::kFiguresVersion;
         std::string up = figures ? std::to_string(c.uploads) : "-";
         std::string down = figures ? std::to_string(c.downloads) : "-";
         std::string transfer = figures && c.transferring ? BytesText(c.transferBytes) : "-";
         std::string user = c.user.empty() ? "(not logged in)" : c.user;
+        std::string root = roots ? (c.root.empty() ? "-" : c.root) + "  " : "";
         rows.push_back(Cut(
-            Printf("%3d  %-15s  %-16s %-3s %5u %5s %5s %10s  %s", c.index, c.peerAddress.c_str(),
+            Printf("%3d  %-15s  %-16s %-3s %5u %5s %5s %10s  %s%s", c.index, c.peerAddress.c_str(),
                    Cut(user, 16).c_str(), c.secure ? "yes" : "no", c.minutesConnected, up.c_str(),
-                   down.c_str(), transfer.c_str(), c.lastCommand.c_str()),
+                   down.c_str(), transfer.c_str(), root.c_str(), c.lastCommand.c_str()),
             width));
     }
     return rows;

@@ -23,6 +23,8 @@ json SessionJson(const CFtpConnMsg& c) {
         row["bytes_sent"] = c.bytesSent;
         row["transfer_bytes"] = c.transferring ? json(c.transferBytes) : json(nullptr);
     }
+    if ((c.version & 0xFF) >= CFtpConnMsg::kRootVersion)
+        row["root"] = c.root.empty() ? json(nullptr) : json(c.root);
     return row;
 }
 

@@ -152,9 +152,11 @@ bool CConsoleLink::WaitToSend() {
 
 bool CConsoleLink::Fetch(CFtpReqMsg request) {
     if (!WaitToSend()) return false;
-    // Only a request about bans needs their version: every other one stays as it was.
-    request.version =
-        request.bans || request.liftBan ? CFtpReqMsg::kBansVersion : CFtpReqMsg::kFiguresVersion;
+    // Requests about bans or sessions take the version that knows bans and the sessions'
+    // roots; every other one stays as it was.
+    request.version = request.bans || request.liftBan || request.sessions
+                          ? CFtpReqMsg::kBansVersion
+                          : CFtpReqMsg::kFiguresVersion;
     request.password = target_.password;
     // The server answers a request in a fixed order with the report last, so the report
     // marks the end of the answer (event lists have no end record of their own).

@@ -180,10 +180,10 @@ void CFtpServerController::MakeRoomForSessions(int sessions) {
     // leave the random choice room.
     if (engine.SetPortsWanted(2 * sessions)) {
         auto [first, last] = engine.DynamicPortRange();
-        platform::Log::Write(platform::LogLevel::Notice,
-                             "passive ports " + std::to_string(first) + " to " +
-                                 std::to_string(last) + " for " + std::to_string(sessions) +
-                                 " sessions");
+        platform::Log::Write(platform::LogLevel::Notice, "passive ports " + std::to_string(first) +
+                                                             " to " + std::to_string(last) +
+                                                             " for " + std::to_string(sessions) +
+                                                             " sessions");
     }
     uint64_t wanted =
         static_cast<uint64_t>(sockets) + static_cast<uint64_t>(sessions) + kOtherDescriptors;
@@ -446,13 +446,13 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
                 size_t open = 0;
                 for (CFtpPooledSession* other : activeSessions_)
                     if (other->PrimarySocket()->IsOpen()) ++open;
-                platform::Log::Write(platform::LogLevel::Info,
-                                     peer + ": connected (session " + std::to_string(accepted_) +
-                                         ", " + std::to_string(open) + " connected now" +
-                                         (sessionLoops_.size() > 1
-                                              ? ", loop " + std::to_string(k + 1)
-                                              : std::string()) +
-                                         ")");
+                platform::Log::Write(
+                    platform::LogLevel::Info,
+                    peer + ": connected (session " + std::to_string(accepted_) + ", " +
+                        std::to_string(open) + " connected now" +
+                        (sessionLoops_.size() > 1 ? ", loop " + std::to_string(k + 1)
+                                                  : std::string()) +
+                        ")");
             }
             return true;
         }
@@ -735,6 +735,7 @@ bool CFtpServerController::SendConnections() {
     Guard guard(lock_);
     // A console that knows the record's later version gets the live transfer figures too.
     bool figures = (request_.version & 0xFF) >= CFtpReqMsg::kFiguresVersion;
+    bool roots = (request_.version & 0xFF) >= CFtpReqMsg::kBansVersion;
     while (connCursor_ < connInfo_.size()) {
         if (!CanSendMessage()) return true;
         CFtpConnMsg record = connInfo_[connCursor_];
@@ -750,6 +751,10 @@ bool CFtpServerController::SendConnections() {
             record.bytesSent = shown.bytesSent;
             record.transferring = shown.transferring;
             record.transferBytes = shown.transferBytes;
+            if (roots) {
+                record.version = CFtpConnMsg::kRootVersion;
+                record.root = activeSessions_[connCursor_]->view.root;
+            }
         }
         if (!SendMessage(MSG_CONNECTION, record)) return true;
         ++connCursor_;

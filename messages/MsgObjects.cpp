@@ -126,6 +126,7 @@ void CFtpConnMsg::Serialize(CArchive& ar) {
         ar.Uint64(transferBytes);
         ar.Byte(transferring);
     }
+    if (Has(kRootVersion)) ar.String(root);
 }
 
 void CFtpEventMsg::Serialize(CArchive& ar) {

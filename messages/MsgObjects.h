@@ -61,7 +61,8 @@ protected:
 
 // The console's standing request, with its password. A request of version 6 (it adds no
 // items) asks for the session records' version 2; version 7 adds the ban list and lifting a
-// ban, which a server that knows only version 6 reads past.
+// ban, which a server that knows only version 6 reads past, and asks for the session records'
+// version 3.
 class CFtpReqMsg : public CFtpMsgObject {
 public:
     static constexpr uint32_t kFiguresVersion = 6;
@@ -122,16 +123,18 @@ public:
 class CFtpConnMsg : public CFtpMsgObject {
 public:
     static constexpr uint32_t kFiguresVersion = 2;
+    static constexpr uint32_t kRootVersion = 3;
     CFtpConnMsg() : CFtpMsgObject(1) {}
     void Serialize(CArchive& ar) override;
     int32_t index = -1;
     uint8_t secure = 0;
     uint32_t minutesConnected = 0;
     std::string user, peerAddress, lastCommand, folder;
-    uint64_t uploads = 0, downloads = 0;            // v2: files this session moved
-    uint64_t bytesReceived = 0, bytesSent = 0;      // v2: bytes this session moved
-    uint64_t transferBytes = 0;                     // v2: bytes of the running transfer
-    uint8_t transferring = 0;                       // v2: a transfer is running
+    uint64_t uploads = 0, downloads = 0;        // v2: files this session moved
+    uint64_t bytesReceived = 0, bytesSent = 0;  // v2: bytes this session moved
+    uint64_t transferBytes = 0;                 // v2: bytes of the running transfer
+    uint8_t transferring = 0;                   // v2: a transfer is running
+    std::string root;  // v3: the folder "pub" is for this user, when it is one of their own
 };
 
 class CFtpEventMsg : public CFtpMsgObject {

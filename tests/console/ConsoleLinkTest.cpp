@@ -113,7 +113,7 @@ TEST(ConsoleLinkTest, AnAnswerIsFiledUpToItsReportWhateverTheChunks) {
     ASSERT_TRUE(link.Open(Local(server.port))) << link.Error();
     ASSERT_TRUE(link.FetchOverview(true, false, false)) << link.Error();
     EXPECT_EQ(seen.password, "pw");
-    EXPECT_EQ(seen.version, CFtpReqMsg::kFiguresVersion) << "asks for the session figures";
+    EXPECT_EQ(seen.version, CFtpReqMsg::kBansVersion) << "asks for the figures and roots";
     EXPECT_EQ(seen.sessions, 1);
     EXPECT_EQ(seen.reportKind, REPORT_NETWORK) << "the report marks the answer's end";
     ASSERT_TRUE(link.Snapshot().sessionsComplete);

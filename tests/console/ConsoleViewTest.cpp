@@ -77,6 +77,19 @@ TEST(ConsoleViewTest, SessionRowsShowFiguresOnlyWhereTheRecordCarriesThem) {
     EXPECT_NE(rows[2].find("(not logged in)"), std::string::npos);
     EXPECT_NE(rows[2].find("    -     -"), std::string::npos) << "version 1: no counts";
     for (const std::string& row : SessionRows(Sample().sessions, 40)) EXPECT_LE(row.size(), 40u);
+    EXPECT_EQ(rows[0].find("ROOT"), std::string::npos) << "no user has a folder of their own";
+
+    std::vector<CFtpConnMsg> homes = Sample().sessions;
+    homes[0].version = CFtpConnMsg::kRootVersion;
+    homes[0].root = "/srv/homes/alice/";
+    rows = SessionRows(homes, 0);
+    EXPECT_NE(rows[0].find("TRANSFER  ROOT  COMMAND"), std::string::npos) << rows[0];
+    EXPECT_NE(rows[1].find("/srv/homes/alice/  "), std::string::npos) << rows[1];
+    EXPECT_NE(rows[2].find("  -  "), std::string::npos) << rows[2];
+    ConsoleSnapshot s = Sample();
+    s.sessions = homes;
+    EXPECT_EQ(SessionsJson(s)["sessions"][0]["root"], "/srv/homes/alice/");
+    EXPECT_FALSE(SessionsJson(s)["sessions"][1].contains("root"));
 }
 
 TEST(ConsoleViewTest, StatusAndJsonSayTheSameThings) {
@@ -106,8 +119,8 @@ TEST(ConsoleViewTest, StatusAndJsonSayTheSameThings) {
 
     CFtpThrottleData schedule;
     schedule.enabled = 1;
-    schedule.days[1] = {{platform::MakeLocalTime({0, 30, 8, 1, 0, 124, 0, 0, -1, 0, nullptr}),
-                         512}};
+    schedule.days[1] = {
+        {platform::MakeLocalTime({0, 30, 8, 1, 0, 124, 0, 0, -1, 0, nullptr}), 512}};
     nlohmann::json week = ScheduleJson(schedule);
     EXPECT_EQ(week["enabled"], true);
     EXPECT_EQ(week["days"]["mon"][0]["start"], "08:30");

@@ -3,12 +3,13 @@ sees and may do there, with ftplib, curl and lftp, and the ways out that must st
 
 import ftplib
 import io
+import json
 import os
 import signal
 import subprocess
 import unittest
 
-from server import Server, admin, login
+from server import BINARY, Server, admin, free_port, login, wait_until
 
 RIGHTS_ALL = 15  # write, overwrite, delete, rename
 
@@ -26,8 +27,11 @@ def fetch(ftp, path):
 
 class HomeFolders(unittest.TestCase):
     def setUp(self):
+        self.console = free_port()
         self.server = Server(settings={"SysFsMapHome": "true", "SysHomeFolder": "{dir}/homes",
-                                       "SysMlstState": "true"},
+                                       "SysMlstState": "true", "SysConsoleState": "true",
+                                       "SysConsolePort": str(self.console),
+                                       "SysConsolePass": "pw"},
                              accounts=[("alice", "alicepw", RIGHTS_ALL),
                                        ("bob", "bobpw", 0)])
         self.addCleanup(self.server.stop)
@@ -70,6 +74,20 @@ class HomeFolders(unittest.TestCase):
         self.assertEqual(fetch(anonymous, "/pub/shared.txt"), b"for everyone\n")
         with self.assertRaisesRegex(ftplib.error_perm, "^550"):
             anonymous.size("/pub/kept.txt")
+        # The console says which folder each session's "pub" is (as of the sessions' last
+        # tick, half a second at most).
+        def roots():
+            listed = subprocess.run([BINARY, "console", "sessions", "--json", "--port",
+                                     str(self.console)], capture_output=True, text=True,
+                                    env=dict(os.environ, QUENLOWFTP_CONSOLE_PASSWORD="pw"),
+                                    stdin=subprocess.DEVNULL, timeout=30)
+            self.assertEqual(listed.returncode, 0, listed.stderr)
+            rows = json.loads(listed.stdout)["sessions"]
+            shown = {row["user"]: row["root"] for row in rows}
+            return shown if len(shown) == 3 else None
+        self.assertEqual(wait_until(roots, 5), {"alice": os.path.join(self.homes, "alice") + "/",
+                                 "bob": os.path.join(self.homes, "bob") + "/",
+                                 "a@b": self.server.root + "/"})
         for ftp in (alice, bob, anonymous):
             ftp.quit()
 

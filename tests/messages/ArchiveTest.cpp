@@ -290,6 +290,13 @@ TEST_F(ArchiveTest, SessionRecordsCarryTransferFiguresOnlyFromVersionTwo) {
     EXPECT_EQ(back.uploads, 3u);
     EXPECT_EQ(back.transferBytes, 0x100000000ULL);
     EXPECT_EQ(back.transferring, 1);
+    record.version = CFtpConnMsg::kRootVersion;
+    record.root = "/srv/homes/bob/";
+    Bytes v3 = Store(record);
+    ASSERT_EQ(v3.size(), v2.size() + 4 + record.root.size() * 2) << "a UTF-16 string";
+    EXPECT_TRUE(std::equal(v2.begin() + 1, v2.end(), v3.begin() + 1));
+    LoadMessage(back, v3.data(), v3.size());
+    EXPECT_EQ(back.root, "/srv/homes/bob/");
     // A request of version 6 is a version 5 request in its items.
     CFtpReqMsg request, five;
     request.version = CFtpReqMsg::kFiguresVersion;
