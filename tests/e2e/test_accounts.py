@@ -9,8 +9,8 @@ import unittest
 
 from server import Server, admin, login, password_file
 
-PHRASE = "correct horse battery staple, " * 2 + "ok"  # 62 characters
-assert len(PHRASE) >= 60
+PHRASE = "correct horse battery staple, " * 2 + "okay"  # 64 characters
+assert len(PHRASE) == 64
 
 
 class HashedPasswords(unittest.TestCase):
