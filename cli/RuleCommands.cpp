@@ -61,62 +61,57 @@ int List(CAdminSession& session) {
     out << std::left << std::setw(5) << "N" << std::setw(18) << "IP ADDRESS"
         << "SUBNET MASK\n";
     for (size_t i = 0; i < rules.size(); ++i) {
-        uint32_t a = 0, m = 0;
-        Address6 a6{};
-        int prefix = 0;
-        bool used = IsIpv6RuleText(rules[i].address)
-                        ? rules[i].mask.empty() && ParsePrefix6(rules[i].address, a6, prefix)
-                        : ParseAddress(rules[i].address, a) && ParseAddress(rules[i].mask, m);
+        CIpRuleTable probe;  // a rule the engine would leave out never matches
+        bool used = probe.Append(rules[i].address, rules[i].mask);
         out << std::setw(5) << i + 1 << std::setw(18) << rules[i].address << rules[i].mask
             << (used ? "" : "  (never matches: a text with an empty part)") << "\n";
     }
     return kExitOk;
 }
 
-int AddIpv6(CAdminSession& session, const std::string& address, const std::string& mask) {
-    Address6 parsed{};
-    int prefix = 0;
-    std::string problem;
-    if (!mask.empty())
-        return session.Fail("an IPv6 rule takes a prefix length, not a mask: such as " +
-                            address.substr(0, address.find('/')) + "/64");
-    if (!ParsePrefix6(address, parsed, prefix, &problem)) return session.Fail(problem);
-    if (!session.OpenSettings()) return kExitFailed;
-    std::vector<StoredIpRule> rules = ReadStoredIpRules(session.Settings());
-    if (!CanAddIpRule(static_cast<int>(rules.size())))
-        return session.Fail(texts::kMaximumRulesReached);
-    rules.push_back({address, ""});
-    bool accept = session.Settings().GetBoolSetting(setting::NetPolicy);
-    return Store(session, rules,
-                 "Added rule " + std::to_string(rules.size()) + ": " + address + " (under the " +
-                     PolicyText(accept) + " policy its addresses are " + RuleEffect(accept) + ").");
-}
-
-int Add(CAdminSession& session, const std::string& address, const std::string& mask) {
-    if (IsIpv6RuleText(address)) return AddIpv6(session, address, mask);
-    if (mask.empty())
-        return session.Fail("an IPv4 rule needs a subnet mask, such as 255.255.255.0");
+// Why the texts cannot be a rule: an IPv6 address with a prefix length, or an IPv4 address
+// with a subnet mask. Empty when they can.
+std::string RuleTextProblem(const std::string& address, const std::string& mask) {
+    if (IsIpv6RuleText(address)) {
+        if (!mask.empty())
+            return "an IPv6 rule takes a prefix length, not a mask: such as " +
+                   address.substr(0, address.find('/')) + "/64";
+        Address6 parsed{};
+        int prefix = 0;
+        std::string problem;
+        ParsePrefix6(address, parsed, prefix, &problem);
+        return problem;
+    }
+    if (mask.empty()) return "an IPv4 rule needs a subnet mask, such as 255.255.255.0";
     for (auto [what, text] :
          {std::pair<const char*, const std::string&>{"address", address}, {"subnet mask", mask}}) {
         if (!IsAddressText(text))
-            return session.Fail(std::string("the ") + what + " \"" + text +
-                                "\" is not four numbers separated by dots, such as 192.168.1.0");
+            return std::string("the ") + what + " \"" + text +
+                   "\" is not four numbers separated by dots, such as 192.168.1.0";
         if (text.size() > kRuleTextMax)
-            return session.Fail(std::string("the ") + what + " is longer than " +
-                                std::to_string(kRuleTextMax) + " characters");
+            return std::string("the ") + what + " is longer than " + std::to_string(kRuleTextMax) +
+                   " characters";
     }
+    return "";
+}
+
+int Add(CAdminSession& session, const std::string& address, const std::string& mask) {
+    std::string problem = RuleTextProblem(address, mask);
+    if (!problem.empty()) return session.Fail(problem);
     if (!session.OpenSettings()) return kExitFailed;
     std::vector<StoredIpRule> rules = ReadStoredIpRules(session.Settings());
     if (!CanAddIpRule(static_cast<int>(rules.size())))
         return session.Fail(texts::kMaximumRulesReached);
-    NoteReading(session, "address", address);
-    NoteReading(session, "subnet mask", mask);
+    if (!mask.empty()) {
+        NoteReading(session, "address", address);
+        NoteReading(session, "subnet mask", mask);
+    }
     rules.push_back({address, mask});
     bool accept = session.Settings().GetBoolSetting(setting::NetPolicy);
     return Store(session, rules,
-                 "Added rule " + std::to_string(rules.size()) + ": " + address + " " + mask +
-                     " (under the " + PolicyText(accept) + " policy its addresses are " +
-                     RuleEffect(accept) + ").");
+                 "Added rule " + std::to_string(rules.size()) + ": " + address +
+                     (mask.empty() ? "" : " " + mask) + " (under the " + PolicyText(accept) +
+                     " policy its addresses are " + RuleEffect(accept) + ").");
 }
 
 int Delete(CAdminSession& session, int number) {

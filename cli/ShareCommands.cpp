@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "cli/AdminSession.h"
-#include "config/PageChecks.h"
 #include "config/SettingsCatalog.h"
 #include "config/ShareStore.h"
 #include "platform/FileSystem.h"
@@ -52,16 +51,11 @@ int List(CAdminSession& session) {
 int Add(CAdminSession& session, const std::string& name, const std::string& typed, bool readOnly) {
     std::string problem = ShareNameProblem(name);
     if (!problem.empty()) return session.Fail(problem);
+    // A share point's folder is checked as the shared folder's is.
     char cwd[4096];
-    std::string path = !typed.empty() && typed[0] == '/'
-                           ? typed
-                           : std::string(::getcwd(cwd, sizeof cwd) ? cwd : "/") + "/" + typed;
-    std::optional<std::string> folder = typed.empty() ? std::nullopt : CheckRootFolder(path);
-    if (!folder)
-        return session.Fail("\"" + typed +
-                            "\" is not a valid folder: no part may be longer than 255 "
-                            "characters, be aux, con, lpt1 or prn, or contain any of \" * < > ? "
-                            "\\ |");
+    SettingValue folder = CheckSettingValue(*FindSetting(setting::SysRootFolder), typed,
+                                            ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+    if (!folder.accepted) return session.Fail(folder.text);
     if (!session.OpenSettings()) return kExitFailed;
     std::vector<StoredShare> shares = ReadStoredShares(session.Settings());
     for (const StoredShare& share : shares)
@@ -71,7 +65,7 @@ int Add(CAdminSession& session, const std::string& name, const std::string& type
     if (shares.size() >= static_cast<size_t>(kMaxExtraShares))
         return session.Fail("there are " + std::to_string(kMaxExtraShares) +
                             " share points already, as many as there can be");
-    std::string shown = folder->back() == '/' ? *folder : *folder + "/";
+    std::string shown = folder.text.back() == '/' ? folder.text : folder.text + "/";
     if (!platform::Files().Status(shown.substr(0, shown.size() - 1)).folder)
         session.Note(shown + " is not a folder yet: clients see \"" + name + "\" once it is made");
     shares.push_back({name, shown, readOnly});

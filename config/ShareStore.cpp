@@ -21,16 +21,26 @@ std::string WithSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder += '/';
     return folder;
 }
+
+// Why name cannot be the name of one folder of the machine; "" when it can.
+std::string FolderNameProblem(const std::string& name) {
+    if (name.empty()) return "the name is empty";
+    if (name.size() > 255) return "the name is longer than 255 characters";
+    if (name.find('/') != std::string::npos) return "the name is one folder name: it cannot hold /";
+    if (name == "." || name == "..") return "the name cannot be . or ..";
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F) return "the name cannot hold control characters";
+    return "";
+}
 }  // namespace
 
 std::string ShareNameProblem(const std::string& name) {
     if (name.empty()) return "a share point needs a name";
-    if (name.size() > 255) return "the name is longer than 255 characters";
-    if (name.find_first_of("/\\") != std::string::npos)
-        return "the name is one folder name: it cannot hold / or \\";
-    if (name == "." || name == "..") return "the name cannot be . or ..";
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7F) return "the name cannot hold control characters";
+    std::string problem = FolderNameProblem(name);
+    if (!problem.empty()) return problem;
+    // Clients may write a backslash as a separator too.
+    if (name.find('\\') != std::string::npos)
+        return "the name is one folder name: it cannot hold \\";
     if (!IsValidName(name))
         return "the name cannot be aux, con, lpt1 or prn, or hold any of \" * < > ? |";
     if (platform::EqualsIgnoreCase(name, "pub")) return "\"pub\" is the shared folder's name";
@@ -96,8 +106,5 @@ std::string HomeBaseFolder(const CAppSettings& settings) {
 }
 
 std::string HomeFolderOf(const CAppSettings& settings, const std::string& name) {
-    if (name.empty() || name.size() > 255 || name == "." || name == "..") return "";
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7F || c == '/') return "";
-    return HomeBaseFolder(settings) + name + "/";
+    return FolderNameProblem(name).empty() ? HomeBaseFolder(settings) + name + "/" : "";
 }

@@ -54,6 +54,14 @@ int AddressPort(const sockaddr_storage& address) {
     return 0;
 }
 
+void SetAddressPort(sockaddr_storage& address, int port) {
+    uint16_t value = htons(static_cast<uint16_t>(port));
+    if (address.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&address)->sin_port = value;
+    else if (address.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = value;
+}
+
 bool ResolveIPv4(const std::string& host, in_addr& address) {
     if (::inet_pton(AF_INET, host.c_str(), &address) == 1) return true;
     addrinfo hints{};

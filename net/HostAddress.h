@@ -27,6 +27,7 @@ bool ParseNumericAddress(const std::string& text, int port, SocketAddress& addre
 bool FormatAddress(const sockaddr_storage& address, std::string& text, int& port);
 // The port of either family (0 for anything else).
 int AddressPort(const sockaddr_storage& address);
+void SetAddressPort(sockaddr_storage& address, int port);
 
 // A dotted address as it is, else the first IPv4 address the resolver gives for the name.
 bool ResolveIPv4(const std::string& host, in_addr& address);

@@ -519,7 +519,7 @@ int CSocketEngine::Bind(SocketState* r, int family, const std::string* address, 
         sa.Family() != family)
         return EINVAL;
     auto tryBind = [&](int p) {
-        ParseNumericAddress(address ? *address : std::string(), p, sa, family);
+        SetAddressPort(sa.storage, p);
         return ::bind(r->handle, sa.Raw(), sa.length) == 0 ? 0 : errno;
     };
     int chosen = port;
@@ -559,7 +559,7 @@ int CSocketEngine::Bind(SocketState* r, int family, const std::string* address, 
     r->boundPort = chosen;
     SetPortBit(chosen, true);
     if (bound) {
-        ParseNumericAddress(address ? *address : std::string(), chosen, sa, family);
+        SetAddressPort(sa.storage, chosen);
         *bound = sa.storage;
     }
     return 0;

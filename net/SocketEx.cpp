@@ -144,12 +144,6 @@ bool CSocketEx::Listen(int backlog) {
     return true;
 }
 
-namespace {
-bool AddressText(const sockaddr_storage& sa, std::string& address, int& port) {
-    return FormatAddress(sa, address, port);
-}
-}  // namespace
-
 int CSocketEx::Family() {
     SocketLock lock(Mutex());
     return created_ ? family_ : 0;
@@ -160,7 +154,7 @@ bool CSocketEx::GetSockName(std::string& address, int& port) {
     address.clear();
     port = 0;
     if (!created_ || record_->handle < 0) return false;
-    if (localKnown_) return AddressText(localName_, address, port);
+    if (localKnown_) return FormatAddress(localName_, address, port);
     sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     if (::getsockname(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
@@ -169,7 +163,7 @@ bool CSocketEx::GetSockName(std::string& address, int& port) {
         localName_ = sa;
         localKnown_ = true;
     }
-    return AddressText(sa, address, port);
+    return FormatAddress(sa, address, port);
 }
 
 bool CSocketEx::GetPeerName(std::string& address, int& port) {
@@ -177,13 +171,13 @@ bool CSocketEx::GetPeerName(std::string& address, int& port) {
     address.clear();
     port = 0;
     if (!created_ || !record_->open) return false;
-    if (peerKnown_) return AddressText(peerName_, address, port);
+    if (peerKnown_) return FormatAddress(peerName_, address, port);
     sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     if (::getpeername(record_->handle, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return false;
     peerName_ = sa;
     peerKnown_ = true;
-    return AddressText(sa, address, port);
+    return FormatAddress(sa, address, port);
 }
 
 // A handler asking for the next event has made no progress: the next tick serves it.

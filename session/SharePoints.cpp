@@ -1,6 +1,5 @@
 #include "session/SharePoints.h"
 
-#include "config/UserAccounts.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -164,7 +163,6 @@ CheckedPath CheckPath(const std::string& virtualPath, const std::string& home) {
         checked.real.clear();
         return checked;
     }
-    checked.readOnly = RightsAt(virtualPath, RightsWrite) == 0;
     if (seen.exists) {
         checked.facts = seen;
         return checked;

@@ -2,8 +2,8 @@
 // The virtual tree clients see: its root holds only share points, each standing for a real
 // folder. Virtual paths use "\" (clients may write "/"); real paths are host paths with "/".
 
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,8 +14,8 @@
 
 struct SharePoint {
     std::string name;
-    std::string folder;  // real, ends in "/"
-    bool home = false;   // stands for the user's home folder instead
+    std::string folder;     // real, ends in "/"
+    bool home = false;      // stands for the user's home folder instead
     bool readOnly = false;  // nothing is made, changed or removed below it, whatever the rights
 };
 
@@ -60,7 +60,6 @@ bool MapToReal(const std::string& virtualPath, const std::string& home, std::str
 struct CheckedPath {
     std::string real;  // empty when the path maps to no real place
     platform::FileFacts facts;
-    bool readOnly = false;  // inside a read-only share point
     bool Maps() const { return !real.empty(); }
     bool IsFile() const { return Maps() && facts.exists && !facts.folder; }
     bool IsFolder() const { return Maps() && facts.exists && facts.folder; }

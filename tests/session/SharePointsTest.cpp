@@ -90,8 +90,8 @@ TEST_F(SharePointsTest, AHomeShareMapsEachUserToTheirOwnFolderAndAReadOnlyOneTak
     EXPECT_EQ(RightsAt("\\DOCS", all), 0u) << "names match without regard to case";
     EXPECT_EQ(RightsAt("\\pub\\x", all), all);
     EXPECT_EQ(RightsAt("\\", all), all);
-    EXPECT_TRUE(CheckPath("\\docs\\b\\file.txt", alice).readOnly);
-    EXPECT_FALSE(CheckPath("\\pub\\x.txt", alice).readOnly);
+    EXPECT_EQ(RightsAt("\\docs\\b\\file.txt", RightsWrite), 0u);
+    EXPECT_EQ(RightsAt("\\pub\\x.txt", RightsWrite), uint32_t{RightsWrite});
 }
 
 }  // namespace
