@@ -10,6 +10,7 @@
 #include "cli/ConsoleConnect.h"
 #include "console/ConsoleFormat.h"
 #include "console/ConsoleJson.h"
+#include "net/HostAddress.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -35,10 +36,14 @@ int List(CAdminSession& session, const BanOptions& o) {
     return kExitOk;
 }
 
-int Del(CAdminSession& session, const BanOptions& o) {
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, o.address.c_str(), &parsed) != 1)
-        return session.Fail("\"" + o.address + "\" is not an IPv4 address such as 192.168.1.20",
+int Del(CAdminSession& session, BanOptions o) {
+    // The server keys bans by the address as it shows it: IPv6 in its short form.
+    SocketAddress parsed;
+    int port = 0;
+    if (o.address.empty() || !ParseNumericAddress(o.address, 0, parsed, AF_INET) ||
+        !FormatAddress(parsed.storage, o.address, port))
+        return session.Fail("\"" + o.address +
+                                "\" is not an address such as 192.168.1.20 or 2001:db8::20",
                             kExitUsage);
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);

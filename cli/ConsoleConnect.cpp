@@ -6,6 +6,7 @@
 
 #include "cli/AdminSession.h"
 #include "config/SettingNames.h"
+#include "net/HostAddress.h"
 
 namespace {
 // The console password from --password-file, the environment, or a prompt - never from an
@@ -35,9 +36,22 @@ bool ConsolePassword(CAdminSession& session, const ConsoleConnectOptions& o,
 }
 
 bool Target(CAdminSession& session, const ConsoleConnectOptions& o, ConsoleTarget& target) {
-    target.host = o.host;
+    int hostPort = 0;
+    std::string problem;
+    if (!SplitHostPort(o.host, target.host, hostPort, problem)) {
+        session.Fail("--host: " + problem, kExitUsage);
+        return false;
+    }
+    if (o.port && hostPort && *o.port != hostPort) {
+        session.Fail("--host names port " + std::to_string(hostPort) + " and --port " +
+                         std::to_string(*o.port) + ": give one",
+                     kExitUsage);
+        return false;
+    }
     if (o.port) {
         target.port = *o.port;
+    } else if (hostPort) {
+        target.port = hostPort;
     } else {
         if (!session.OpenSettings()) return false;
         int port = session.Settings().GetIntSetting(setting::SysConsolePort);
@@ -53,7 +67,8 @@ bool Target(CAdminSession& session, const ConsoleConnectOptions& o, ConsoleTarge
 }  // namespace
 
 void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o) {
-    command->add_option("--host", o.host, "The server (default 127.0.0.1)");
+    command->add_option("--host", o.host, "The server: a name or address, with :PORT if you like ([::1]:1205 for IPv6; "
+                        "default 127.0.0.1)");
     command
         ->add_option("--port", o.port,
                      "Its console port (default: \"SysConsolePort\" of the settings)")

@@ -1,5 +1,7 @@
 #include "config/SettingsCatalog.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -89,7 +91,7 @@ const std::vector<SettingInfo> kSettings = {
     // With SSLState: a second port whose clients speak TLS from the first byte (implicit).
     {setting::NetSslPortState, K::Bool, "true", nullptr, E::NextStart},
     {setting::NetSslPort, K::Int, "990", nullptr, E::NextStart, C::Range, 0, 65535},
-    {setting::NetIp, K::Address, "0.0.0.0", nullptr, E::ProgramStart},
+    {setting::NetIp, K::AnyAddress, "0.0.0.0", nullptr, E::ProgramStart},
     {setting::NetAdapter, K::Text, "", nullptr, E::Unread},
     {setting::NetMaxConnection, K::Int, "64", "16", E::NextStart, C::SessionLimit},
     {setting::NetLoginsPerIp, K::Int, "4", nullptr, E::NextStart, C::Range, 1, INT_MAX},
@@ -251,6 +253,25 @@ SettingValue CheckSettingValue(const SettingInfo& info, const std::string& typed
             if (!typed.empty() && !ParseAddress(typed, address))
                 return Refuse(Quoted(typed) + " is not an IPv4 address such as 192.0.2.7");
             return Take(typed);
+        }
+        case K::AnyAddress: {
+            uint32_t address = 0;
+            if (typed.empty() || !IsIpv6RuleText(typed)) {
+                if (!typed.empty() && !ParseAddress(typed, address))
+                    return Refuse(Quoted(typed) +
+                                  " is not an address such as 192.0.2.7 or 2001:db8::7");
+                return Take(typed);
+            }
+            Address6 address6{};
+            int prefix = 0;
+            std::string problem;
+            if (typed.find('/') != std::string::npos)
+                return Refuse(Quoted(typed) + " is a prefix: give one address, such as ::");
+            if (!ParsePrefix6(typed, address6, prefix, &problem))
+                return Refuse(problem);
+            char text[INET6_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET6, address6.data(), text, sizeof text);
+            return Take(text);
         }
         case K::File:
             // The server does not run in the folder the command was typed in.

@@ -18,7 +18,8 @@ enum class SettingKind {
     Secret,   // a text that listings do not show
     Folder,   // a host folder, normalised, ending in "/"
     File,     // a host file path
-    Address,  // a dotted quad
+    Address,     // a dotted quad
+    AnyAddress,  // a dotted quad or a numeric IPv6 address
 };
 
 // When a stored change reaches a running server.

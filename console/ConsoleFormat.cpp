@@ -1,5 +1,6 @@
 #include "console/ConsoleFormat.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -8,8 +9,13 @@
 namespace {
 std::string Printf(const char* format, auto... values) {
     char text[256];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
+    int length = std::snprintf(text, sizeof text, format, values...);
+    if (length < static_cast<int>(sizeof text)) return text;
+    // A long folder or command: the whole row, cut later to the screen if at all.
+    std::string longer(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(longer.data(), longer.size(), format, values...);
+    longer.resize(static_cast<size_t>(length));
+    return longer;
 }
 
 std::string Cut(std::string text, size_t width) {
@@ -117,10 +123,15 @@ std::vector<std::string> SessionRows(const std::vector<CFtpConnMsg>& sessions, s
     std::vector<std::string> rows;
     // Users with folders of their own say which, before the command.
     bool roots = false;
-    for (const CFtpConnMsg& c : sessions) roots = roots || !c.root.empty();
+    // IPv4 addresses fit 15 columns; a longer IPv6 one widens the column for every row.
+    int peerWidth = 15;
+    for (const CFtpConnMsg& c : sessions) {
+        roots = roots || !c.root.empty();
+        peerWidth = std::max(peerWidth, static_cast<int>(c.peerAddress.size()));
+    }
     rows.push_back(
-        Cut(Printf("%3s  %-15s  %-16s %-3s %5s %5s %5s %10s  %s%s", "#", "PEER", "USER", "TLS",
-                   "MIN", "UP", "DOWN", "TRANSFER", roots ? "ROOT  " : "", "COMMAND"),
+        Cut(Printf("%3s  %-*s  %-16s %-3s %5s %5s %5s %10s  %s%s", "#", peerWidth, "PEER", "USER",
+                   "TLS", "MIN", "UP", "DOWN", "TRANSFER", roots ? "ROOT  " : "", "COMMAND"),
             width));
     for (const CFtpConnMsg& c : sessions) {
         bool figures = (c.version & 0xFF) >= CFtpConnMsg::kFiguresVersion;
@@ -130,7 +141,8 @@ std::vector<std::string> SessionRows(const std::vector<CFtpConnMsg>& sessions, s
         std::string user = c.user.empty() ? "(not logged in)" : c.user;
         std::string root = roots ? (c.root.empty() ? "-" : c.root) + "  " : "";
         rows.push_back(Cut(
-            Printf("%3d  %-15s  %-16s %-3s %5u %5s %5s %10s  %s%s", c.index, c.peerAddress.c_str(),
+            Printf("%3d  %-*s  %-16s %-3s %5u %5s %5s %10s  %s%s", c.index, peerWidth,
+                   c.peerAddress.c_str(),
                    Cut(user, 16).c_str(), c.secure ? "yes" : "no", c.minutesConnected, up.c_str(),
                    down.c_str(), transfer.c_str(), root.c_str(), c.lastCommand.c_str()),
             width));
@@ -187,10 +199,13 @@ std::string BansText(const ConsoleSnapshot& s, platform::Time32 now) {
         text = "Bans are off (SysBanFailures is 0).\n";
     if (s.bans.empty())
         return text + (s.banEnd->failuresToBan > 0 ? "No address is banned.\n" : "");
-    text +=
-        Printf("%-15s  %-19s  %-19s  %8s  %s\n", "ADDRESS", "SINCE", "UNTIL", "LEFT", "FAILURES");
+    int addressWidth = 15;
     for (const CFtpBanMsg& b : s.bans)
-        text += Printf("%-15s  %-19s  %-19s  %8s  %u\n", b.address.c_str(),
+        addressWidth = std::max(addressWidth, static_cast<int>(b.address.size()));
+    text += Printf("%-*s  %-19s  %-19s  %8s  %s\n", addressWidth, "ADDRESS", "SINCE", "UNTIL",
+                   "LEFT", "FAILURES");
+    for (const CFtpBanMsg& b : s.bans)
+        text += Printf("%-*s  %-19s  %-19s  %8s  %u\n", addressWidth, b.address.c_str(),
                        platform::LocalTimeText(b.since).c_str(),
                        platform::LocalTimeText(b.until).c_str(),
                        DurationText(b.until > now ? b.until - now : 0).c_str(), b.failures);

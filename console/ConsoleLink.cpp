@@ -24,8 +24,9 @@ int RecordVerify(int preverifyOk, X509_STORE_CTX* store) {
 }
 
 bool IsAddress(const std::string& host) {
-    in_addr address{};
-    return ::inet_pton(AF_INET, host.c_str(), &address) == 1;
+    in6_addr address{};
+    return ::inet_pton(AF_INET, host.c_str(), &address) == 1 ||
+           ::inet_pton(AF_INET6, host.c_str(), &address) == 1;
 }
 }  // namespace
 
@@ -60,7 +61,7 @@ std::string CConsoleLink::Seconds() const {
 }
 
 std::string CConsoleLink::Where() const {
-    return target_.host + ":" + std::to_string(target_.port);
+    return AddressPortText(target_.host, target_.port);
 }
 
 bool CConsoleLink::RunUntil(const std::function<bool()>& done, int milliseconds) {
@@ -95,12 +96,14 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     if (!clientReady_) return Fail("cannot set up the console: " + client_->Error());
     client_->Restart();
     std::string address;
-    if (!ResolveIPv4(target.host, address))
+    if (!ResolveHost(target.host, address))
         return Fail("cannot connect to " + Where() + ": the host name does not resolve");
     // The server speaks plain text only to 127.0.0.1 and judges by the address we come from;
     // towards another loopback address we come from that address, so both sides use TLS.
     bool otherLoopback = address.rfind("127.", 0) == 0 && address != "127.0.0.1";
-    CSocketEngine::Instance().SetBindAddress(otherLoopback ? address : "0.0.0.0");
+    CSocketEngine::Instance().SetBindAddress(otherLoopback ? address
+                                             : IsIpv6Text(address) ? "::"
+                                                                   : "0.0.0.0");
     if (!client_->ConnectConsole(address, target.port)) return Fail("cannot connect to " + Where());
     bool settled = RunUntil([&] { return client_->Settled(); }, target.timeoutMs);
     if (client_->Ready() && client_->Open()) return true;

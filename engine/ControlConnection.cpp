@@ -1,5 +1,6 @@
 #include "engine/ControlConnection.h"
 
+
 #include <cstring>
 #include <new>
 
@@ -7,6 +8,7 @@
 #include "config/SettingNames.h"
 #include "engine/ThrottleStore.h"
 #include "messages/ThrottleData.h"
+#include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "net/ThrottleSchedule.h"
 
@@ -44,15 +46,14 @@ bool CFtpControlConnection::InitConsole(bool consoleEnabled) {
             EngineBool(settings_, setting::SysConsoleAuthPeer) ? VERIFY_REQUIRED : VERIFY_NONE;
         if (!primarySocket_->CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(), verify) ||
             !primarySocket_->Listen(1)) {
-            char text[160];
-            std::snprintf(text, sizeof text,
-                          "Failed to create remote console listen socket (%s:%d)",
-                          bindAddress.c_str(), port);
             primarySocket_->Close();
-            ReportError(text);
+            ReportError("Failed to create remote console listen socket (" +
+                        AddressPortText(bindAddress, port) + ")");
             return false;
         }
-        if (bindAddress != "0.0.0.0" && bindAddress != "127.0.0.1") {
+        // The wildcards and 127.0.0.1 itself serve a console on this machine already (:: is
+        // dual-stack).
+        if (bindAddress != "0.0.0.0" && bindAddress != "::" && bindAddress != "127.0.0.1") {
             localListenSocket_ = std::make_unique<CFtpSocket>(this);
             if (!localListenSocket_->CreateWithMode(port, SOCK_STREAM, "127.0.0.1",
                                                     VERIFY_FROM_CONTEXT) ||
@@ -166,7 +167,7 @@ void CFtpControlConnection::AdmitConsole(CFtpSocket* socket, bool tlsClientRole)
     int port = 0;
     if (!socket->GetPeerName(peer, port)) return socket->Close();
     // A console on this machine is trusted in plain text, whatever the rules say.
-    bool local = peer == "127.0.0.1";
+    bool local = IsLoopbackText(peer);
     if (!local && !CheckAddress(peer)) return socket->Close();
     if (!local && !socket->SetTlsRole(tlsClientRole ? TLS_CLIENT : TLS_SERVER))
         return socket->Close();

@@ -86,9 +86,8 @@ int CFtpServerController::ChooseLoop() const {
 }
 
 bool CFtpServerController::GetHostAddress(std::string& address) {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return false;
-    return ResolveIPv4(name, address);
+    address = ReachableHostAddress(CSocketEngine::Instance().BindAddress());
+    return !address.empty();
 }
 
 bool CFtpServerController::StartServer() {

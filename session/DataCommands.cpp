@@ -1,5 +1,7 @@
 #include "session/DataCommands.h"
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -58,7 +60,8 @@ bool ParsePortArgument(const std::string& argument, std::string& address, int& p
     return true;
 }
 
-EprtResult ParseEprtArgument(const std::string& argument, std::string& address, int& port) {
+EprtResult ParseEprtArgument(const std::string& argument, std::string& address, int& port,
+                             int wanted) {
     std::string text = argument;
     size_t open = text.find('(');
     if (open != std::string::npos) text.erase(0, open + 1);
@@ -99,11 +102,20 @@ EprtResult ParseEprtArgument(const std::string& argument, std::string& address, 
                 parts.back().push_back(c);
         }
         if (!CanonicalQuad(parts, quad)) return EprtResult::Bad;
+    } else {
+        // Numeric only: a zone ("%eth0") or a name never reaches a resolver or an interface.
+        in6_addr parsed{};
+        char text6[INET6_ADDRSTRLEN];
+        if (fields[1].size() >= sizeof text6 ||
+            inet_pton(AF_INET6, fields[1].c_str(), &parsed) != 1 ||
+            !inet_ntop(AF_INET6, &parsed, text6, sizeof text6))
+            return EprtResult::Bad;
+        quad = text6;
     }
     if (!AllDigits(fields[2])) return EprtResult::Bad;
     long value = SmallNumber(fields[2]);
     if (value < 1 || value > 65535) return EprtResult::Bad;
-    if (protocol == 2) return EprtResult::UnsupportedProtocol;
+    if (protocol != wanted) return EprtResult::UnsupportedProtocol;
     address = quad;
     port = static_cast<int>(value);
     return EprtResult::Ok;
@@ -116,6 +128,10 @@ std::string PassiveModeText(const std::string& address, int port) {
     char tail[32];
     std::snprintf(tail, sizeof tail, ",%d,%d).", (port >> 8) & 0xFF, port & 0xFF);
     return "Entering passive mode (" + commas + tail;
+}
+
+std::string ProtocolRefusalText(int wanted) {
+    return "Network protocol not supported, use (" + std::to_string(wanted) + ").";
 }
 
 std::string ExtendedPassiveModeText(int port) {

@@ -6,10 +6,17 @@
 #include "config/SettingNames.h"
 #include "net/EventCodes.h"
 #include "net/FtpSocket.h"
+#include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "platform/Text.h"
 #include "session/DataCommands.h"
 #include "session/Replies.h"
+
+std::string DataBindAddress(const std::string& bindAddress, bool ipv6Client) {
+    if (IsIpv6Text(bindAddress) == ipv6Client) return bindAddress;
+    // A dual-stack listener's IPv4 client: a plain IPv4 socket reaches it without mapped forms.
+    return ipv6Client ? "::" : "0.0.0.0";
+}
 
 void CDataSetup::Reset() {
     portAddress_.clear();
@@ -29,6 +36,13 @@ void CDataSetup::Port(CommandId id, const std::string& argument) {
     if (epsvAll_)
         return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS,
                                         std::string(name) + " not allowed after EPSV ALL.");
+    std::string peer;
+    int peerPort = 0;
+    session_.ControlSocket().GetPeerName(peer, peerPort);
+    bool ipv6 = IsIpv6Text(peer);
+    // PORT's argument has no room for an IPv6 address.
+    if (id == CMD_PORT && ipv6)
+        return (void)session_.DataReply(id, REPLY_NOT_IMPLEMENTED, "PORT is IPv4 only: use EPRT.");
     // A new data connection is being set up: an unused old one must not carry it.
     session_.DataSocket().Close();
     ForgetPassive();
@@ -39,21 +53,20 @@ void CDataSetup::Port(CommandId id, const std::string& argument) {
         if (!ParsePortArgument(argument, address, port))
             return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS);
     } else {
-        EprtResult result = ParseEprtArgument(argument, address, port);
-        if (result != EprtResult::Ok)
-            return (void)session_.DataReply(id, result == EprtResult::UnsupportedProtocol
-                                                    ? REPLY_BAD_PROTOCOL
-                                                    : REPLY_BAD_ARGUMENTS);
+        int wanted = ipv6 ? 2 : 1;
+        EprtResult result = ParseEprtArgument(argument, address, port, wanted);
+        if (result == EprtResult::UnsupportedProtocol)
+            return (void)session_.DataReply(id, REPLY_BAD_PROTOCOL, ProtocolRefusalText(wanted));
+        if (result != EprtResult::Ok) return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS);
     }
     if (port < 20 || (port > 21 && port < 1024))
         return (void)session_.DataReply(id, REPLY_BAD_PARAMETER);
     // Data goes only to the client itself: another address would make this server attack
-    // a third party for the client (FTP bounce).
-    std::string peer;
-    int peerPort = 0;
-    session_.ControlSocket().GetPeerName(peer, peerPort);
+    // a third party for the client (FTP bounce). Both IPv6 texts are the short form.
     uint32_t given = 0, own = 0;
-    if (!ParseAddress(address, given) || !ParseAddress(peer, own) || given != own) {
+    bool same = ipv6 ? address == peer
+                     : ParseAddress(address, given) && ParseAddress(peer, own) && given == own;
+    if (!same) {
         session_.DataWarn(std::string(name) + " to " + address +
                           " refused: not the client's address");
         return (void)session_.DataReply(id, REPLY_POLICY_DENIED);
@@ -69,17 +82,28 @@ void CDataSetup::Passive(CommandId id, const std::string& argument) {
             epsvAll_ = true;
             return (void)session_.DataReply(id, REPLY_OK, "EPSV ALL command successful.");
         }
+    }
+    std::string peer;
+    int peerPort = 0;
+    session_.ControlSocket().GetPeerName(peer, peerPort);
+    bool ipv6 = IsIpv6Text(peer);
+    if (id == CMD_EPSV && !argument.empty()) {
         if (argument.size() != 1 || argument[0] < '0' || argument[0] > '9')
             return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS);
-        if (argument[0] != '1') return (void)session_.DataReply(id, REPLY_BAD_PROTOCOL);
+        if (argument[0] != (ipv6 ? '2' : '1'))
+            return (void)session_.DataReply(id, REPLY_BAD_PROTOCOL,
+                                            ProtocolRefusalText(ipv6 ? 2 : 1));
     }
     if (id == CMD_PASV && epsvAll_)
         return (void)session_.DataReply(id, REPLY_BAD_ARGUMENTS,
                                         "PASV not allowed after EPSV ALL.");
+    // PASV's reply has no room for an IPv6 address.
+    if (id == CMD_PASV && ipv6)
+        return (void)session_.DataReply(id, REPLY_NOT_IMPLEMENTED, "PASV is IPv4 only: use EPSV.");
     session_.DataSocket().Close();
     ForgetPassive();
     CFtpSocket& listener = session_.PassiveListener();
-    std::string bindAddress = CSocketEngine::Instance().BindAddress();
+    std::string bindAddress = DataBindAddress(CSocketEngine::Instance().BindAddress(), ipv6);
     if (!listener.Create(0, SOCK_STREAM, bindAddress.c_str()) || !listener.Listen(1)) {
         listener.Close();
         return (void)session_.DataReply(id, REPLY_NO_DATA_CONNECTION);
@@ -160,7 +184,8 @@ bool CDataSetup::Open(int type, const std::string& text) {
             session_.DataRaise(upload && !session_.DataProtected() ? EV_RECEIVE : EV_SEND, data);
     } else {
         data.Close();
-        std::string bindAddress = CSocketEngine::Instance().BindAddress();
+        std::string bindAddress =
+            DataBindAddress(CSocketEngine::Instance().BindAddress(), IsIpv6Text(portAddress_));
         if (portAddress_.empty() || !session_.DataBoolSetting(setting::NetPortState) ||
             !data.Create(0, SOCK_STREAM, bindAddress.c_str()) ||
             !data.Connect(portAddress_, port_)) {

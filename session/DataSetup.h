@@ -9,6 +9,10 @@
 
 class CFtpSocket;
 
+// The address a data socket binds to: the server's bind address when it is of the client's
+// family, else that family's wildcard (an IPv4 client of a dual-stack "::" listener).
+std::string DataBindAddress(const std::string& bindAddress, bool ipv6Client);
+
 // What the data-connection set-up needs of its session.
 class CDataSession {
 public:

@@ -54,8 +54,9 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     std::string bindAddress, chosen = settings_.GetSetting(setting::NetIp);
     if (!IsLocalAddress(chosen, bindAddress)) {
         error_ = "NetIp is \"" + chosen +
-                 "\", which is not an address of this machine; set it to one of its IPv4 "
-                 "addresses, or to 0.0.0.0 for all of them";
+                 "\", which is not an address of this machine; set it to one of its "
+                 "addresses, to 0.0.0.0 for all its IPv4 ones, or to :: for all of them "
+                 "(IPv6 and IPv4)";
         return false;
     }
     engine.SetBindAddress(bindAddress);
@@ -256,9 +257,9 @@ std::string CQuenlowApp::ListeningText() {
         std::string tlsAddress;
         int tlsPort = 0;
         tls->GetSockName(tlsAddress, tlsPort);
-        implicit = " (implicit TLS on " + tlsAddress + ":" + std::to_string(tlsPort) + ")";
+        implicit = " (implicit TLS on " + AddressPortText(tlsAddress, tlsPort) + ")";
     }
-    return "Quenlow FTP listening on " + address + ":" + std::to_string(port) + implicit +
+    return "Quenlow FTP listening on " + AddressPortText(address, port) + implicit +
            ", sharing \"pub\" = " + settings_.GetSetting(setting::SysRootFolder) + SharingExtras();
 }
 

@@ -8,6 +8,7 @@
 #include <QSystemTrayIcon>
 
 #include "config/ShellTexts.h"
+#include "net/HostAddress.h"
 #include "platform/Clock.h"
 #include "shell/Application.h"
 #include "shell/Messages.h"
@@ -22,9 +23,9 @@ CMainFrame::CMainFrame(CQuenlowApp& app) : app_(app) {
     setCentralWidget(view_);
     std::string address = HostAddressText();
     if (!address.empty())
-        view_->SetCaption(QString("Activity - %1:%2")
-                              .arg(QString::fromStdString(address))
-                              .arg(app_.Settings().GetIntSetting(setting::NetTcpPort)));
+        view_->SetCaption(QString("Activity - %1")
+                              .arg(QString::fromStdString(AddressPortText(
+                                  address, app_.Settings().GetIntSetting(setting::NetTcpPort)))));
 
     QMenu* server = menuBar()->addMenu("&Server");
     start_ = server->addAction("&Start", this, &CMainFrame::OnStart);

@@ -1,7 +1,5 @@
 #include "shell/StatusView.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
 #include <unistd.h>
 
 #include <QGridLayout>
@@ -12,6 +10,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "net/HostAddress.h"
+#include "net/SocketEngine.h"
 #include "shell/StatusIcons.h"
 
 namespace {
@@ -121,16 +121,5 @@ bool CStatusView::RowSecure(int row) const {
 }
 
 std::string HostAddressText() {
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0) return "";
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return "";
-    char text[INET_ADDRSTRLEN] = {};
-    auto* address = reinterpret_cast<sockaddr_in*>(found->ai_addr);
-    ::inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
-    ::freeaddrinfo(found);
-    return text;
+    return ReachableHostAddress(CSocketEngine::Instance().BindAddress());
 }

@@ -43,5 +43,6 @@ private:
     int writes_ = 0;
 };
 
-// The caption's address: the first IPv4 address of this machine's host name, or "".
+// The caption's address: one clients can reach the server at (the bind address, else the
+// machine's first address that is not loopback), or "".
 std::string HostAddressText();

@@ -132,6 +132,16 @@ TEST(SettingsCatalogTest, ValuesGoThroughTheChecksOfTheirSetting) {
     EXPECT_EQ(check("SSLCertFile", "").text, "") << "empty: no file";
     EXPECT_FALSE(check("NetFixIPAddress", "host.example").accepted);
     EXPECT_TRUE(check("NetFixIPAddress", "").accepted) << "empty: the local address";
+    EXPECT_FALSE(check("NetFixIPAddress", "2001:db8::1").accepted) << "PASV carries IPv4 only";
+    // The bind address takes either family, IPv6 in its short form and without a prefix.
+    EXPECT_EQ(check("NetIp", "::").text, "::");
+    EXPECT_EQ(check("NetIp", "0:0:0:0:0:0:0:1").text, "::1");
+    EXPECT_EQ(check("NetIp", "127.0.0.1").text, "127.0.0.1");
+    EXPECT_EQ(check("NetIp", "::1/128").text,
+              "\"::1/128\" is a prefix: give one address, such as ::");
+    EXPECT_EQ(check("NetIp", "fe80::1%lo").text,
+              "\"fe80::1%lo\" is not an IPv6 address such as 2001:db8::1");
+    EXPECT_FALSE(check("NetIp", "host.example").accepted);
     EXPECT_FALSE(check("SysName", "two\nlines").accepted);
     EXPECT_EQ(check("SysName", "  as typed ").text, "  as typed ");
 

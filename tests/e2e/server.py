@@ -76,7 +76,7 @@ class Server:
                                         stderr=subprocess.PIPE, text=True, env=self.env)
         # The program first says whether it opens windows.
         self.mode = self.process.stderr.readline()
-        line = self.process.stdout.readline()
+        line = self.listening = self.process.stdout.readline()
         if "listening" not in line:
             self.process.wait(timeout=10)
             said = line + self.process.stderr.read()
@@ -181,8 +181,8 @@ def login_when_free(server, seconds=10):
 class Raw:
     """A control connection on a plain socket: lines in, lines out."""
 
-    def __init__(self, port, timeout=5, source=None):
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout,
+    def __init__(self, port, timeout=5, source=None, host="127.0.0.1"):
+        self.sock = socket.create_connection((host, port), timeout=timeout,
                                              source_address=(source, 0) if source else None)
         self.buffer = b""
 

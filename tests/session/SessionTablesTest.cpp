@@ -2,6 +2,7 @@
 
 #include "session/Commands.h"
 #include "session/DataCommands.h"
+#include "session/DataSetup.h"
 #include "session/Replies.h"
 
 TEST(CommandTableTest, WordsAreUpperCasedAndStrippedBeforeLookup) {
@@ -60,6 +61,35 @@ TEST(DataCommandsTest, PortArguments) {
     EXPECT_FALSE(ParsePortArgument("383,0,0,1,4,1", address, port)) << "no host number over 255";
 }
 
+TEST(DataCommandsTest, EprtIpv6Arguments) {
+    std::string address;
+    int port = 0;
+    EXPECT_EQ(ParseEprtArgument("|2|::1|5000|", address, port, 2), EprtResult::Ok);
+    EXPECT_EQ(address, "::1");
+    EXPECT_EQ(port, 5000);
+    // The short form, which is what the client's own address is shown as.
+    EXPECT_EQ(ParseEprtArgument("(!2!2001:DB8:0:0:0:0:0:7! 1025!)", address, port, 2),
+              EprtResult::Ok);
+    EXPECT_EQ(address, "2001:db8::7");
+    EXPECT_EQ(ParseEprtArgument("|1|127.0.0.1|5000|", address, port, 2),
+              EprtResult::UnsupportedProtocol);
+    // A zone, a name, brackets, a prefix and IPv4 text are no IPv6 address.
+    for (const char* bad : {"|2|fe80::1%eth0|5000|", "|2|localhost|5000|", "|2|[::1]|5000|",
+                            "|2|::1/128|5000|", "|2|127.0.0.1|5000|", "|2|1::2::3|5000|",
+                            "|2|::1|0|", "|2|::1|65536|", "|2||5000|"})
+        EXPECT_EQ(ParseEprtArgument(bad, address, port, 2), EprtResult::Bad) << bad;
+    EXPECT_EQ(ProtocolRefusalText(2), "Network protocol not supported, use (2).");
+    EXPECT_EQ(ProtocolRefusalText(1), "Network protocol not supported, use (1).");
+}
+
+TEST(DataCommandsTest, DataSocketsBindToTheClientsFamily) {
+    EXPECT_EQ(DataBindAddress("0.0.0.0", false), "0.0.0.0");
+    EXPECT_EQ(DataBindAddress("192.0.2.7", false), "192.0.2.7");
+    EXPECT_EQ(DataBindAddress("::", true), "::");
+    EXPECT_EQ(DataBindAddress("::", false), "0.0.0.0") << "an IPv4 client of a dual-stack listener";
+    EXPECT_EQ(DataBindAddress("2001:db8::7", true), "2001:db8::7");
+}
+
 TEST(DataCommandsTest, EprtArguments) {
     std::string address;
     int port = 0;
@@ -68,7 +98,8 @@ TEST(DataCommandsTest, EprtArguments) {
     EXPECT_EQ(port, 5000);
     EXPECT_EQ(ParseEprtArgument("(#1# 10.0.0.1# 65535#)", address, port), EprtResult::Ok);
     EXPECT_EQ(port, 65535);
-    EXPECT_EQ(ParseEprtArgument("|2|::1|5000|", address, port), EprtResult::UnsupportedProtocol);
+    EXPECT_EQ(ParseEprtArgument("|2|::1|5000|", address, port), EprtResult::UnsupportedProtocol)
+        << "an IPv6 address on an IPv4 control connection";
     EXPECT_EQ(ParseEprtArgument("|3|1.2.3.4|5000|", address, port), EprtResult::Bad);
     EXPECT_EQ(ParseEprtArgument("|1|1.2.3.4|0|", address, port), EprtResult::Bad);
     EXPECT_EQ(ParseEprtArgument("|1|1.2.3|5000|", address, port), EprtResult::Bad);

@@ -69,6 +69,27 @@ TEST_F(NetworkIdDialogTest, OkOnlyWhileBothTextsAreDottedQuads) {
     EXPECT_TRUE(dialog.OkButton()->isEnabled()) << "empty parts pass";
 }
 
+TEST_F(NetworkIdDialogTest, AnIpv6RuleIsAPrefixWithoutAMask) {
+    CNetworkIdDialog dialog;
+    auto* address = dialog.findChild<QLineEdit*>("address");
+    auto* mask = dialog.findChild<QLineEdit*>("mask");
+    QTest::keyClicks(address, "2001:db8::/32");
+    EXPECT_TRUE(dialog.OkButton()->isEnabled());
+    EXPECT_FALSE(mask->isEnabled()) << "a prefix length stands for the mask";
+    for (const char* refused : {"2001:db8::/129", "2001:db8::/", "fe80::1%eth0", "1::2::3", ":"}) {
+        address->setText(refused);
+        EXPECT_FALSE(dialog.OkButton()->isEnabled()) << refused;
+    }
+    address->setText("::1");
+    EXPECT_TRUE(dialog.OkButton()->isEnabled());
+    address->setText("10.0.0.1");
+    EXPECT_TRUE(mask->isEnabled());
+    mask->setText("255.0.0.0");
+    address->setText("::1");
+    EXPECT_TRUE(mask->text().isEmpty()) << "an IPv6 rule is stored without a mask";
+    EXPECT_EQ(dialog.Mask(), "");
+}
+
 TEST_F(IpAccessPageTest, ShowsTheStoredRulesAndAddsAndDeletesRows) {
     Settings().SetBoolSetting("NetPolicy", false);
     OpenWith(3);
@@ -85,8 +106,10 @@ TEST_F(IpAccessPageTest, ShowsTheStoredRulesAndAddsAndDeletesRows) {
     EXPECT_EQ(Row(1), "127.0.0.2/255.255.255.255");
     Add("10.0.0.1", "255.255.255.255");
     EXPECT_EQ(Row(2), "10.0.0.1/255.255.255.255");
+    Add("2001:db8::/32", "");
+    EXPECT_EQ(Row(3), "2001:db8::/32/");
     EXPECT_TRUE(OpensDialog(Find<QPushButton>("add")));
-    EXPECT_EQ(Rows(), 3) << "Cancel adds nothing";
+    EXPECT_EQ(Rows(), 4) << "Cancel adds nothing";
     EXPECT_TRUE(page_->IsModified());
     EXPECT_TRUE(messages_.empty()) << "Delete does not ask";
 }
