@@ -146,11 +146,11 @@ def admin(config, *args, stdin=subprocess.DEVNULL):
     return done.returncode, done.stdout, done.stderr
 
 
-def login(port, user, password):
+def login(port, user, password, host="127.0.0.1"):
     """An ftplib client logged in as user."""
     import ftplib
     ftp = ftplib.FTP()
-    ftp.connect("127.0.0.1", port, timeout=20)
+    ftp.connect(host, port, timeout=20)
     ftp.login(user, password)
     return ftp
 

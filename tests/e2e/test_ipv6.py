@@ -2,7 +2,6 @@
 ftplib, beside IPv4 clients on 127.0.0.1; the rules, the per-address limit and the console
 see IPv6 clients by their whole address."""
 
-import ftplib
 import io
 import os
 import signal
@@ -12,8 +11,8 @@ import tempfile
 import unittest
 import warnings
 
-from server import (BINARY, Raw, Server, admin, free_port, make_certificate, wait_until,
-                    whole_reply)
+from server import (BINARY, Raw, Server, admin, free_port, login, make_certificate,
+                    wait_until, whole_reply)
 
 warnings.simplefilter("ignore", ResourceWarning)
 
@@ -27,18 +26,12 @@ def curl(*args):
                           capture_output=True, check=True).stdout
 
 
-def ftp6(server, user="anonymous", password="a@b"):
-    ftp = ftplib.FTP()
-    ftp.connect("::1", server.port, timeout=20)
-    ftp.login(user, password)
-    return ftp
+def ftp6(server):
+    return login(server.port, "anonymous", "a@b", host="::1")
 
 
 def ftp4(server):
-    ftp = ftplib.FTP()
-    ftp.connect("127.0.0.1", server.port, timeout=20)
-    ftp.login("anonymous", "a@b")
-    return ftp
+    return login(server.port, "anonymous", "a@b")
 
 
 def ask(raw, line):
