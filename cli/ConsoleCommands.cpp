@@ -17,6 +17,7 @@
 #include "console/WatchScreen.h"
 #include "engine/ThrottleStore.h"
 #include "messages/ScheduleText.h"
+#include "net/HostAddress.h"
 #include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 #include "platform/Signals.h"
@@ -48,7 +49,7 @@ int Status(CAdminSession& session, const ConsoleOptions& o) {
     if (!link->FetchBans()) return session.Fail(link->Error());
     if (!link->FetchHostFacts() && !link->Connected()) return session.Fail(link->Error());
     platform::Time32 now = platform::Clock::Now();
-    std::string text = "Console  " + target.host + ":" + std::to_string(target.port) +
+    std::string text = "Console  " + AddressPortText(target.host, target.port) +
                        (link->Snapshot().system ? "" : " (no system information)") + "\n";
     return Print(session, o, StatusJson(link->Snapshot(), now),
                  text + StatusText(link->Snapshot(), now));
@@ -210,7 +211,7 @@ int Watch(CAdminSession& session, const ConsoleOptions& o) {
     auto link = ConnectConsole(session, o, target);
     if (!link) return kExitFailed;
     std::string error;
-    int status = RunWatch(*link, signals, target.host + ":" + std::to_string(target.port), error);
+    int status = RunWatch(*link, signals, AddressPortText(target.host, target.port), error);
     if (status != kExitOk) session.Fail(error);
     return status;
 }

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "messages/HostFacts.h"
+#include "net/HostAddress.h"
 
 namespace {
 std::string Printf(const char* format, auto... values) {
@@ -70,6 +71,7 @@ std::string StatusText(const ConsoleSnapshot& s, platform::Time32 now) {
             text += Line("Server", "up " + DurationText(now - host.serverStart) + ", since " +
                                        platform::LocalTimeText(host.serverStart));
         std::string machine = host.hostName;
+        if (!host.hostAddress.empty()) machine += " (" + host.hostAddress + ")";
         if (!host.osName.empty()) machine += ", " + host.osName;
         if (!host.kernelName.empty())
             machine += ", " + host.kernelName + " " + host.kernelRelease + " " + host.machine;
@@ -82,7 +84,8 @@ std::string StatusText(const ConsoleSnapshot& s, platform::Time32 now) {
     }
     if (s.network) {
         const CFtpNetMsg& n = *s.network;
-        text += Line("FTP", n.listenPort ? n.listenAddress + ":" + std::to_string(n.listenPort)
+        text += Line("FTP", n.listenPort ? AddressPortText(n.listenAddress,
+                                                           static_cast<int>(n.listenPort))
                                          : "not listening");
         text += Line("Sockets", std::to_string(n.openSockets) + " open");
         text += Line("Traffic", "received " + BytesText(n.bytesReceived) + " (" +

@@ -44,6 +44,7 @@ json StatusJson(const ConsoleSnapshot& s, platform::Time32 now) {
         doc["server"] = {{"started", h.serverStart},
                          {"uptime_seconds", h.serverStart ? now - h.serverStart : 0}};
         doc["host"] = {{"name", h.hostName},
+                       {"address", h.hostAddress},
                        {"os", h.osName},
                        {"kernel", h.kernelName + " " + h.kernelRelease},
                        {"machine", h.machine},

@@ -155,9 +155,9 @@ bool CConsoleLink::WaitToSend() {
 
 bool CConsoleLink::Fetch(CFtpReqMsg request) {
     if (!WaitToSend()) return false;
-    // Requests about bans or sessions take the version that knows bans and the sessions'
-    // roots; every other one stays as it was.
-    request.version = request.bans || request.liftBan || request.sessions
+    // Requests about bans, sessions or the host take the version that knows bans, the
+    // sessions' roots and the host's address; every other one stays as it was.
+    request.version = request.bans || request.liftBan || request.sessions || request.systemInfo
                           ? CFtpReqMsg::kBansVersion
                           : CFtpReqMsg::kFiguresVersion;
     request.password = target_.password;

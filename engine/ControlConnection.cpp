@@ -277,7 +277,12 @@ void CFtpControlConnection::ServeRequest() {
     CFtpReqMsg& r = request_;
     if (r.systemInfo) {
         CFtpSysMsg message;
-        if (!FillSysMsg(message) || !SendMessage(MSG_SYSTEM, message)) return;
+        if (!FillSysMsg(message)) return;
+        // The address is for consoles that ask in the request version that knows it.
+        if ((r.version & 0xFF) < CFtpReqMsg::kBansVersion &&
+            (message.version & 0xFF) >= CFtpSysMsg::kAddressVersion)
+            message.version = CFtpSysMsg::kAddressVersion - 1;
+        if (!SendMessage(MSG_SYSTEM, message)) return;
         r.systemInfo = 0;
     }
     if (r.osInfo) {

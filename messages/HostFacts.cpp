@@ -14,6 +14,10 @@ void PutSystemFacts(const platform::HostFacts& facts, CFtpSysMsg& system) {
     system.text = facts.hostName;
     system.moreValues = {facts.systemUptime, facts.processors};
     system.stamp = facts.serverStart;
+    if (!facts.hostAddress.empty()) {
+        system.version = CFtpSysMsg::kAddressVersion;
+        system.address = facts.hostAddress;
+    }
 }
 
 void PutOsFacts(const platform::HostFacts& facts, CFtpOsMsg& os) {
@@ -35,6 +39,7 @@ platform::HostFacts TakeHostFacts(const CFtpSysMsg* system, const CFtpOsMsg* os)
         facts.hostName = system->text;
         facts.systemUptime = system->moreValues[0];
         facts.serverStart = system->stamp;
+        facts.hostAddress = system->address;
     }
     if (os) {
         facts.kernelName = os->text1;

@@ -94,6 +94,7 @@ void CFtpSysMsg::Serialize(CArchive& ar) {
         for (uint32_t& v : moreValues) ar.Dword(v);
         ar.Time(stamp);
     }
+    if (Has(kAddressVersion)) ar.String(address);
 }
 
 void CFtpOsMsg::Serialize(CArchive& ar) {

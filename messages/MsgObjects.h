@@ -62,7 +62,7 @@ protected:
 // The console's standing request, with its password. A request of version 6 (it adds no
 // items) asks for the session records' version 2; version 7 adds the ban list and lifting a
 // ban, which a server that knows only version 6 reads past, and asks for the session records'
-// version 3.
+// version 3 and the system facts' version 4.
 class CFtpReqMsg : public CFtpMsgObject {
 public:
     static constexpr uint32_t kFiguresVersion = 6;
@@ -93,6 +93,7 @@ public:
 // System information; this server never fills it.
 class CFtpSysMsg : public CFtpMsgObject {
 public:
+    static constexpr uint32_t kAddressVersion = 4;
     CFtpSysMsg() : CFtpMsgObject(3) {}
     void Serialize(CArchive& ar) override;
     std::array<uint8_t, 3> bytes{};
@@ -100,6 +101,7 @@ public:
     std::string text;                      // v2
     std::array<uint32_t, 2> moreValues{};  // v3
     platform::Time32 stamp = 0;            // v3
+    std::string address;                   // v4: the address clients reach the server at
 };
 
 // Operating system information; this server never fills it.

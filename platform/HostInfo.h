@@ -9,6 +9,7 @@ namespace platform {
 
 struct HostFacts {
     std::string hostName;
+    std::string hostAddress;  // where clients reach the server ("" unknown); the server fills it
     std::string kernelName, kernelRelease, machine;  // uname: "Linux", "6.1.0-18", "x86_64"
     std::string osName;                              // PRETTY_NAME of /etc/os-release
     uint32_t processors = 0;

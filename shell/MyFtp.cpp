@@ -94,6 +94,7 @@ bool CMyFtpController::FillSysMsg(CFtpSysMsg& message) {
     platform::HostFacts facts;
     platform::ReadHostLoad(facts);
     facts.serverStart = CreatedTime();
+    GetHostAddress(facts.hostAddress);
     PutSystemFacts(facts, message);
     return true;
 }

@@ -117,6 +117,22 @@ TEST(ConsoleViewTest, StatusAndJsonSayTheSameThings) {
     EXPECT_EQ(files.back()["protected"], true);
     EXPECT_EQ(files.back()["direction"], "download");
 
+    // An IPv6 server: the address in brackets, the host's reachable address beside its name,
+    // and IPv6 peers widen their column for every row.
+    s.network->listenAddress = "::";
+    s.system.emplace();
+    s.system->text = "ftp-host";
+    s.system->version = CFtpSysMsg::kAddressVersion;
+    s.system->address = "2001:db8::7";
+    text = StatusText(s, 2000);
+    EXPECT_NE(text.find("FTP        [::]:2121\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Host       ftp-host (2001:db8::7)"), std::string::npos) << text;
+    EXPECT_EQ(StatusJson(s, 2000)["host"]["address"], "2001:db8::7");
+    s.sessions[1].peerAddress = "2001:db8:1234:5678::abcd";
+    std::vector<std::string> rows = SessionRows(s.sessions, 0);
+    EXPECT_EQ(rows[0].find("USER"), rows[1].find("alice")) << rows[0] << "\n" << rows[1];
+    EXPECT_EQ(rows[0].find("USER"), rows[2].find("(not logged in)")) << rows[2];
+
     CFtpThrottleData schedule;
     schedule.enabled = 1;
     schedule.days[1] = {

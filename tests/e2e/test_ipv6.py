@@ -187,19 +187,28 @@ class Ipv6ConsoleTest(unittest.TestCase):
             try:
                 env = dict(os.environ, QUENLOWFTP_CONSOLE_PASSWORD=CONSOLE_PASSWORD)
 
-                def rows(host):
+                def console(host, command):
                     done = subprocess.run(
                         [BINARY, "console", "--config-dir", server.config, "--host", *host,
-                         "sessions"], capture_output=True, text=True, env=env,
+                         command], capture_output=True, text=True, env=env,
                         stdin=subprocess.DEVNULL, timeout=30)
                     self.assertEqual(done.returncode, 0, done.stderr)
-                    return [line for line in done.stdout.splitlines() if " ::1 " in line]
+                    return done.stdout
+
+                def rows(host):
+                    return [line for line in console(host, "sessions").splitlines()
+                            if " ::1 " in line]
 
                 # The session list catches up with a login at the server's next tick.
                 wait_until(lambda: "a@b" in "".join(rows([f"[::1]:{port}"])))
                 found = rows(["::1", "--port", str(port)])
                 self.assertEqual(len(found), 1, found)
                 self.assertIn("a@b", found[0])  # anonymous shows the e-mail given
+                status = console([f"[::1]:{port}"], "status")
+                self.assertIn(f"Console  [::1]:{port}\n", status)
+                self.assertIn(f"FTP        [::]:{server.port}\n", status)
+                host = [line for line in status.splitlines() if line.startswith("Host ")]
+                self.assertNotIn("(127.", host[0], "never a loopback address")
             finally:
                 ftp.quit()
 

@@ -19,6 +19,7 @@ TEST(HostFactsTest, FactsTravelThroughTheTwoMessagesAndBack) {
     facts.memoryAvailableMiB = 1024;
     facts.systemUptime = 86400;
     facts.serverStart = 1700000000;
+    facts.hostAddress = "2001:db8::7";
     CFtpSysMsg system;
     CFtpOsMsg os;
     PutHostFacts(facts, system, os);
@@ -38,6 +39,13 @@ TEST(HostFactsTest, FactsTravelThroughTheTwoMessagesAndBack) {
     EXPECT_EQ(back.memoryAvailableMiB, 1024u);
     EXPECT_EQ(back.systemUptime, 86400u);
     EXPECT_EQ(back.serverStart, 1700000000u);
+    EXPECT_EQ(back.hostAddress, "2001:db8::7");
+
+    // Without an address the message stays at the version that has none.
+    facts.hostAddress.clear();
+    CFtpSysMsg plain;
+    PutSystemFacts(facts, plain);
+    EXPECT_EQ(plain.version, 3u);
 
     // Without the messages nothing is made up.
     platform::HostFacts none = TakeHostFacts(nullptr, nullptr);
