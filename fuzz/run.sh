@@ -13,7 +13,7 @@ set -uo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$ROOT/build-fuzz
-ALL_TARGETS=(archive registry password dataargs path telnet match)
+ALL_TARGETS=(archive registry password dataargs path telnet match proxy)
 
 merge=0
 seconds=60
