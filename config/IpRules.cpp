@@ -142,6 +142,72 @@ bool CheckAddress(const std::string& address) {
     return CIpRuleTable::Engine()->Check(address);
 }
 
+bool ParseAddressPrefixes(const std::string& text, std::vector<AddressPrefix>& list,
+                          std::string& problem) {
+    std::vector<AddressPrefix> parsed;
+    size_t at = 0;
+    while ((at = text.find_first_not_of(", \t", at)) != std::string::npos) {
+        size_t end = text.find_first_of(", \t", at);
+        std::string entry = text.substr(at, end == std::string::npos ? end : end - at);
+        at = end;
+        AddressPrefix prefix;
+        if (IsIpv6RuleText(entry)) {
+            prefix.v6 = true;
+            if (!ParsePrefix6(entry, prefix.address, prefix.prefix, &problem)) return false;
+        } else {
+            size_t slash = entry.find('/');
+            std::string host = entry.substr(0, slash), length;
+            prefix.prefix = 32;
+            if (slash != std::string::npos) {
+                length = entry.substr(slash + 1);
+                if (length.empty() || length.size() > 2 ||
+                    length.find_first_not_of("0123456789") != std::string::npos ||
+                    std::stoi(length) > 32) {
+                    problem = "the prefix length in \"" + entry + "\" must be a number from 0 to 32";
+                    return false;
+                }
+                prefix.prefix = std::stoi(length);
+            }
+            in_addr parsed4{};
+            if (::inet_pton(AF_INET, host.c_str(), &parsed4) != 1) {
+                problem = "\"" + entry + "\" is not an address such as 192.0.2.10, 10.0.0.0/8 "
+                          "or 2001:db8::/32";
+                return false;
+            }
+            std::memcpy(prefix.address.data(), &parsed4, 4);
+        }
+        parsed.push_back(prefix);
+    }
+    list = std::move(parsed);
+    return true;
+}
+
+std::string AddressPrefixesText(const std::vector<AddressPrefix>& list) {
+    std::string text;
+    for (const AddressPrefix& entry : list) {
+        char shown[INET6_ADDRSTRLEN] = {};
+        ::inet_ntop(entry.v6 ? AF_INET6 : AF_INET, entry.address.data(), shown, sizeof shown);
+        if (!text.empty()) text += ", ";
+        text += shown;
+        if (entry.prefix != (entry.v6 ? 128 : 32)) text += "/" + std::to_string(entry.prefix);
+    }
+    return text;
+}
+
+bool InAddressPrefixes(const std::vector<AddressPrefix>& list, const std::string& address) {
+    bool v6 = false;
+    uint32_t value = 0;
+    Address6 value6{};
+    if (!ParseClient(address, v6, value, value6)) return false;
+    if (!v6) {
+        uint32_t network = htonl(value);
+        std::memcpy(value6.data(), &network, 4);
+    }
+    for (const AddressPrefix& entry : list)
+        if (entry.v6 == v6 && PrefixMatches(entry.address, entry.prefix, value6)) return true;
+    return false;
+}
+
 std::string RuleAddressName(int index) {
     char name[16];
     std::snprintf(name, sizeof name, "Ip%04d", index);

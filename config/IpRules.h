@@ -65,6 +65,22 @@ private:
 
 bool CheckAddress(const std::string& address);
 
+// A list of addresses and prefixes of either family, such as the load balancers trusted to
+// name their clients: "192.0.2.10, 10.1.0.0/16, 2001:db8::/48" (commas or spaces between).
+struct AddressPrefix {
+    bool v6 = false;
+    Address6 address{};  // IPv4 in the first four bytes
+    int prefix = 0;
+};
+// False with the reason (nothing in list) when an entry is neither; an empty text is an empty
+// list.
+bool ParseAddressPrefixes(const std::string& text, std::vector<AddressPrefix>& list,
+                          std::string& problem);
+// The list in its one stored form: entries in their short form, ", " between.
+std::string AddressPrefixesText(const std::vector<AddressPrefix>& list);
+// Whether the address (as the program shows addresses) is in one of the prefixes.
+bool InAddressPrefixes(const std::vector<AddressPrefix>& list, const std::string& address);
+
 // The names of rule index's values in the "NetRules" key.
 std::string RuleAddressName(int index);
 std::string RuleMaskName(int index);

@@ -100,6 +100,10 @@ const std::vector<SettingInfo> kSettings = {
     {setting::SysBanFailures, K::Int, "0", nullptr, E::NextStart, C::Range, 0, INT_MAX},
     {setting::SysBanWindow, K::Int, "10", nullptr, E::NextStart, C::Range, 1, INT_MAX},
     {setting::SysBanMinutes, K::Int, "60", nullptr, E::NextStart, C::Range, 1, INT_MAX},
+    // Behind a TCP load balancer: connections from the NetProxyTrusted sources start with a
+    // PROXY protocol header naming the client; others are refused.
+    {setting::NetProxyProtocol, K::Bool, "false", nullptr, E::NextStart},
+    {setting::NetProxyTrusted, K::Text, "", nullptr, E::NextStart, C::AddressPrefixes},
     {setting::NetForceIp, K::Bool, "true", nullptr, E::Unread},
     {setting::NetPortState, K::Bool, "false", "true",
      E::Managed},  // and forced "true" after loading
@@ -242,6 +246,12 @@ std::optional<std::string> EffectiveDefault(const SettingInfo& info, const std::
 SettingValue CheckSettingValue(const SettingInfo& info, const std::string& typed,
                                const std::string& base) {
     if (info.check == C::RootFolder) return CheckFolder(typed, base);
+    if (info.check == C::AddressPrefixes) {
+        std::vector<AddressPrefix> list;
+        std::string problem;
+        if (!ParseAddressPrefixes(typed, list, problem)) return Refuse(problem);
+        return Take(AddressPrefixesText(list));
+    }
     switch (info.kind) {
         case K::Bool:
             return CheckBool(typed);

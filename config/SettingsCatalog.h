@@ -40,6 +40,7 @@ enum class SettingCheck {
     DigitsAtLeastOne,  // the System page's "Inactivity" and "Login"
     RootFolder,        // the System page's "Root"
     Range,             // a slider's or a list's range: [low, high]
+    AddressPrefixes,   // addresses and prefixes of either family, commas between
 };
 
 struct SettingInfo {

@@ -73,6 +73,9 @@ bool CMsgWnd::Route(uint32_t code, CFtpListener* connection, CFtpSocket* socket,
         case EV_GREET_TLS:
         case EV_SHUTDOWN:
         case EV_KICK:
+        case EV_GREET_PROXY:
+        case EV_GREET_TLS_PROXY:
+        case EV_PROXY_ADMIT:
             connection->OnRequest(code);
             return true;
         default:

@@ -1,7 +1,12 @@
 #include "engine/PooledSession.h"
 
+#include <cstring>
+
 #include "engine/ServerController.h"
 #include "engine/SessionLoop.h"
+#include "net/ProxyHeader.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
 
 void CFtpPooledSession::Request(uint32_t code) {
     if (!loop_ || loop_->OnLoopThread()) return OnRequest(code);
@@ -10,7 +15,8 @@ void CFtpPooledSession::Request(uint32_t code) {
     sink_->Post(code, this, primarySocket_);
 }
 
-void CFtpPooledSession::Admit(bool implicitTls) {
+void CFtpPooledSession::Admit(bool implicitTls, bool proxied) {
+    if (proxied) return Request(implicitTls ? EV_GREET_TLS_PROXY : EV_GREET_PROXY);
     Request(implicitTls ? EV_GREET_TLS : EV_GREET);
 }
 
@@ -32,6 +38,25 @@ void CFtpPooledSession::OnRequest(uint32_t code) {
             Greet(code == EV_GREET_TLS);
             controller_->UpdateSessionInfo(this);
             break;
+        case EV_GREET_PROXY:
+        case EV_GREET_TLS_PROXY:
+            TakeUp();
+            admitted_ = true;
+            proxyPending_ = true;
+            proxyImplicit_ = code == EV_GREET_TLS_PROXY;
+            proxyStart_ = platform::Clock::Now();
+            proxyBytes_.clear();
+            if (primarySocket_) primarySocket_->Awaken();
+            break;
+        case EV_PROXY_ADMIT:
+            if (!admitted_) break;
+            if (!controller_->AdmitProxiedClient(this)) {
+                DropClient();
+                break;
+            }
+            Greet(proxyImplicit_);
+            controller_->UpdateSessionInfo(this);
+            break;
         case EV_SHUTDOWN:
             if (admitted_) ShutdownSession();
             break;
@@ -41,6 +66,60 @@ void CFtpPooledSession::OnRequest(uint32_t code) {
         default:
             break;
     }
+}
+
+void CFtpPooledSession::ReadProxyHeader() {
+    if (!proxyPending_ || !primarySocket_) return;
+    // What has arrived is peeked at, and only the header's own bytes are taken: the client's
+    // first bytes (a TLS hello on the implicit port) stay in the socket for the session.
+    uint8_t bytes[kProxyHeaderMax];
+    size_t held = proxyBytes_.size();
+    if (held) std::memcpy(bytes, proxyBytes_.data(), held);
+    int n = primarySocket_->Peek(bytes + held, static_cast<int>(kProxyHeaderMax - held));
+    if (n == 0) return;  // nothing yet: read interest is armed
+    if (n < 0) return EndProxyHeader("the connection ended before its PROXY header");
+    ProxyHeader header;
+    size_t consumed = 0;
+    std::string problem;
+    ProxyParse result =
+        ParseProxyHeader(bytes, held + static_cast<size_t>(n), header, consumed, problem);
+    if (result == ProxyParse::Bad) return EndProxyHeader(problem);
+    if (result == ProxyParse::NeedMore) {
+        // Every byte so far is the header's: take them and wait for the rest.
+        if (!primarySocket_->Skip(n)) return EndProxyHeader("the PROXY header could not be read");
+        proxyBytes_.assign(bytes, bytes + held + static_cast<size_t>(n));
+        return;
+    }
+    if (!primarySocket_->Skip(static_cast<int>(consumed - held)))
+        return EndProxyHeader("the PROXY header could not be read");
+    proxyPending_ = false;
+    proxyBytes_.clear();
+    proxyBytes_.shrink_to_fit();
+    // LOCAL or UNKNOWN: the balancer's own connection (a health check); it stands for itself.
+    if (header.hasAddress) primarySocket_->SetPeerAddress(header.sourceAddress, header.sourcePort);
+    // Posted, not called: admission takes the controller's lock, which is never taken inside
+    // a socket event.
+    sink_->Post(EV_PROXY_ADMIT, this, primarySocket_);
+}
+
+bool CFtpPooledSession::ProxyHeaderOverdue(platform::Time32 now) {
+    if (!proxyPending_) return false;
+    if (now - proxyStart_ < kProxyHeaderSeconds) return false;
+    EndProxyHeader("no PROXY header within " + std::to_string(kProxyHeaderSeconds) + " seconds");
+    return true;
+}
+
+void CFtpPooledSession::EndProxyHeader(const std::string& problem) {
+    proxyPending_ = false;
+    proxyBytes_.clear();
+    std::string balancer;
+    int port = 0;
+    if (primarySocket_) primarySocket_->GetPeerName(balancer, port);
+    if (platform::Log::On(platform::LogLevel::Warning))
+        platform::Log::Write(platform::LogLevel::Warning,
+                             (balancer.empty() ? std::string("a load balancer") : balancer) +
+                                 ": " + problem + "; closing the connection");
+    DropClient();
 }
 
 void CFtpPooledSession::FillView(SessionView& shown) const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/FtpConnection.h"
 #include "messages/MsgObjects.h"
@@ -41,7 +42,10 @@ public:
 
     // Called by the controller on its own thread; each is carried out on the session's loop.
     // Admit: the client just accepted into the control socket is greeted.
-    void Admit(bool implicitTls);
+    // proxied: the connection comes from a trusted load balancer; its PROXY header is read
+    // first and the client it names goes through admission (AdmitProxiedClient) before the
+    // greeting.
+    void Admit(bool implicitTls, bool proxied = false);
     void RequestShutdown();
     void RequestDisconnect();
     void OnRequest(uint32_t code) override;
@@ -79,6 +83,16 @@ protected:
     // Session thread: gets the slot ready for the client just accepted (the control socket
     // holds it already), before Greet.
     virtual void TakeUp() {}
+
+    // Session thread, while the PROXY header of a balancer's connection is awaited: the
+    // control connection's bytes are the header's. ReadProxyHeader takes what has arrived;
+    // ProxyHeaderOverdue closes a connection whose header did not come in time.
+    bool ProxyHeaderPending() const { return proxyPending_; }
+    void ReadProxyHeader();
+    bool ProxyHeaderOverdue(platform::Time32 now);
+    static constexpr platform::Time32 kProxyHeaderSeconds = 10;
+    // Ends the connection without a word (a refused or broken PROXY header).
+    virtual void DropClient() = 0;
     // Sends a request to the session's loop, or carries it out at once on that loop.
     void Request(uint32_t code);
 
@@ -88,4 +102,11 @@ protected:
     // The session serves a client: set when it takes one up, cleared when it is released;
     // events of an earlier client arriving late (a tick) find it unset. Session thread only.
     bool admitted_ = false;
+
+private:
+    void EndProxyHeader(const std::string& problem);
+
+    bool proxyPending_ = false, proxyImplicit_ = false;
+    platform::Time32 proxyStart_ = 0;
+    std::vector<uint8_t> proxyBytes_;  // the header's bytes taken so far
 };

@@ -102,6 +102,19 @@ bool CFtpServerController::StartServer() {
     bans_.SetRules(CBanList::FromMinutes(EngineInt(settings_, setting::SysBanFailures),
                                          EngineInt(settings_, setting::SysBanWindow),
                                          EngineInt(settings_, setting::SysBanMinutes)));
+    proxyProtocol_ = EngineBool(settings_, setting::NetProxyProtocol);
+    proxySources_.clear();
+    if (proxyProtocol_) {
+        std::string sources, problem;
+        settings_.GetString(setting::NetProxyTrusted, sources);
+        if (!ParseAddressPrefixes(sources, proxySources_, problem) || proxySources_.empty()) {
+            ReportError("NetProxyProtocol is on, but NetProxyTrusted " +
+                        (problem.empty() ? std::string("names no load balancer to trust")
+                                         : "is not a list of addresses: " + problem));
+            stopped_ = true;
+            return false;
+        }
+    }
     if (EngineBool(settings_, setting::NetTcpPortState)) {
         int port = EngineInt(settings_, setting::NetTcpPort) & 0xFFFF;
         std::string bindAddress = CSocketEngine::Instance().BindAddress();
@@ -377,10 +390,15 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     if (k < 0) {
         rejected_ += 1;
         if (listener->Accept(*spareSocket_) == 0 || !spareSocket_->IsOpen()) return false;
-        if (!spareSocket_->GetPeerName(peer, port) || !CheckAddress(peer)) {
+        bool named = spareSocket_->GetPeerName(peer, port);
+        if (named && proxyProtocol_ && !InAddressPrefixes(proxySources_, peer)) {
+            LogRefusal(peer, "refused: not a trusted source of PROXY protocol headers "
+                             "(NetProxyTrusted)");
+            spareSocket_->Close();
+        } else if (!named || (!proxyProtocol_ && !CheckAddress(peer))) {
             LogRefusal(peer, "refused by the IP rules");
             spareSocket_->Close();
-        } else if (IsBanned(peer)) {
+        } else if (!proxyProtocol_ && IsBanned(peer)) {
             LogBanRefusal(peer);
             spareSocket_->Close();
         } else if (listener == implicitListener_.get()) {
@@ -402,66 +420,109 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     CFtpSocket* control = s->PrimarySocket();
     bool taken = listener->Accept(*control) != 0 && control->IsOpen();
     bool named = taken && control->GetPeerName(peer, port);
-    bool admitted = named && CheckAddress(peer);
-    if (named && !admitted) LogRefusal(peer, "refused by the IP rules");
-    if (admitted && IsBanned(peer)) {
-        LogBanRefusal(peer);
-        admitted = false;
+    // Behind a load balancer the client is known once its PROXY header is read; admission
+    // waits for it (AdmitProxiedClient).
+    bool proxied = named && proxyProtocol_;
+    bool admitted = false;
+    if (proxied) {
+        admitted = InAddressPrefixes(proxySources_, peer);
+        if (!admitted)
+            LogRefusal(peer, "refused: not a trusted source of PROXY protocol headers "
+                             "(NetProxyTrusted)");
+    } else {
+        admitted = named && Admissible(peer);
     }
     if (admitted) {
-        int limit = EngineInt(settings_, setting::NetLoginsPerIp);
-        if (limit < 2) limit = 1;
-        std::vector<CFtpPooledSession*>& same = byAddress_[peer];
-        int sameAddress = 0;
-        for (CFtpPooledSession* other : same)
-            if (other->PrimarySocket()->IsOpen()) ++sameAddress;
-        if (sameAddress < limit) {
-            same.push_back(s);
-            accepted_ += 1;
-            s->activeIndex = static_cast<int>(activeSessions_.size());
-            activeSessions_.push_back(s);
-            free.pop_back();
-            activeByLoop_[static_cast<size_t>(k)] += 1;
-            s->sessionNumber = accepted_;
-            CFtpConnMsg info;
-            info.index = s->activeIndex;
-            info.peerAddress = peer;
-            info.time = Clock::Now();
-            info.folder = "\\";
-            connInfo_.push_back(info);
-            // Shown until the session publishes its own view from its loop.
-            SessionView& shown = s->view;
-            shown.hasUser = false;
-            shown.user.clear();
-            shown.password.clear();
-            shown.lastCommand.clear();
-            shown.userUploads = shown.userDownloads = 0;
-            shown.loginTime = info.time;
-            shown.figures = CFtpConnMsg{};
-            s->Admit(listener == implicitListener_.get());
-            CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
-            if (platform::Log::On(platform::LogLevel::Info)) {
-                // An ended session stays in the active list until its queued events are handled.
-                size_t open = 0;
-                for (CFtpPooledSession* other : activeSessions_)
-                    if (other->PrimarySocket()->IsOpen()) ++open;
-                platform::Log::Write(
-                    platform::LogLevel::Info,
-                    peer + ": connected (session " + std::to_string(accepted_) + ", " +
-                        std::to_string(open) + " connected now" +
-                        (sessionLoops_.size() > 1 ? ", loop " + std::to_string(k + 1)
-                                                  : std::string()) +
-                        ")");
-            }
-            return true;
-        }
-        LogRefusal(peer, "refused: " + std::to_string(sameAddress) +
-                             " sessions from this address already (the limit is " +
-                             std::to_string(limit) + ")");
+        if (!proxied) byAddress_[peer].push_back(s);
+        accepted_ += 1;
+        s->activeIndex = static_cast<int>(activeSessions_.size());
+        activeSessions_.push_back(s);
+        free.pop_back();
+        activeByLoop_[static_cast<size_t>(k)] += 1;
+        s->sessionNumber = accepted_;
+        CFtpConnMsg info;
+        info.index = s->activeIndex;
+        info.peerAddress = peer;
+        info.time = Clock::Now();
+        info.folder = "\\";
+        connInfo_.push_back(info);
+        // Shown until the session publishes its own view from its loop.
+        SessionView& shown = s->view;
+        shown.hasUser = false;
+        shown.user.clear();
+        shown.password.clear();
+        shown.lastCommand.clear();
+        shown.userUploads = shown.userDownloads = 0;
+        shown.loginTime = info.time;
+        shown.figures = CFtpConnMsg{};
+        s->Admit(listener == implicitListener_.get(), proxied);
+        CSocketEngine::Instance().SetBudgetSessions(static_cast<int>(activeSessions_.size()));
+        if (!proxied) LogConnected(s, peer);
+        return true;
     }
     control->Close();
     rejected_ += 1;
     return false;
+}
+
+bool CFtpServerController::Admissible(const std::string& peer) {
+    if (!CheckAddress(peer)) {
+        LogRefusal(peer, "refused by the IP rules");
+        return false;
+    }
+    if (IsBanned(peer)) {
+        LogBanRefusal(peer);
+        return false;
+    }
+    int limit = EngineInt(settings_, setting::NetLoginsPerIp);
+    if (limit < 2) limit = 1;
+    int sameAddress = 0;
+    auto same = byAddress_.find(peer);
+    if (same != byAddress_.end())
+        for (CFtpPooledSession* other : same->second)
+            if (other->PrimarySocket()->IsOpen()) ++sameAddress;
+    if (sameAddress < limit) return true;
+    LogRefusal(peer, "refused: " + std::to_string(sameAddress) +
+                         " sessions from this address already (the limit is " +
+                         std::to_string(limit) + ")");
+    return false;
+}
+
+void CFtpServerController::LogConnected(CFtpPooledSession* session, const std::string& peer) {
+    if (!platform::Log::On(platform::LogLevel::Info)) return;
+    // An ended session stays in the active list until its queued events are handled.
+    size_t open = 0;
+    for (CFtpPooledSession* other : activeSessions_)
+        if (other->PrimarySocket()->IsOpen()) ++open;
+    platform::Log::Write(platform::LogLevel::Info,
+                         peer + ": connected (session " + std::to_string(session->sessionNumber) +
+                             ", " + std::to_string(open) + " connected now" +
+                             (sessionLoops_.size() > 1
+                                  ? ", loop " + std::to_string(session->LoopIndex() + 1)
+                                  : std::string()) +
+                             ")");
+}
+
+bool CFtpServerController::AdmitProxiedClient(CFtpPooledSession* session) {
+    Guard guard(lock_);
+    int index = session->activeIndex;
+    if (index < 0 || static_cast<size_t>(index) >= activeSessions_.size() ||
+        activeSessions_[static_cast<size_t>(index)] != session)
+        return false;
+    std::string peer, balancer = connInfo_[static_cast<size_t>(index)].peerAddress;
+    int port = 0;
+    if (!session->PrimarySocket()->GetPeerName(peer, port)) return false;
+    if (!Admissible(peer)) {
+        rejected_ += 1;
+        return false;
+    }
+    byAddress_[peer].push_back(session);
+    connInfo_[static_cast<size_t>(index)].peerAddress = peer;
+    if (platform::Log::On(platform::LogLevel::Info) && peer != balancer)
+        platform::Log::Write(platform::LogLevel::Info,
+                             peer + ": through the load balancer at " + balancer);
+    LogConnected(session, peer);
+    return true;
 }
 
 void CFtpServerController::LogRefusal(const std::string& peer, const std::string& why) {

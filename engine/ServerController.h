@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "config/IpRules.h"
 #include "engine/BanList.h"
 #include "engine/ControlConnection.h"
 #include "engine/PooledSession.h"
@@ -64,6 +65,9 @@ public:
     CBanList& Bans() { return bans_; }
     // An info line: a banned client was turned away (the warning came when the ban began).
     static void LogBanRefusal(const std::string& peer);
+    // Session thread: the client a load balancer's PROXY header named goes through the IP
+    // rules, the bans and the per-address limit; false when it is refused (logged).
+    bool AdmitProxiedClient(CFtpPooledSession* session);
     virtual void ResetStatistics();
     virtual void SampleSharePoints(platform::Time32 t);
     virtual void SampleNetwork(platform::Time32 t);
@@ -135,6 +139,13 @@ protected:
     std::unordered_map<std::string, std::vector<CFtpPooledSession*>> byAddress_;
     // The loop a new client goes to: the least busy that has a free slot; -1 when none has.
     int ChooseLoop() const;
+    // Under the lock: the rules, the bans and the per-address limit let peer in (else the
+    // refusal is logged).
+    bool Admissible(const std::string& peer);
+    void LogConnected(CFtpPooledSession* session, const std::string& peer);
+    // PROXY protocol: connections come from these load balancers only, and say whom they carry.
+    bool proxyProtocol_ = false;
+    std::vector<AddressPrefix> proxySources_;
     platform::Time32 hourMark_ = 0;
     uint64_t rejected_ = 0, accepted_ = 0;
     std::array<uint64_t, 6> endedByReason_{};

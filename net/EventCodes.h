@@ -25,4 +25,9 @@ enum EventCode : uint32_t {
     EV_GREET_TLS = 0x4104,
     EV_SHUTDOWN = 0x4105,
     EV_KICK = 0x4106,
+    // The same as EV_GREET and EV_GREET_TLS for a connection from a trusted load balancer,
+    // whose PROXY header comes first; then the client it names is admitted (EV_PROXY_ADMIT).
+    EV_GREET_PROXY = 0x4107,
+    EV_GREET_TLS_PROXY = 0x4108,
+    EV_PROXY_ADMIT = 0x4109,
 };

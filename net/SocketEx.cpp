@@ -6,6 +6,7 @@
 #include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -178,6 +179,44 @@ bool CSocketEx::GetPeerName(std::string& address, int& port) {
     peerName_ = sa;
     peerKnown_ = true;
     return FormatAddress(sa, address, port);
+}
+
+bool CSocketEx::SetPeerAddress(const std::string& address, int port) {
+    SocketLock lock(Mutex());
+    SocketAddress parsed;
+    if (!created_ || address.empty() ||
+        !ParseNumericAddress(address, port, parsed, IsIpv6Text(address) ? AF_INET6 : AF_INET))
+        return false;
+    peerName_ = parsed.storage;
+    peerKnown_ = true;
+    return true;
+}
+
+int CSocketEx::Peek(void* buffer, int length) {
+    SocketLock lock(Mutex());
+    if (!created_ || !record_->open) return -1;
+    ssize_t n = ::recv(record_->handle, buffer, static_cast<size_t>(length), MSG_PEEK);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        Engine().ArmRead(record_, true);
+        return 0;
+    }
+    return n > 0 ? static_cast<int>(n) : -1;
+}
+
+bool CSocketEx::Skip(int length) {
+    SocketLock lock(Mutex());
+    if (!created_ || !record_->open) return false;
+    char scratch[1024];
+    while (length > 0) {
+        ssize_t n = ::recv(record_->handle, scratch,
+                           static_cast<size_t>(std::min<int>(length, sizeof scratch)), 0);
+        if (n <= 0) return false;
+        bytesReceived_ += static_cast<uint64_t>(n);
+        Engine().AddBytesReceived(static_cast<uint64_t>(n));
+        length -= static_cast<int>(n);
+    }
+    Engine().ArmRead(record_, true);
+    return true;
 }
 
 // A handler asking for the next event has made no progress: the next tick serves it.

@@ -58,6 +58,14 @@ public:
     // Addresses as FormatAddress shows them (an IPv4 peer of a dual-stack socket as IPv4).
     virtual bool GetSockName(std::string& address, int& port);
     virtual bool GetPeerName(std::string& address, int& port);
+    // The client a load balancer's PROXY header names is the peer from now on (until the socket
+    // is closed), for everyone who asks; false for an address that is not numeric.
+    bool SetPeerAddress(const std::string& address, int port);
+    // Copies up to length waiting bytes without taking them, outside TLS and the bandwidth
+    // budget: > 0 bytes, 0 when none wait (read interest armed), -1 when the connection ended.
+    int Peek(void* buffer, int length);
+    // Takes length bytes that Peek showed; false when they were not all there.
+    bool Skip(int length);
     // AF_INET or AF_INET6 as the socket was made (0 when it is not).
     int Family();
     virtual void SetReadWanted(bool wanted);

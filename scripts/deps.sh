@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev libsystemd-dev
   dbus-daemon python3-dbusmock
   xvfb xauth x11-utils x11-apps netpbm xdotool trayer
-  python3 curl lftp rclone
+  python3 curl lftp rclone haproxy
   groff-base dpkg-dev systemd
 )
 

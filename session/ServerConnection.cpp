@@ -239,6 +239,7 @@ bool CFtpServerConnection::TransferStarted() const {
 
 void CFtpServerConnection::OnReceive(CFtpSocket* socket) {
     CFtpConnection::OnReceive(socket);
+    if (socket == primarySocket_ && ProxyHeaderPending()) return ReadProxyHeader();
     if (socket == primarySocket_) DispatchCommand();
     if (socket == secondarySocket_ && state_.loggedIn) transfers_.OnDataReceive();
 }
@@ -347,6 +348,10 @@ void CFtpServerConnection::OnTick() {
         if (++ticksWithoutConnection_ == 2) sink_->PostDrained(this, ++closeMark_);
         return;
     }
+    if (ProxyHeaderPending()) {
+        ProxyHeaderOverdue(Clock::Now());
+        return;
+    }
     controller_->UpdateSessionInfo(this);
     // The command delay ends here rather than by re-arming read interest over and over.
     if (errorDelay_ && Clock::Now() - lastErrorTime_ >=
@@ -395,6 +400,12 @@ void CFtpServerConnection::ShutdownSession() {
         OnError(ERROR_FAILED, EV_CLOSE);
         closeReason_ = CLOSE_ERROR;
     }
+}
+
+void CFtpServerConnection::DropClient() {
+    ticksWithoutConnection_ = 0;
+    closeReason_ = CLOSE_NONE;
+    CloseSession();
 }
 
 void CFtpServerConnection::Disconnect() {

@@ -71,6 +71,7 @@ public:
     virtual bool EndControlTls();
     void ShutdownSession() override;
     void Disconnect() override;
+    void DropClient() override;
     void ReleaseMemory() override;
     void TakeUp() override;
     void FillView(SessionView& view) const override;

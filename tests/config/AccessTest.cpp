@@ -372,3 +372,24 @@ TEST(AuthenticateTest, AnonymousRuleAndFirstRecordByExactName) {
     EXPECT_TRUE(Authenticate(users, settings, "", "", rights));
     EXPECT_FALSE(Authenticate(users, settings, "nobody", "", rights));
 }
+
+TEST(AddressPrefixesTest, TrustedSourcesOfBothFamilies) {
+    std::vector<AddressPrefix> list;
+    std::string problem;
+    ASSERT_TRUE(ParseAddressPrefixes("192.0.2.10, 10.1.0.0/16 2001:db8::/48", list, problem))
+        << problem;
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_TRUE(InAddressPrefixes(list, "192.0.2.10"));
+    EXPECT_FALSE(InAddressPrefixes(list, "192.0.2.11"));
+    EXPECT_TRUE(InAddressPrefixes(list, "10.1.255.7"));
+    EXPECT_FALSE(InAddressPrefixes(list, "10.2.0.1"));
+    EXPECT_TRUE(InAddressPrefixes(list, "::ffff:10.1.0.1")) << "an IPv4 client on a :: socket";
+    EXPECT_TRUE(InAddressPrefixes(list, "2001:db8:0:ffff::1"));
+    EXPECT_FALSE(InAddressPrefixes(list, "2001:db8:1::1"));
+    EXPECT_FALSE(InAddressPrefixes(list, "not an address"));
+    ASSERT_TRUE(ParseAddressPrefixes("0.0.0.0/0", list, problem));
+    EXPECT_TRUE(InAddressPrefixes(list, "203.0.113.9"));
+    EXPECT_FALSE(InAddressPrefixes(list, "::1")) << "an IPv4 prefix holds no IPv6 address";
+    EXPECT_FALSE(ParseAddressPrefixes("10.0.0.1, nonsense", list, problem));
+    EXPECT_EQ(list.size(), 1u) << "a refused text leaves the list as it was";
+}

@@ -142,6 +142,15 @@ TEST(SettingsCatalogTest, ValuesGoThroughTheChecksOfTheirSetting) {
     EXPECT_EQ(check("NetIp", "fe80::1%lo").text,
               "\"fe80::1%lo\" is not an IPv6 address such as 2001:db8::1");
     EXPECT_FALSE(check("NetIp", "host.example").accepted);
+    // The trusted balancers: stored in one form, refused whole for one bad entry.
+    EXPECT_EQ(check("NetProxyTrusted", " 10.0.0.1 ,10.1.0.0/16  2001:DB8::/32 ::1").text,
+              "10.0.0.1, 10.1.0.0/16, 2001:db8::/32, ::1");
+    EXPECT_EQ(check("NetProxyTrusted", "").text, "");
+    EXPECT_EQ(check("NetProxyTrusted", "10.0.0.1, 10.0.0.0/33").text,
+              "the prefix length in \"10.0.0.0/33\" must be a number from 0 to 32");
+    EXPECT_EQ(check("NetProxyTrusted", "balancer.example").text,
+              "\"balancer.example\" is not an address such as 192.0.2.10, 10.0.0.0/8 or "
+              "2001:db8::/32");
     EXPECT_FALSE(check("SysName", "two\nlines").accepted);
     EXPECT_EQ(check("SysName", "  as typed ").text, "  as typed ");
 

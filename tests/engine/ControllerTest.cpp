@@ -18,6 +18,10 @@ public:
     void Greet(bool) override { ++greeted; }
     void ShutdownSession() override { ++shutDown; }
     void Disconnect() override { primarySocket_->Close(); }
+    void DropClient() override {
+        primarySocket_->Close();
+        ++dropped;
+    }
     std::string UserName() const override { return "anonymous"; }
     std::string Password() const override { return "guest@"; }
     std::string LastCommandLine() const override { return "pass secret"; }
@@ -36,13 +40,15 @@ public:
     void GoQuietUntil(platform::Time32 time) { QuietUntil(time); }
     void OnReceive(CFtpSocket* s) override {
         CFtpConnection::OnReceive(s);
+        if (s == primarySocket_ && ProxyHeaderPending()) return ReadProxyHeader();
         activeWhenReceived = activeIndex;
     }
     void OnDrained(uint32_t mark) override {
         CFtpConnection::OnDrained(mark);
         if (!primarySocket_->IsOpen()) controller_->ReleaseSession(this);
     }
-    int greeted = 0, shutDown = 0, ticks = 0, ticked = 0, reason = 0, activeWhenReceived = -2;
+    int greeted = 0, shutDown = 0, ticks = 0, ticked = 0, reason = 0, activeWhenReceived = -2,
+        dropped = 0;
 };
 
 class TestController : public CFtpServerController {
@@ -270,4 +276,70 @@ TEST_F(ControllerTest, WithoutTheBanSettingFailuresBanNobody) {
     for (int i = 0; i < 50; ++i) controller.CountFailedLogin("127.0.0.1");
     EXPECT_FALSE(controller.IsBanned("127.0.0.1"));
     EXPECT_EQ(controller.Bans().Tracked(), 0u);
+}
+
+TEST_F(ControllerTest, BehindALoadBalancerTheHeadersClientIsAdmittedAndShown) {
+    controller.StopServer(false);
+    controller.Settings().SetString("NetProxyProtocol", "true");
+    controller.Settings().SetString("NetProxyTrusted", "");
+    controller.made.clear();
+    EXPECT_FALSE(controller.StartServer()) << "on, but nobody to trust";
+    EXPECT_EQ(controller.errors.back(),
+              "NetProxyProtocol is on, but NetProxyTrusted names no load balancer to trust");
+    controller.Settings().SetString("NetProxyTrusted", "127.0.0.1");
+    controller.Settings().SetInt("NetLoginsPerIp", 1);
+    controller.Settings().SetInt("NetMaxConnection", 6);
+    ASSERT_TRUE(controller.StartServer()) << controller.errors.back();
+    auto greeted = [&] {
+        int count = 0;
+        for (TestSession* s : controller.made) count += s->greeted;
+        return count;
+    };
+    auto dropped = [&] {
+        int count = 0;
+        for (TestSession* s : controller.made) count += s->dropped;
+        return count;
+    };
+
+    // Not greeted before the header; then shown, counted and checked as the client it names.
+    int a = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 1; }));
+    EXPECT_EQ(greeted(), 0);
+    ASSERT_TRUE(SendLine(a, "PROXY TCP4 192.0.2.9 127.0.0.1 5555 21"));
+    ASSERT_TRUE(PumpUntil([&] { return greeted() == 1; }));
+    std::vector<CFtpConnMsg> list = controller.SessionList();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].peerAddress, "192.0.2.9");
+
+    // The per-address limit counts the client, not the balancer.
+    int b = ConnectBlocking(port);
+    ASSERT_TRUE(SendLine(b, "PROXY TCP4 192.0.2.9 127.0.0.1 5556 21"));
+    ASSERT_TRUE(PumpUntil([&] { return dropped() == 1; }));
+    EXPECT_EQ(greeted(), 1);
+    int c = ConnectBlocking(port);
+    ASSERT_TRUE(SendLine(c, "PROXY TCP4 192.0.2.10 127.0.0.1 5557 21"));
+    ASSERT_TRUE(PumpUntil([&] { return greeted() == 2; }));
+
+    // A broken header ends that connection only.
+    int d = ConnectBlocking(port);
+    ASSERT_TRUE(SendLine(d, "USER anonymous"));
+    ASSERT_TRUE(PumpUntil([&] { return dropped() == 2; }));
+    char byte = 0;
+    EXPECT_LE(::recv(d, &byte, 1, 0), 0) << "closed without a word (reset: its line was unread)";
+    EXPECT_EQ(greeted(), 2);
+    for (int fd : {a, b, c, d}) ::close(fd);
+}
+
+TEST_F(ControllerTest, BehindALoadBalancerOtherSourcesAreRefused) {
+    controller.StopServer(false);
+    controller.Settings().SetString("NetProxyProtocol", "true");
+    controller.Settings().SetString("NetProxyTrusted", "127.0.0.2, 2001:db8::/32");
+    controller.made.clear();
+    ASSERT_TRUE(controller.StartServer()) << controller.errors.back();
+    int a = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.Rejected() == 1; }));
+    char byte = 0;
+    EXPECT_EQ(::recv(a, &byte, 1, 0), 0);
+    EXPECT_EQ(controller.ActiveSessionCount(), 0);
+    ::close(a);
 }
