@@ -9,62 +9,14 @@ import shutil
 import signal
 import socket
 import subprocess
-import tempfile
-import time
 import unittest
 
-from server import BINARY, Raw, Server, admin, free_port, wait_until
+from farm import Balancer
+from server import BINARY, Raw, Server, admin, free_port
 
 NODE = "127.0.0.2"
 CLIENT = "127.0.0.5"
 CONSOLE_PASSWORD = "c0ns0le"
-
-
-def haproxy_config(folder, front_port, nodes):
-    """A TCP balancer on 127.0.0.1:front_port in front of nodes [(address, port)], keeping a
-    client on one node (balance source) and telling each node whom it carries (v2)."""
-    lines = ["global", "  maxconn 200",
-             "defaults", "  mode tcp", "  timeout connect 5s", "  timeout client 60s",
-             "  timeout server 60s",
-             "frontend ftp", f"  bind 127.0.0.1:{front_port}", "  default_backend nodes",
-             "backend nodes", "  balance source"]
-    for i, (address, port) in enumerate(nodes):
-        lines.append(f"  server node{i} {address}:{port} send-proxy-v2 source 127.0.0.1")
-    path = os.path.join(folder, "haproxy.cfg")
-    with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n")
-    return path
-
-
-class Balancer:
-    def __init__(self, nodes):
-        self.dir = tempfile.mkdtemp(prefix="qftp-haproxy-")
-        self.port = free_port()
-        config = haproxy_config(self.dir, self.port, nodes)
-        self.process = subprocess.Popen(["haproxy", "-db", "-f", config],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                        text=True)
-        if not wait_until(lambda: self.listening() or self.process.poll() is not None):
-            raise RuntimeError("haproxy did not start")
-        if self.process.poll() is not None:
-            raise RuntimeError("haproxy did not start: " + self.process.stderr.read())
-
-    def listening(self):
-        try:
-            socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-            return True
-        except OSError:
-            return False
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.process.stderr.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def ftp_from(source, port, host="127.0.0.1"):
