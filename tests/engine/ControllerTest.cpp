@@ -35,6 +35,7 @@ public:
     void OnTick() override {
         CFtpConnection::OnTick();
         ++ticked;
+        ProxyHeaderOverdue(platform::Clock::Now());
         if (!primarySocket_->IsOpen() && ++ticks == 2) controller_->ReleaseSession(this);
     }
     void GoQuietUntil(platform::Time32 time) { QuietUntil(time); }
@@ -341,5 +342,31 @@ TEST_F(ControllerTest, BehindALoadBalancerOtherSourcesAreRefused) {
     char byte = 0;
     EXPECT_EQ(::recv(a, &byte, 1, 0), 0);
     EXPECT_EQ(controller.ActiveSessionCount(), 0);
+    ::close(a);
+}
+
+TEST_F(ControllerTest, BehindALoadBalancerAHeaderThatDoesNotComeEndsItsConnection) {
+    controller.StopServer(false);
+    controller.Settings().SetString("NetProxyProtocol", "true");
+    controller.Settings().SetString("NetProxyTrusted", "127.0.0.1");
+    controller.made.clear();
+    ASSERT_TRUE(controller.StartServer()) << controller.errors.back();
+    platform::Clock::Freeze(1'000'000);
+    int a = ConnectBlocking(port);
+    ASSERT_TRUE(PumpUntil([&] { return controller.ActiveSessionCount() == 1; }));
+    // Half a header, then nothing.
+    ASSERT_EQ(::send(a, "PROXY TCP4 192.0", 16, 0), 16);
+    TestSession* s = nullptr;
+    for (TestSession* made : controller.made)
+        if (made->activeIndex == 0) s = made;
+    ASSERT_NE(s, nullptr);
+    platform::Clock::Advance(9);
+    Tick();
+    EXPECT_EQ(s->dropped, 0) << "nine seconds are not ten";
+    platform::Clock::Advance(1);
+    Tick();
+    EXPECT_EQ(s->dropped, 1);
+    EXPECT_EQ(s->greeted, 0);
+    platform::Clock::Release();
     ::close(a);
 }
