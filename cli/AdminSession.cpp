@@ -51,6 +51,7 @@ bool CAdminSession::OpenUsers() {
 
 int CAdminSession::Fail(const std::string& text, int status) {
     err_ << "quenlowftp: " << text << std::endl;
+    lastFailure_ = status;
     return status;
 }
 

@@ -44,6 +44,8 @@ public:
 
     // One line on stderr, "quenlowftp: " and the text; returns status.
     int Fail(const std::string& text, int status = kExitFailed);
+    // The status of the last Fail, for a caller whose callee said why it failed.
+    int LastFailure() const { return lastFailure_; }
     // The settings could not be stored: the failure, said once for every command.
     int FailedToSaveSettings();
     // A remark beside a result (a clamped value, a rule that never matches).
@@ -58,6 +60,7 @@ private:
     CAppSettings settings_;
     CUserList users_;
     bool settingsOpen_ = false;
+    int lastFailure_ = kExitFailed;
 };
 
 namespace CLI {

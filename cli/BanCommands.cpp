@@ -25,7 +25,7 @@ const char* kOlderServer =
 int List(CAdminSession& session, const BanOptions& o) {
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
-    if (!link) return kExitFailed;
+    if (!link) return session.LastFailure();
     if (!link->FetchBans()) return session.Fail(link->Error());
     const ConsoleSnapshot& s = link->Snapshot();
     if (!s.banEnd) return session.Fail(kOlderServer);
@@ -47,7 +47,7 @@ int Del(CAdminSession& session, BanOptions o) {
                             kExitUsage);
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
-    if (!link) return kExitFailed;
+    if (!link) return session.LastFailure();
     if (!link->FetchBans(o.address)) return session.Fail(link->Error());
     const ConsoleSnapshot& s = link->Snapshot();
     if (!s.banEnd) return session.Fail(kOlderServer);

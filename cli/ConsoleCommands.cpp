@@ -14,6 +14,7 @@
 #include "console/ConsoleFormat.h"
 #include "console/ConsoleJson.h"
 #include "console/ConsoleLink.h"
+#include "console/NodeViews.h"
 #include "console/WatchScreen.h"
 #include "engine/ThrottleStore.h"
 #include "messages/ScheduleText.h"
@@ -40,10 +41,40 @@ int Print(CAdminSession& session, const ConsoleOptions& o, const nlohmann::json&
     return kExitOk;
 }
 
+// status and sessions of every --host in turn; a node that does not answer is shown as down.
+// Exit status 1 when one did not.
+int NodesView(CAdminSession& session, const ConsoleOptions& o, bool sessions) {
+    std::vector<ConsoleTarget> targets;
+    if (!ConsoleTargets(session, o, targets)) return session.LastFailure();
+    std::vector<NodeSnapshot> nodes;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        NodeSnapshot node;
+        node.node = o.hosts[i];
+        CConsoleLink link;
+        node.up = link.Open(targets[i]) && link.FetchOverview(sessions, false, false) &&
+                  (sessions || link.FetchBans()) &&
+                  (sessions || link.FetchHostFacts() || link.Connected());
+        if (node.up)
+            node.snapshot = link.Snapshot();
+        else
+            node.error = link.Error();
+        nodes.push_back(std::move(node));
+    }
+    platform::Time32 now = platform::Clock::Now();
+    if (sessions)
+        Print(session, o, NodesSessionsJson(nodes), NodesSessionsText(nodes));
+    else
+        Print(session, o, NodesStatusJson(nodes, now), NodesStatusText(nodes, now));
+    for (const NodeSnapshot& node : nodes)
+        if (!node.up) return kExitFailed;
+    return kExitOk;
+}
+
 int Status(CAdminSession& session, const ConsoleOptions& o) {
+    if (o.hosts.size() > 1) return NodesView(session, o, false);
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
-    if (!link) return kExitFailed;
+    if (!link) return session.LastFailure();
     if (!link->FetchOverview(false, false, false)) return session.Fail(link->Error());
     // The ban line only when the server keeps bans and they are on.
     if (!link->FetchBans()) return session.Fail(link->Error());
@@ -56,9 +87,10 @@ int Status(CAdminSession& session, const ConsoleOptions& o) {
 }
 
 int Sessions(CAdminSession& session, const ConsoleOptions& o) {
+    if (o.hosts.size() > 1) return NodesView(session, o, true);
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
-    if (!link) return kExitFailed;
+    if (!link) return session.LastFailure();
     if (!link->FetchOverview(true, false, false)) return session.Fail(link->Error());
     return Print(session, o, SessionsJson(link->Snapshot()), SessionsText(link->Snapshot()));
 }
@@ -66,7 +98,7 @@ int Sessions(CAdminSession& session, const ConsoleOptions& o) {
 int Events(CAdminSession& session, const ConsoleOptions& o, bool files) {
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
-    if (!link) return kExitFailed;
+    if (!link) return session.LastFailure();
     if (!link->FetchOverview(false, !files, files)) return session.Fail(link->Error());
     const ConsoleSnapshot& s = link->Snapshot();
     return files ? Print(session, o, FileEventsJson(s), FileEventsText(s))
@@ -82,7 +114,7 @@ const CFtpConnMsg* FindSession(const std::vector<CFtpConnMsg>& sessions, int ind
 int Kick(CAdminSession& session, const ConsoleOptions& o) {
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
-    if (!link) return kExitFailed;
+    if (!link) return session.LastFailure();
     if (!link->FetchOverview(true, false, false)) return session.Fail(link->Error());
     const CFtpConnMsg* found = FindSession(link->Snapshot().sessions, o.index);
     if (!found)
@@ -209,7 +241,7 @@ int Watch(CAdminSession& session, const ConsoleOptions& o) {
     platform::SignalWatch signals;
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
-    if (!link) return kExitFailed;
+    if (!link) return session.LastFailure();
     std::string error;
     int status = RunWatch(*link, signals, AddressPortText(target.host, target.port), error);
     if (status != kExitOk) session.Fail(error);

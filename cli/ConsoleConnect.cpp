@@ -35,10 +35,12 @@ bool ConsolePassword(CAdminSession& session, const ConsoleConnectOptions& o,
     return true;
 }
 
-bool Target(CAdminSession& session, const ConsoleConnectOptions& o, ConsoleTarget& target) {
+// Where one --host value points, with the options every node shares; no password yet.
+bool Target(CAdminSession& session, const ConsoleConnectOptions& o, const std::string& host,
+            ConsoleTarget& target) {
     int hostPort = 0;
     std::string problem;
-    if (!SplitHostPort(o.host, target.host, hostPort, problem)) {
+    if (!SplitHostPort(host, target.host, hostPort, problem)) {
         session.Fail("--host: " + problem, kExitUsage);
         return false;
     }
@@ -62,13 +64,15 @@ bool Target(CAdminSession& session, const ConsoleConnectOptions& o, ConsoleTarge
     target.insecure = o.insecure;
     target.tlsName = o.tlsName;
     target.timeoutMs = static_cast<int>(o.timeout * 1000);
-    return ConsolePassword(session, o, target.password);
+    return true;
 }
 }  // namespace
 
 void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o) {
-    command->add_option("--host", o.host, "The server: a name or address, with :PORT if you like ([::1]:1205 for IPv6; "
-                        "default 127.0.0.1)");
+    command->add_option("--host", o.hosts,
+                        "The server: a name or address, with :PORT if you like ([::1]:1205 for "
+                        "IPv6; default 127.0.0.1). status and sessions take several, one per "
+                        "node of a farm");
     command
         ->add_option("--port", o.port,
                      "Its console port (default: \"SysConsolePort\" of the settings)")
@@ -97,9 +101,30 @@ void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o) {
         "Exit status: 0 done, 1 failed (one line on stderr says why), 2 usage error.");
 }
 
+bool ConsoleTargets(CAdminSession& session, const ConsoleConnectOptions& o,
+                    std::vector<ConsoleTarget>& targets) {
+    targets.clear();
+    std::vector<std::string> hosts = o.hosts;
+    if (hosts.empty()) hosts.push_back("127.0.0.1");
+    for (const std::string& host : hosts) {
+        targets.emplace_back();
+        if (!Target(session, o, host, targets.back())) return false;
+    }
+    std::string password;
+    if (!ConsolePassword(session, o, password)) return false;
+    for (ConsoleTarget& target : targets) target.password = password;
+    return true;
+}
+
 std::unique_ptr<CConsoleLink> ConnectConsole(CAdminSession& session, const ConsoleConnectOptions& o,
                                              ConsoleTarget& target) {
-    if (!Target(session, o, target)) return nullptr;
+    if (o.hosts.size() > 1) {
+        session.Fail("this command works on one node: give one --host", kExitUsage);
+        return nullptr;
+    }
+    std::vector<ConsoleTarget> targets;
+    if (!ConsoleTargets(session, o, targets)) return nullptr;
+    target = targets.front();
     auto link = std::make_unique<CConsoleLink>();
     if (!link->Open(target)) {
         session.Fail(link->Error());

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console/ConsoleLink.h"
 
@@ -16,7 +17,7 @@ class CAdminSession;
 inline constexpr const char* kConsolePasswordVariable = "QUENLOWFTP_CONSOLE_PASSWORD";
 
 struct ConsoleConnectOptions {
-    std::string host = "127.0.0.1";
+    std::vector<std::string> hosts;  // none: 127.0.0.1
     std::optional<int> port;
     std::string passwordFile;
     std::string caFile;
@@ -29,6 +30,10 @@ struct ConsoleConnectOptions {
 // footer that says where the password comes from.
 void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o);
 
-// Connects; the link is null after saying why. target is what it connected to.
+// Where each --host points (127.0.0.1 without one), with the console password, read once.
+bool ConsoleTargets(CAdminSession& session, const ConsoleConnectOptions& o,
+                    std::vector<ConsoleTarget>& targets);
+// Connects to the one --host; the link is null after saying why. target is what it
+// connected to.
 std::unique_ptr<CConsoleLink> ConnectConsole(CAdminSession& session, const ConsoleConnectOptions& o,
                                              ConsoleTarget& target);

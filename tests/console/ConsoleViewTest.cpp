@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <curses.h>
 
 #include "console/ConsoleFormat.h"
 #include "console/ConsoleJson.h"
+#include "console/NodeViews.h"
 #include "console/WatchScreen.h"
 #include "platform/Clock.h"
 
@@ -217,4 +220,47 @@ TEST(ConsoleViewTest, BansShowOnlyWhileTheServerKeepsThemOn) {
     nlohmann::json doc = BansJson(s);
     EXPECT_EQ(doc["rules"]["window_minutes"], 1);
     EXPECT_EQ(doc["bans"][0]["until"], 1900 + 3600);
+}
+
+TEST(ConsoleViewTest, SeveralNodesSideBySideWithTheirTotals) {
+    std::vector<NodeSnapshot> nodes(3);
+    nodes[0].node = "10.0.0.2";
+    nodes[0].up = true;
+    nodes[0].snapshot = Sample();
+    nodes[1].node = "node-b.example:1205";
+    nodes[1].up = true;
+    nodes[1].snapshot = Sample();
+    nodes[1].snapshot.sessions[0].peerAddress = "2001:db8::77";
+    nodes[2].node = "10.0.0.4";
+    nodes[2].error = "cannot connect to 10.0.0.4:1205";
+
+    std::string text = NodesStatusText(nodes, 2000);
+    EXPECT_NE(text.find("Node       10.0.0.2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Node       10.0.0.4  DOWN: cannot connect to 10.0.0.4:1205\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Nodes      2 of 3 answered\n"), std::string::npos);
+    EXPECT_NE(text.find("Sessions   4 now, 34 accepted, 2 turned away\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Transfers  0 up, 18 down\n"), std::string::npos);
+    nlohmann::json doc = NodesStatusJson(nodes, 2000);
+    EXPECT_EQ(doc["total"]["nodes_up"], 2);
+    EXPECT_EQ(doc["total"]["bytes_sent"], 10ULL << 30);
+    EXPECT_EQ(doc["nodes"][2]["up"], false);
+    EXPECT_EQ(doc["nodes"][0]["ftp"]["port"], 2121);
+
+    // One table: the NODE column first, every row lined up, the down node under it.
+    std::istringstream lines(NodesSessionsText(nodes));
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[0].rfind("NODE ", 0), 0u) << rows[0];
+    EXPECT_EQ(rows[3].rfind("node-b.example:1205  ", 0), 0u) << rows[3];
+    EXPECT_EQ(rows[0].find("PEER"), rows[3].find("2001:db8::77"));
+    EXPECT_EQ(rows[0].find("USER"), rows[1].find("alice"));
+    EXPECT_EQ(rows[0].find("USER"), rows[3].find("alice"));
+    EXPECT_EQ(rows[5], "10.0.0.4" + std::string(13, ' ') + "DOWN: cannot connect to 10.0.0.4:1205");
+    nlohmann::json sessions = NodesSessionsJson(nodes);
+    ASSERT_EQ(sessions["sessions"].size(), 4u);
+    EXPECT_EQ(sessions["sessions"][2]["node"], "node-b.example:1205");
+    EXPECT_EQ(sessions["down"][0]["node"], "10.0.0.4");
 }

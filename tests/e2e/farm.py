@@ -91,9 +91,10 @@ class Balancer:
 
 
 class Farm:
-    """Two nodes on one shared folder behind one balancer; settings go to both nodes."""
+    """Two nodes on one shared folder behind one balancer; settings go to both nodes,
+    node_settings[address] to one."""
 
-    def __init__(self, settings=None, files=None):
+    def __init__(self, settings=None, files=None, node_settings=None):
         self.shared = tempfile.mkdtemp(prefix="qftp-farm-")
         for name, content in (files or {}).items():
             with open(os.path.join(self.shared, name), "wb") as f:
@@ -105,6 +106,7 @@ class Farm:
                           "NetProxyTrusted": "127.0.0.1", "SysRootFolder": self.shared + "/",
                           "LogInfoMsg": "true", "SysAnonState": "true"}
                 values.update(settings or {})
+                values.update((node_settings or {}).get(address, {}))
                 self.nodes.append(Server(values))
             self.balancer = Balancer([(address, node.port)
                                       for address, node in zip(NODES, self.nodes)])

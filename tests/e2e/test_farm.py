@@ -4,6 +4,7 @@ serving new clients. Real clients: ftplib and curl."""
 
 import ftplib
 import io
+import json
 import os
 import shutil
 import signal
@@ -11,9 +12,10 @@ import subprocess
 import unittest
 
 from farm import NODES, Farm
-from server import Raw, admin, wait_until
+from server import BINARY, Raw, admin, free_port, wait_until
 
 PAYLOAD = os.urandom(200000)
+CONSOLE_PASSWORD = "c0ns0le"
 
 
 def ftp_from(source, farm):
@@ -102,6 +104,61 @@ class FarmTest(unittest.TestCase):
                 ftp.storbinary("STOR /pub/after.bin", io.BytesIO(b"after"))
             finally:
                 ftp.quit()
+
+
+@unittest.skipUnless(shutil.which("haproxy"), "haproxy is not installed (scripts/deps.sh)")
+class FarmConsoleTest(unittest.TestCase):
+    def test_one_console_over_both_nodes_and_one_that_is_down(self):
+        ports = {node: free_port() for node in NODES}
+        per_node = {node: {"SysConsoleState": "true", "SysConsolePort": str(port),
+                           "SysConsolePass": CONSOLE_PASSWORD} for node, port in ports.items()}
+        with Farm(node_settings=per_node) as farm:
+            sources = sources_by_node(farm)
+            sessions = [ftp_from(sources[node], farm) for node in NODES]
+            # A node's console listens on 127.0.0.1 too, in plain text, for this machine.
+            hosts = [f"127.0.0.1:{ports[node]}" for node in NODES]
+            down = f"127.0.0.1:{free_port()}"
+            try:
+                def console(*args):
+                    done = subprocess.run(
+                        [BINARY, "console", "--config-dir", farm.nodes[0].config, *args],
+                        capture_output=True, text=True, timeout=60, stdin=subprocess.DEVNULL,
+                        env=dict(os.environ, QUENLOWFTP_CONSOLE_PASSWORD=CONSOLE_PASSWORD))
+                    return done.returncode, done.stdout, done.stderr
+
+                # The session list catches up with a login at each node's next tick.
+                def listed():
+                    status, out, _ = console("--host", hosts[0], "--host", hosts[1], "sessions")
+                    return status == 0 and out.count(" a@b ") == 2 and out
+                out = wait_until(listed)
+                self.assertTrue(out, console("--host", hosts[0], "--host", hosts[1], "sessions"))
+                rows = out.splitlines()
+                self.assertTrue(rows[0].startswith("NODE "), rows[0])
+                for node, host in zip(NODES, hosts):
+                    row = [r for r in rows if r.startswith(host)]
+                    self.assertEqual(len(row), 1, out)
+                    self.assertIn(f" {sources[node]} ", row[0])
+
+                status, out, err = console("--host", hosts[0], "--host", down, "status",
+                                           "--json")
+                self.assertEqual(status, 1, "a node down is said in the exit status")
+                doc = json.loads(out)
+                self.assertEqual([n["up"] for n in doc["nodes"]], [True, False])
+                self.assertIn("cannot connect", doc["nodes"][1]["error"])
+                self.assertEqual(doc["total"]["nodes_up"], 1)
+                self.assertEqual(doc["total"]["sessions"], 1)
+
+                status, out, _ = console("--host", hosts[0], "--host", hosts[1], "status")
+                self.assertEqual(status, 0)
+                self.assertIn("Nodes      2 of 2 answered\n", out)
+                self.assertIn("Sessions   2 now, ", out)
+
+                status, _, err = console("--host", hosts[0], "--host", hosts[1], "kick", "0")
+                self.assertEqual(status, 2)
+                self.assertIn("this command works on one node: give one --host", err)
+            finally:
+                for ftp in sessions:
+                    ftp.quit()
 
 
 if __name__ == "__main__":
