@@ -42,9 +42,9 @@ int Del(CAdminSession& session, BanOptions o) {
     int port = 0;
     if (o.address.empty() || !ParseNumericAddress(o.address, 0, parsed, AF_INET) ||
         !FormatAddress(parsed.storage, o.address, port))
-        return session.Fail("\"" + o.address +
-                                "\" is not an address such as 192.168.1.20 or 2001:db8::20",
-                            kExitUsage);
+        return session.Fail(
+            "\"" + o.address + "\" is not an address such as 192.168.1.20 or 2001:db8::20",
+            kExitUsage);
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
     if (!link) return session.LastFailure();

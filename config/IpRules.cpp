@@ -163,14 +163,16 @@ bool ParseAddressPrefixes(const std::string& text, std::vector<AddressPrefix>& l
                 if (length.empty() || length.size() > 2 ||
                     length.find_first_not_of("0123456789") != std::string::npos ||
                     std::stoi(length) > 32) {
-                    problem = "the prefix length in \"" + entry + "\" must be a number from 0 to 32";
+                    problem =
+                        "the prefix length in \"" + entry + "\" must be a number from 0 to 32";
                     return false;
                 }
                 prefix.prefix = std::stoi(length);
             }
             in_addr parsed4{};
             if (::inet_pton(AF_INET, host.c_str(), &parsed4) != 1) {
-                problem = "\"" + entry + "\" is not an address such as 192.0.2.10, 10.0.0.0/8 "
+                problem = "\"" + entry +
+                          "\" is not an address such as 192.0.2.10, 10.0.0.0/8 "
                           "or 2001:db8::/32";
                 return false;
             }

@@ -15,9 +15,9 @@ enum class SettingKind {
     Int,    // a decimal number
     Int64,  // a 64-bit decimal number
     Text,
-    Secret,   // a text that listings do not show
-    Folder,   // a host folder, normalised, ending in "/"
-    File,     // a host file path
+    Secret,      // a text that listings do not show
+    Folder,      // a host folder, normalised, ending in "/"
+    File,        // a host file path
     Address,     // a dotted quad
     AnyAddress,  // a dotted quad or a numeric IPv6 address
 };

@@ -84,9 +84,9 @@ std::string StatusText(const ConsoleSnapshot& s, platform::Time32 now) {
     }
     if (s.network) {
         const CFtpNetMsg& n = *s.network;
-        text += Line("FTP", n.listenPort ? AddressPortText(n.listenAddress,
-                                                           static_cast<int>(n.listenPort))
-                                         : "not listening");
+        text += Line("FTP", n.listenPort
+                                ? AddressPortText(n.listenAddress, static_cast<int>(n.listenPort))
+                                : "not listening");
         text += Line("Sockets", std::to_string(n.openSockets) + " open");
         text += Line("Traffic", "received " + BytesText(n.bytesReceived) + " (" +
                                     std::to_string(n.bytesReceived) + " bytes), sent " +
@@ -143,12 +143,12 @@ std::vector<std::string> SessionRows(const std::vector<CFtpConnMsg>& sessions, s
         std::string transfer = figures && c.transferring ? BytesText(c.transferBytes) : "-";
         std::string user = c.user.empty() ? "(not logged in)" : c.user;
         std::string root = roots ? (c.root.empty() ? "-" : c.root) + "  " : "";
-        rows.push_back(Cut(
-            Printf("%3d  %-*s  %-16s %-3s %5u %5s %5s %10s  %s%s", c.index, peerWidth,
-                   c.peerAddress.c_str(),
-                   Cut(user, 16).c_str(), c.secure ? "yes" : "no", c.minutesConnected, up.c_str(),
-                   down.c_str(), transfer.c_str(), root.c_str(), c.lastCommand.c_str()),
-            width));
+        rows.push_back(
+            Cut(Printf("%3d  %-*s  %-16s %-3s %5u %5s %5s %10s  %s%s", c.index, peerWidth,
+                       c.peerAddress.c_str(), Cut(user, 16).c_str(), c.secure ? "yes" : "no",
+                       c.minutesConnected, up.c_str(), down.c_str(), transfer.c_str(), root.c_str(),
+                       c.lastCommand.c_str()),
+                width));
     }
     return rows;
 }

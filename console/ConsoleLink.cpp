@@ -101,7 +101,7 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     // The server speaks plain text only to 127.0.0.1 and judges by the address we come from;
     // towards another loopback address we come from that address, so both sides use TLS.
     bool otherLoopback = address.rfind("127.", 0) == 0 && address != "127.0.0.1";
-    CSocketEngine::Instance().SetBindAddress(otherLoopback ? address
+    CSocketEngine::Instance().SetBindAddress(otherLoopback         ? address
                                              : IsIpv6Text(address) ? "::"
                                                                    : "0.0.0.0");
     if (!client_->ConnectConsole(address, target.port)) return Fail("cannot connect to " + Where());

@@ -11,8 +11,8 @@
 #include "platform/Clock.h"
 
 struct NodeSnapshot {
-    std::string node;   // as the user named it (--host)
-    bool up = false;    // it answered; else error says why not
+    std::string node;  // as the user named it (--host)
+    bool up = false;   // it answered; else error says why not
     std::string error;
     ConsoleSnapshot snapshot;
 };

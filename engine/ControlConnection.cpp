@@ -1,6 +1,5 @@
 #include "engine/ControlConnection.h"
 
-
 #include <cstring>
 #include <new>
 

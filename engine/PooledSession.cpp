@@ -117,8 +117,8 @@ void CFtpPooledSession::EndProxyHeader(const std::string& problem) {
     if (primarySocket_) primarySocket_->GetPeerName(balancer, port);
     if (platform::Log::On(platform::LogLevel::Warning))
         platform::Log::Write(platform::LogLevel::Warning,
-                             (balancer.empty() ? std::string("a load balancer") : balancer) +
-                                 ": " + problem + "; closing the connection");
+                             (balancer.empty() ? std::string("a load balancer") : balancer) + ": " +
+                                 problem + "; closing the connection");
     DropClient();
 }
 

@@ -392,8 +392,9 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
         if (listener->Accept(*spareSocket_) == 0 || !spareSocket_->IsOpen()) return false;
         bool named = spareSocket_->GetPeerName(peer, port);
         if (named && proxyProtocol_ && !InAddressPrefixes(proxySources_, peer)) {
-            LogRefusal(peer, "refused: not a trusted source of PROXY protocol headers "
-                             "(NetProxyTrusted)");
+            LogRefusal(peer,
+                       "refused: not a trusted source of PROXY protocol headers "
+                       "(NetProxyTrusted)");
             spareSocket_->Close();
         } else if (!named || (!proxyProtocol_ && !CheckAddress(peer))) {
             LogRefusal(peer, "refused by the IP rules");
@@ -427,8 +428,9 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
     if (proxied) {
         admitted = InAddressPrefixes(proxySources_, peer);
         if (!admitted)
-            LogRefusal(peer, "refused: not a trusted source of PROXY protocol headers "
-                             "(NetProxyTrusted)");
+            LogRefusal(peer,
+                       "refused: not a trusted source of PROXY protocol headers "
+                       "(NetProxyTrusted)");
     } else {
         admitted = named && Admissible(peer);
     }
@@ -494,13 +496,13 @@ void CFtpServerController::LogConnected(CFtpPooledSession* session, const std::s
     size_t open = 0;
     for (CFtpPooledSession* other : activeSessions_)
         if (other->PrimarySocket()->IsOpen()) ++open;
-    platform::Log::Write(platform::LogLevel::Info,
-                         peer + ": connected (session " + std::to_string(session->sessionNumber) +
-                             ", " + std::to_string(open) + " connected now" +
-                             (sessionLoops_.size() > 1
-                                  ? ", loop " + std::to_string(session->LoopIndex() + 1)
-                                  : std::string()) +
-                             ")");
+    platform::Log::Write(
+        platform::LogLevel::Info,
+        peer + ": connected (session " + std::to_string(session->sessionNumber) + ", " +
+            std::to_string(open) + " connected now" +
+            (sessionLoops_.size() > 1 ? ", loop " + std::to_string(session->LoopIndex() + 1)
+                                      : std::string()) +
+            ")");
 }
 
 bool CFtpServerController::AdmitProxiedClient(CFtpPooledSession* session) {

@@ -152,8 +152,7 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port, std::s
 
 std::string ChooseHostAddress(const std::string& bindAddress,
                               const std::vector<std::string>& machineAddresses) {
-    if (bindAddress != "0.0.0.0" && bindAddress != "::" && !bindAddress.empty())
-        return bindAddress;
+    if (bindAddress != "0.0.0.0" && bindAddress != "::" && !bindAddress.empty()) return bindAddress;
     auto usable = [](const std::string& address, bool ipv6) {
         if (IsIpv6Text(address) != ipv6) return false;
         if (!ipv6) return address.rfind("127.", 0) != 0 && address.rfind("169.254.", 0) != 0;

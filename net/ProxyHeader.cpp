@@ -95,13 +95,12 @@ ProxyParse ParseText(const uint8_t* data, size_t size, ProxyHeader& header, size
     header = ProxyHeader{};
     header.version = 1;
     int family = fields[1] == "TCP4" ? AF_INET : fields[1] == "TCP6" ? AF_INET6 : 0;
-    if (!family)
-        return Refuse(problem, "the PROXY line names no protocol TCP4, TCP6 or UNKNOWN");
+    if (!family) return Refuse(problem, "the PROXY line names no protocol TCP4, TCP6 or UNKNOWN");
     if (count != 6) return Refuse(problem, "the PROXY line does not have six fields");
     if (!TextAddress(fields[2], family, header.sourceAddress) ||
         !TextAddress(fields[3], family, header.destinationAddress))
-        return Refuse(problem, "the PROXY line's addresses are not " +
-                                   std::string(fields[1]) + " addresses");
+        return Refuse(
+            problem, "the PROXY line's addresses are not " + std::string(fields[1]) + " addresses");
     if (!TextPort(fields[4], header.sourcePort) || !TextPort(fields[5], header.destinationPort))
         return Refuse(problem, "the PROXY line's ports are not numbers from 0 to 65535");
     header.hasAddress = true;
@@ -115,7 +114,8 @@ ProxyParse ParseBinary(const uint8_t* data, size_t size, ProxyHeader& header, si
     size_t length = (size_t{data[14]} << 8) | data[15];
     if (versionCommand >> 4 != 2) return Refuse(problem, "the PROXY header's version is not 2");
     int command = versionCommand & 0x0F;
-    if (command > 1) return Refuse(problem, "the PROXY header's command is neither LOCAL nor PROXY");
+    if (command > 1)
+        return Refuse(problem, "the PROXY header's command is neither LOCAL nor PROXY");
     if (kBinaryFixedSize + length > kProxyHeaderMax)
         return Refuse(problem, "the PROXY header is longer than " +
                                    std::to_string(kProxyHeaderMax) + " bytes");
@@ -141,8 +141,8 @@ ProxyParse ParseBinary(const uint8_t* data, size_t size, ProxyHeader& header, si
 }
 }  // namespace
 
-ProxyParse ParseProxyHeader(const uint8_t* data, size_t size, ProxyHeader& header,
-                            size_t& consumed, std::string& problem) {
+ProxyParse ParseProxyHeader(const uint8_t* data, size_t size, ProxyHeader& header, size_t& consumed,
+                            std::string& problem) {
     consumed = 0;
     if (size == 0) return ProxyParse::NeedMore;
     if (StartsAs(data, size, kTextSignature, kTextSignatureSize))

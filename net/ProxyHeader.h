@@ -30,5 +30,5 @@ constexpr size_t kProxyHeaderMax = 1024;
 
 // Reads a header from the first size bytes a connection sent. It never reads past the
 // header, so the client's own bytes after it stay for the caller.
-ProxyParse ParseProxyHeader(const uint8_t* data, size_t size, ProxyHeader& header,
-                            size_t& consumed, std::string& problem);
+ProxyParse ParseProxyHeader(const uint8_t* data, size_t size, ProxyHeader& header, size_t& consumed,
+                            std::string& problem);

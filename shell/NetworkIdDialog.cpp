@@ -12,8 +12,9 @@ CNetworkIdDialog::CNetworkIdDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle("Network Identifier");
     address_ = new QLineEdit(this);
     address_->setObjectName("address");
-    address_->setToolTip("An IPv4 address such as 192.168.1.0 with a subnet mask, or an IPv6 "
-                         "address with a prefix length such as 2001:db8::/32");
+    address_->setToolTip(
+        "An IPv4 address such as 192.168.1.0 with a subnet mask, or an IPv6 "
+        "address with a prefix length such as 2001:db8::/32");
     mask_ = new QLineEdit(this);
     mask_->setObjectName("mask");
     auto* form = new QFormLayout;

@@ -1,8 +1,8 @@
 #pragma once
 // The Network Identifier dialog: one IP rule, an address and a mask. OK is offered only while
 // both look like dotted quads, or the address is an IPv6 prefix ("2001:db8::/32", "::1"), which
-// needs no mask (the mask field is emptied and disabled then); an IPv4 rule with an empty part still gets
-// through and simply never matches in the engine.
+// needs no mask (the mask field is emptied and disabled then); an IPv4 rule with an empty part
+// still gets through and simply never matches in the engine.
 
 #include <QDialog>
 

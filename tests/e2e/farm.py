@@ -16,7 +16,7 @@ import subprocess
 import sys
 import tempfile
 
-from server import Server, free_port, wait_until
+from server import Server, end_process, free_port, wait_until
 
 NODES = ("127.0.0.2", "127.0.0.3")
 
@@ -79,13 +79,7 @@ class Balancer:
                    and row[17] == "UP")
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        end_process(self.process)
         self.process.stderr.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 

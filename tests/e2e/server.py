@@ -41,6 +41,20 @@ def make_certificate(folder):
     return cert, key
 
 
+def end_process(process, seconds=10):
+    """SIGTERM, then SIGKILL after seconds; False when it had to be killed."""
+    if process.poll() is not None:
+        return True
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=seconds)
+        return True
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return False
+
+
 class Server:
     def __init__(self, settings=None, accounts=None, files=None, display=None):
         self.dir = tempfile.mkdtemp(prefix="qftp-e2e-")
@@ -99,13 +113,8 @@ class Server:
         self.start()
 
     def stop(self, keep=False):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                raise
+        if not end_process(self.process):
+            raise RuntimeError("the server did not end within 10 s of SIGTERM; killed")
         code = self.process.returncode
         self.process.stdout.close()
         self.process.stderr.close()

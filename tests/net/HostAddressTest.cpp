@@ -10,9 +10,10 @@ TEST(HostAddressTest, HostAndPortTextsOfBothFamilies) {
         const char* host;
         int port;
     };
-    for (const Case& c : {Case{"127.0.0.1", "127.0.0.1", 0}, Case{"example.org:1205", "example.org", 1205},
-                          Case{"[::1]:1205", "::1", 1205}, Case{"[::1]", "::1", 0},
-                          Case{"::1", "::1", 0}, Case{"2001:db8::7", "2001:db8::7", 0}}) {
+    for (const Case& c :
+         {Case{"127.0.0.1", "127.0.0.1", 0}, Case{"example.org:1205", "example.org", 1205},
+          Case{"[::1]:1205", "::1", 1205}, Case{"[::1]", "::1", 0}, Case{"::1", "::1", 0},
+          Case{"2001:db8::7", "2001:db8::7", 0}}) {
         ASSERT_TRUE(SplitHostPort(c.text, host, port, problem)) << c.text << ": " << problem;
         EXPECT_EQ(host, c.host) << c.text;
         EXPECT_EQ(port, c.port) << c.text;
@@ -31,7 +32,7 @@ TEST(HostAddressTest, HostAndPortTextsOfBothFamilies) {
 }
 
 TEST(HostAddressTest, TheAddressShownIsOneClientsCanReach) {
-    const std::vector<std::string> machine = {"127.0.0.1", "::1", "169.254.3.4", "fe80::1",
+    const std::vector<std::string> machine = {"127.0.0.1",   "::1",       "169.254.3.4", "fe80::1",
                                               "2001:db8::5", "192.0.2.9", "198.51.100.1"};
     EXPECT_EQ(ChooseHostAddress("192.0.2.7", machine), "192.0.2.7") << "the bound address";
     EXPECT_EQ(ChooseHostAddress("0.0.0.0", machine), "192.0.2.9") << "never loopback";

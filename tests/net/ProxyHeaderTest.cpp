@@ -116,9 +116,9 @@ TEST(ProxyHeaderTest, VersionTwoBlocks) {
     EXPECT_EQ(p.consumed, 16 + block.size());
 
     // LOCAL (the balancer's health check) and families without a TCP client name nobody.
-    for (const std::string& none : {Binary(0x20, 0x00, ""), Binary(0x20, 0x11, std::string(12, 'x')),
-                                    Binary(0x21, 0x00, ""), Binary(0x21, 0x31, std::string(216, 'u')),
-                                    Binary(0x21, 0x12, std::string(12, 'd'))}) {
+    for (const std::string& none :
+         {Binary(0x20, 0x00, ""), Binary(0x20, 0x11, std::string(12, 'x')), Binary(0x21, 0x00, ""),
+          Binary(0x21, 0x31, std::string(216, 'u')), Binary(0x21, 0x12, std::string(12, 'd'))}) {
         p = Parse(none);
         EXPECT_EQ(p.result, ProxyParse::Done) << p.problem;
         EXPECT_FALSE(p.header.hasAddress);

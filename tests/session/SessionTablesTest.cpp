@@ -74,9 +74,9 @@ TEST(DataCommandsTest, EprtIpv6Arguments) {
     EXPECT_EQ(ParseEprtArgument("|1|127.0.0.1|5000|", address, port, 2),
               EprtResult::UnsupportedProtocol);
     // A zone, a name, brackets, a prefix and IPv4 text are no IPv6 address.
-    for (const char* bad : {"|2|fe80::1%eth0|5000|", "|2|localhost|5000|", "|2|[::1]|5000|",
-                            "|2|::1/128|5000|", "|2|127.0.0.1|5000|", "|2|1::2::3|5000|",
-                            "|2|::1|0|", "|2|::1|65536|", "|2||5000|"})
+    for (const char* bad :
+         {"|2|fe80::1%eth0|5000|", "|2|localhost|5000|", "|2|[::1]|5000|", "|2|::1/128|5000|",
+          "|2|127.0.0.1|5000|", "|2|1::2::3|5000|", "|2|::1|0|", "|2|::1|65536|", "|2||5000|"})
         EXPECT_EQ(ParseEprtArgument(bad, address, port, 2), EprtResult::Bad) << bad;
     EXPECT_EQ(ProtocolRefusalText(2), "Network protocol not supported, use (2).");
     EXPECT_EQ(ProtocolRefusalText(1), "Network protocol not supported, use (1).");
