@@ -131,7 +131,9 @@ TEST_F(ConfigDirTest, FreshConfigDirGivesEveryEffectiveDefault) {
     EXPECT_EQ(app.GetSetting("SysMlstState"), "false");
     EXPECT_EQ(app.GetSetting("SysSessionLoops"), "0");
     EXPECT_EQ(app.GetSetting("SysPasswordHash"), "false");
-    EXPECT_EQ(app.Store().Size(), 70u);
+    EXPECT_EQ(app.GetSetting("NetProxyProtocol"), "false");
+    EXPECT_EQ(app.GetSetting("NetProxyTrusted"), "");
+    EXPECT_EQ(app.Store().Size(), 72u);
     struct stat st {};
     ASSERT_EQ(::stat(configDir.c_str(), &st), 0);
 
