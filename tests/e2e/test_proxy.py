@@ -131,6 +131,17 @@ class ProxyProtocolTest(unittest.TestCase):
         self.assertIn("127.0.0.1: the PROXY line is longer than 107 bytes", log)
         self.assertIn("198.51.100.7: connected", log)
 
+    def test_a_stop_does_not_wait_for_a_header_that_has_not_come(self):
+        waiting = socket.create_connection((NODE, self.server.port), timeout=5,
+                                           source_address=("127.0.0.1", 0))
+        self.server.process.send_signal(signal.SIGTERM)
+        try:  # within the socket's 5 s, not after the header's 10 s
+            self.assertEqual(waiting.recv(100), b"")
+        except ConnectionResetError:
+            pass
+        waiting.close()
+        self.assertEqual(self.server.process.wait(timeout=5), 0)
+
 
 if __name__ == "__main__":
     unittest.main()
