@@ -2,6 +2,7 @@
 
 import filecmp
 import os
+import random
 import shutil
 import signal
 import socket
@@ -16,6 +17,16 @@ BINARY = os.environ.get("QFTP_BINARY", os.path.join(os.path.dirname(__file__), "
 
 
 def free_port():
+    """A port nobody listens on now, below the system's ephemeral range (32768 and up), where
+    the client side of any test's connection could take it before our server binds it."""
+    for _ in range(200):
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
