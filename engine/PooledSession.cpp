@@ -32,21 +32,19 @@ void CFtpPooledSession::OnRequest(uint32_t code) {
     switch (code) {
         case EV_GREET:
         case EV_GREET_TLS:
-            TakeUp();
-            admitted_ = true;
-            if (primarySocket_) primarySocket_->Awaken();
-            Greet(code == EV_GREET_TLS);
-            controller_->UpdateSessionInfo(this);
-            break;
         case EV_GREET_PROXY:
         case EV_GREET_TLS_PROXY:
             TakeUp();
             admitted_ = true;
-            proxyPending_ = true;
-            proxyImplicit_ = code == EV_GREET_TLS_PROXY;
+            // A balancer's connection is greeted once its PROXY header names the client.
+            proxyPending_ = code == EV_GREET_PROXY || code == EV_GREET_TLS_PROXY;
+            proxyImplicit_ = code == EV_GREET_TLS || code == EV_GREET_TLS_PROXY;
             proxyStart_ = platform::Clock::Now();
             proxyBytes_.clear();
             if (primarySocket_) primarySocket_->Awaken();
+            if (proxyPending_) break;
+            Greet(proxyImplicit_);
+            controller_->UpdateSessionInfo(this);
             break;
         case EV_PROXY_ADMIT:
             if (!admitted_) break;

@@ -90,14 +90,12 @@ bool ResolveIPv4(const std::string& host, std::string& dotted) {
 }
 
 bool ResolveHost(const std::string& host, std::string& address) {
-    in6_addr parsed{};
-    char text[INET6_ADDRSTRLEN] = {};
-    if (host.size() < sizeof text && ::inet_pton(AF_INET6, host.c_str(), &parsed) == 1) {
-        ::inet_ntop(AF_INET6, &parsed, text, sizeof text);
-        address = text;
-        return true;
-    }
+    SocketAddress parsed;
+    int port = 0;
+    if (IsIpv6Text(host) && ParseNumericAddress(host, 0, parsed, AF_INET6))
+        return FormatAddress(parsed.storage, address, port);
     if (ResolveIPv4(host, address)) return true;
+    char text[INET6_ADDRSTRLEN] = {};
     addrinfo hints{};
     hints.ai_family = AF_INET6;
     hints.ai_socktype = SOCK_STREAM;
@@ -140,13 +138,15 @@ bool SplitHostPort(const std::string& text, std::string& host, int& port, std::s
     }
     if (rest.empty()) return true;
     std::string digits = rest.substr(1);
-    if (digits.empty() || digits.size() > 5 ||
-        digits.find_first_not_of("0123456789") != std::string::npos || std::stoi(digits) < 1 ||
-        std::stoi(digits) > 65535) {
+    int value = digits.empty() || digits.size() > 5 ||
+                        digits.find_first_not_of("0123456789") != std::string::npos
+                    ? 0
+                    : std::stoi(digits);
+    if (value < 1 || value > 65535) {
         problem = "the port in \"" + text + "\" must be a number from 1 to 65535";
         return false;
     }
-    port = std::stoi(digits);
+    port = value;
     return true;
 }
 
