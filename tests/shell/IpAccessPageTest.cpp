@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -75,6 +77,8 @@ TEST_F(NetworkIdDialogTest, AnIpv6RuleIsAPrefixWithoutAMask) {
     auto* mask = dialog.findChild<QLineEdit*>("mask");
     QTest::keyClicks(address, "2001:db8::/32");
     EXPECT_TRUE(dialog.OkButton()->isEnabled());
+    if (const char* shots = std::getenv("QFTP_SCREENSHOTS"))
+        dialog.grab().save(QString(shots) + "/network-id-ipv6.png");
     EXPECT_FALSE(mask->isEnabled()) << "a prefix length stands for the mask";
     for (const char* refused : {"2001:db8::/129", "2001:db8::/", "fe80::1%eth0", "1::2::3", ":"}) {
         address->setText(refused);
