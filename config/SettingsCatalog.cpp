@@ -104,6 +104,9 @@ const std::vector<SettingInfo> kSettings = {
     // PROXY protocol header naming the client; others are refused.
     {setting::NetProxyProtocol, K::Bool, "false", nullptr, E::NextStart},
     {setting::NetProxyTrusted, K::Text, "", nullptr, E::NextStart, C::AddressPrefixes},
+    // An HTTP port serving /metrics for Prometheus (0: none), on NetMetricsIp.
+    {setting::NetMetricsPort, K::Int, "0", nullptr, E::ProgramStart, C::Range, 0, 65535},
+    {setting::NetMetricsIp, K::AnyAddress, "127.0.0.1", nullptr, E::ProgramStart},
     {setting::NetForceIp, K::Bool, "true", nullptr, E::Unread},
     {setting::NetPortState, K::Bool, "false", "true",
      E::Managed},  // and forced "true" after loading

@@ -4,6 +4,7 @@
 
 #include "engine/ServerController.h"
 #include "engine/SessionLoop.h"
+#include "metrics/ServerCounters.h"
 #include "net/ProxyHeader.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -108,6 +109,7 @@ bool CFtpPooledSession::ProxyHeaderOverdue(platform::Time32 now) {
 }
 
 void CFtpPooledSession::EndProxyHeader(const std::string& problem) {
+    metrics::Counters().CountRefusal(metrics::Refusal::ProxyHeader);
     proxyPending_ = false;
     proxyBytes_.clear();
     std::string balancer;

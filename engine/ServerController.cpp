@@ -339,7 +339,9 @@ void CFtpServerController::ReleaseSession(CFtpPooledSession* session) {
     if (index >= 0 && static_cast<size_t>(index) < activeSessions_.size() &&
         activeSessions_[static_cast<size_t>(index)] == session) {
         int reason = session->CloseReason();
-        endedByReason_[(reason >= 1 && reason <= 5) ? static_cast<size_t>(reason - 1) : 5] += 1;
+        size_t why = (reason >= 1 && reason <= 5) ? static_cast<size_t>(reason - 1) : 5;
+        endedByReason_[why] += 1;
+        metrics::Counters().CountSessionEnd(static_cast<metrics::SessionEnd>(why));
         activeSessions_.erase(activeSessions_.begin() + index);
         if (static_cast<size_t>(index) < connInfo_.size()) {
             auto same = byAddress_.find(connInfo_[static_cast<size_t>(index)].peerAddress);
@@ -394,22 +396,27 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
         if (named && proxyProtocol_ && !InAddressPrefixes(proxySources_, peer)) {
             LogRefusal(peer,
                        "refused: not a trusted source of PROXY protocol headers "
-                       "(NetProxyTrusted)");
+                       "(NetProxyTrusted)",
+                       metrics::Refusal::ProxyUntrusted);
             spareSocket_->Close();
         } else if (!named || (!proxyProtocol_ && !CheckAddress(peer))) {
-            LogRefusal(peer, "refused by the IP rules");
+            LogRefusal(peer, "refused by the IP rules", metrics::Refusal::IpRules);
             spareSocket_->Close();
         } else if (!proxyProtocol_ && IsBanned(peer)) {
             LogBanRefusal(peer);
             spareSocket_->Close();
         } else if (listener == implicitListener_.get()) {
             // A client waiting for our TLS handshake could not read a plain 421.
-            LogRefusal(peer, "turned away: all " + std::to_string(allSessions_.size()) +
-                                 " sessions are busy");
+            LogRefusal(
+                peer,
+                "turned away: all " + std::to_string(allSessions_.size()) + " sessions are busy",
+                metrics::Refusal::Busy);
             spareSocket_->Close();
         } else {
-            LogRefusal(peer, "turned away (421): all " + std::to_string(allSessions_.size()) +
-                                 " sessions are busy");
+            LogRefusal(peer,
+                       "turned away (421): all " + std::to_string(allSessions_.size()) +
+                           " sessions are busy",
+                       metrics::Refusal::Busy);
             RejectBusy(spareSocket_.get());
         }
         return false;
@@ -430,13 +437,15 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
         if (!admitted)
             LogRefusal(peer,
                        "refused: not a trusted source of PROXY protocol headers "
-                       "(NetProxyTrusted)");
+                       "(NetProxyTrusted)",
+                       metrics::Refusal::ProxyUntrusted);
     } else {
         admitted = named && Admissible(peer);
     }
     if (admitted) {
         if (!proxied) byAddress_[peer].push_back(s);
         accepted_ += 1;
+        metrics::Counters().CountSession();
         s->activeIndex = static_cast<int>(activeSessions_.size());
         activeSessions_.push_back(s);
         free.pop_back();
@@ -469,7 +478,7 @@ bool CFtpServerController::AcceptClient(CFtpSocket* listener) {
 
 bool CFtpServerController::Admissible(const std::string& peer) {
     if (!CheckAddress(peer)) {
-        LogRefusal(peer, "refused by the IP rules");
+        LogRefusal(peer, "refused by the IP rules", metrics::Refusal::IpRules);
         return false;
     }
     if (IsBanned(peer)) {
@@ -484,9 +493,11 @@ bool CFtpServerController::Admissible(const std::string& peer) {
         for (CFtpPooledSession* other : same->second)
             if (other->PrimarySocket()->IsOpen()) ++sameAddress;
     if (sameAddress < limit) return true;
-    LogRefusal(peer, "refused: " + std::to_string(sameAddress) +
-                         " sessions from this address already (the limit is " +
-                         std::to_string(limit) + ")");
+    LogRefusal(peer,
+               "refused: " + std::to_string(sameAddress) +
+                   " sessions from this address already (the limit is " + std::to_string(limit) +
+                   ")",
+               metrics::Refusal::PerAddressLimit);
     return false;
 }
 
@@ -527,7 +538,9 @@ bool CFtpServerController::AdmitProxiedClient(CFtpPooledSession* session) {
     return true;
 }
 
-void CFtpServerController::LogRefusal(const std::string& peer, const std::string& why) {
+void CFtpServerController::LogRefusal(const std::string& peer, const std::string& why,
+                                      metrics::Refusal reason) {
+    metrics::Counters().CountRefusal(reason);
     if (platform::Log::On(platform::LogLevel::Warning))
         platform::Log::Write(platform::LogLevel::Warning,
                              (peer.empty() ? std::string("a client") : peer) + ": " + why);
@@ -549,6 +562,7 @@ bool CFtpServerController::IsBanned(const std::string& address) {
 }
 
 void CFtpServerController::LogBanRefusal(const std::string& peer) {
+    metrics::Counters().CountRefusal(metrics::Refusal::Banned);
     if (platform::Log::On(platform::LogLevel::Info))
         platform::Log::Write(platform::LogLevel::Info,
                              peer + ": refused: banned after failed logins");

@@ -19,6 +19,7 @@
 #include "engine/ControlConnection.h"
 #include "engine/PooledSession.h"
 #include "engine/SessionLoop.h"
+#include "metrics/ServerCounters.h"
 #include "streams/MsgStream.h"
 
 // A session's last command line as displays show it: a PASS line never shows its password.
@@ -55,8 +56,9 @@ public:
     virtual bool AcceptClient(CFtpSocket* listener);
     virtual CFtpPooledSession* CreateSessionObject(CFtpEventSink* sink) = 0;
     virtual void RejectBusy(CFtpSocket* socket);
-    // A warning in the log: the client at peer was not let in, and why.
-    static void LogRefusal(const std::string& peer, const std::string& why);
+    // A warning in the log: the client at peer was not let in, and why (counted by reason).
+    static void LogRefusal(const std::string& peer, const std::string& why,
+                           metrics::Refusal reason);
     // Any thread: a wrong password (or an unknown user) from address, counted against the ban
     // rules; the warning when it starts a ban.
     void CountFailedLogin(const std::string& address);

@@ -150,6 +150,8 @@ void CSslSocket::AfterHandshakeStep() {
         return;
     }
     // Established: a send event now tells the owner; pending input is passed on from there.
+    if (tally_ && !tallied_) metrics::Counters().CountTlsHandshake(*tally_, true);
+    tallied_ = true;
     Engine().ArmWrite(record_, true);
 }
 
@@ -321,6 +323,7 @@ void CSslSocket::BeginHandshake() {
     if (notifyEnabled_) NotifyTlsStarted();
     handshakeStart_ = Clock::Now();
     handshakeState_ = 1;
+    tallied_ = false;
     Engine().ArmRead(record_, true);
     Engine().ArmWrite(record_, true);
 }
@@ -349,6 +352,8 @@ void CSslSocket::TlsEnded() {
 }
 
 void CSslSocket::TlsFailed() {
+    if (tally_ && !tallied_ && InHandshake()) metrics::Counters().CountTlsHandshake(*tally_, false);
+    tallied_ = true;
     if (notifyEnabled_) NotifyTlsFailed();
     FreeSsl();
     handshakeState_ = 2;

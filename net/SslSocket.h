@@ -6,6 +6,9 @@
 
 #include <openssl/ssl.h>
 
+#include <optional>
+
+#include "metrics/ServerCounters.h"
 #include "net/SecureSocket.h"
 
 class CSslSocket : public CSecureSocket {
@@ -30,6 +33,9 @@ public:
     // Whether a TLS 1.3 handshake in the server role ends by sending the peer session tickets
     // (as many as the context issues). Kept for the socket's whole life, across reuses.
     void SetIssuesTickets(bool issues) { issuesTickets_ = issues; }
+    // The connection kind this socket's handshakes are counted under in the metrics (none:
+    // they are not counted).
+    void SetHandshakeTally(metrics::TlsChannel channel) { tally_ = channel; }
     // Queues one more TLS 1.3 session ticket, sent ahead of the next record this socket
     // writes; false when TLS 1.3 is not established here.
     bool IssueSessionTicket();
@@ -106,4 +112,8 @@ private:
     // with a reset right after it, while ours is still unread.
     bool peerEndedTls_ = false;
     bool issuesTickets_ = true;
+    std::optional<metrics::TlsChannel> tally_;
+    // This handshake has been counted: the library can be "in init" again after it (TLS 1.3
+    // tickets still to write), which is no new handshake.
+    bool tallied_ = false;
 };

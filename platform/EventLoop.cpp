@@ -141,6 +141,7 @@ void EventLoop::RunOnce(int timeoutMs) {
 }
 
 void EventLoop::RunReady(const epoll_event* ready, int count) {
+    auto began = std::chrono::steady_clock::now();
     EventLoop* outer = runningLoop;
     runningLoop = this;
     if (batchBegin_) batchBegin_();
@@ -182,6 +183,12 @@ void EventLoop::RunReady(const epoll_event* ready, int count) {
     for (std::function<void()>& task : tasks) task();
     if (batchEnd_) batchEnd_();
     runningLoop = outer;
+    // A handler that runs the loop again (a modal wait) is counted once, by its outer run.
+    if (outer == this) return;
+    busyNs_.fetch_add(static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                std::chrono::steady_clock::now() - began)
+                                                .count()),
+                      std::memory_order_relaxed);
 }
 
 bool EventLoop::RunUntil(const std::function<bool()>& done, int timeoutMs) {

@@ -74,6 +74,8 @@ public:
     bool QuitRequested() const;
 
     size_t PendingCount() const;
+    // Any thread: the time this loop has spent running handlers, in nanoseconds (monotonic).
+    uint64_t BusyNanoseconds() const { return busyNs_.load(std::memory_order_relaxed); }
 
 private:
     static constexpr int kMaxReady = 16;
@@ -81,6 +83,7 @@ private:
     void DrainWakeFd();
     void RunReady(const ::epoll_event* ready, int count);
 
+    std::atomic<uint64_t> busyNs_{0};
     int epollFd_ = -1;
     int wakeFd_ = -1;
     mutable std::mutex mutex_;

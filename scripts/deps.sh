@@ -10,6 +10,7 @@ packages=(
   dbus-daemon python3-dbusmock
   xvfb xauth x11-utils x11-apps netpbm xdotool trayer
   python3 curl lftp rclone haproxy
+  libmicrohttpd-dev
   groff-base dpkg-dev systemd
 )
 
@@ -19,9 +20,26 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# A test checks the metrics text with promtool, from Debian's prometheus package. Installing
+# that package would also start a Prometheus server on this machine, so only the tool is
+# unpacked, into .tools/bin of the checkout.
+tools="$(cd "$(dirname "$0")/.." && pwd)/.tools"
+if ! command -v promtool > /dev/null && [ ! -x "$tools/bin/promtool" ]; then
+  echo "Unpacking promtool from Debian's prometheus package into $tools/bin"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  if ! (cd "$work" && apt-get download -q prometheus > /dev/null 2>&1); then
+    $sudo apt-get update -q
+    (cd "$work" && apt-get download -q prometheus)
+  fi
+  dpkg-deb -x "$work"/prometheus_*.deb "$work/unpacked"
+  mkdir -p "$tools/bin"
+  cp "$work/unpacked/usr/bin/promtool" "$tools/bin/promtool"
+fi

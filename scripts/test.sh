@@ -13,8 +13,8 @@ ctest --test-dir build-test --output-on-failure -j"$(nproc)"
 # Sessions run on several loop threads: the socket engine, the controller and the program's
 # own end-to-end tests once more under ThreadSanitizer (a race ends the process that has it).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQFTP_TSAN=ON -DQFTP_BENCH=OFF
-cmake --build build-tsan -j"$(nproc)" --target quenlowftp net_tests engine_tests
+cmake --build build-tsan -j"$(nproc)" --target quenlowftp net_tests engine_tests metrics_tests
 unset ASAN_OPTIONS UBSAN_OPTIONS
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" \
-  -R '^(SocketEngine|Budget|TlsSocket|Connection|Console|Controller|SessionLoop|Snapshot)|^e2e_(loops|transfers|tls_transfers|console|admin|capacity|ipv6)$'
+  -R '^(SocketEngine|Budget|TlsSocket|Connection|Console|Controller|SessionLoop|Snapshot|ServerCounters|MetricsEndpoint)|^e2e_(loops|transfers|tls_transfers|console|admin|capacity|ipv6|metrics)$'

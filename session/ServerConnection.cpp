@@ -20,7 +20,9 @@ CFtpServerConnection::~CFtpServerConnection() {
 }
 
 CFtpSocket* CFtpServerConnection::CreatePrimarySocket(CFtpConnection* owner) {
-    return new CFtpSocket(owner);
+    auto* socket = new CFtpSocket(owner);
+    socket->SetHandshakeTally(metrics::TlsChannel::Control);
+    return socket;
 }
 
 // Data connections resume the control connection's session and get no tickets of their own.
@@ -31,6 +33,7 @@ CFtpSocket* CFtpServerConnection::CreatePrimarySocket(CFtpConnection* owner) {
 CFtpSocket* CFtpServerConnection::CreateSecondarySocket(CFtpConnection* owner) {
     auto* socket = new CFtpSocket(owner);
     socket->SetIssuesTickets(false);
+    socket->SetHandshakeTally(metrics::TlsChannel::Data);
     return socket;
 }
 

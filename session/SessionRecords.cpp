@@ -5,8 +5,10 @@
 #include <cstring>
 
 #include "engine/ServerController.h"
+#include "metrics/ServerCounters.h"
 #include "platform/Log.h"
 #include "platform/Text.h"
+#include "session/Replies.h"
 #include "session/ServerConnection.h"
 #include "session/TransferLog.h"
 
@@ -64,6 +66,12 @@ void CFtpServerConnection::ReportTransfer(const TransferRecord& record) {
     event.fileBytes = record.fileBytes;
     event.transferBytes = record.transferBytes;
     controller_->AddFileEvent(event);
+    if (IsUpload(record.id) || record.id == CMD_RETR)
+        metrics::Counters().CountTransfer(
+            IsUpload(record.id) ? metrics::Direction::Upload : metrics::Direction::Download,
+            record.success                          ? metrics::Outcome::Ok
+            : record.code == REPLY_TRANSFER_ABORTED ? metrics::Outcome::Aborted
+                                                    : metrics::Outcome::Failed);
     if (record.fileError != 0)
         LogEvent(platform::LogLevel::Error,
                  std::string(IsUpload(record.id) ? "upload" : "download") + " of " + record.path +
@@ -97,6 +105,7 @@ void CFtpServerConnection::CountFiles(uint64_t uploads, uint64_t downloads) {
 void CFtpServerConnection::CountBytes(uint64_t received, uint64_t sent) {
     state_.user->bytesReceived += received;
     state_.user->bytesSent += sent;
+    metrics::Counters().CountBytes(received, sent);
     controller_->AddTransferB(this, received, sent);
 }
 

@@ -6,6 +6,7 @@
 #include "config/SettingNames.h"
 #include "config/SettingsMap.h"
 #include "engine/ServerController.h"
+#include "metrics/ServerCounters.h"
 #include "net/TlsRuntime.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -46,6 +47,7 @@ bool CFtpServerConnection::LoginAuthenticate(UserRecord& user) {
 
 void CFtpServerConnection::LoginFailed(const std::string& what) {
     ++state_.failedLogins;
+    metrics::Counters().CountLogin(false);
     LogEvent(platform::LogLevel::Warning, what);
 }
 
@@ -56,9 +58,10 @@ void CFtpServerConnection::LoginGuessFailed() {
 void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
     OnReply(CMD_PASS, REPLY_KIND_SUCCESS, REPLY_LOGGED_IN, FormatReply(REPLY_LOGGED_IN));
     state_.loggedIn = true;
-    LogEvent(platform::LogLevel::Info,
-             std::string("logged in") + (primarySocket_->IsTlsRoleSet() ? " over TLS" : "") +
-                 (Home().empty() ? "" : ", \"pub\" is " + Home()));
+    metrics::Counters().CountLogin(true);
+    LogEvent(platform::LogLevel::Info, std::string("logged in") +
+                                           (primarySocket_->IsTlsRoleSet() ? " over TLS" : "") +
+                                           (Home().empty() ? "" : ", \"pub\" is " + Home()));
     control_.BeginReply(REPLY_LOGGED_IN, DefaultReplyText(REPLY_LOGGED_IN));
     if (!welcomeFile.empty()) control_.OpenReplyFile(welcomeFile);
     control_.SendReplyFile(CFtpMsgStream::kMaxLinesPerStep);

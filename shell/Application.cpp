@@ -13,10 +13,12 @@
 #include "config/SettingsCatalog.h"
 #include "config/ShareStore.h"
 #include "engine/ThrottleStore.h"
+#include "metrics/MetricsText.h"
 #include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
 #include "platform/AtomicFile.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Folders.h"
 #include "platform/Log.h"
@@ -29,6 +31,7 @@
 CQuenlowApp::CQuenlowApp() = default;
 
 CQuenlowApp::~CQuenlowApp() {
+    metricsEndpoint_.Stop();
     // No session loop may run a handler once the pool is gone.
     sessionLoops_.Stop();
     controller_.reset();
@@ -90,6 +93,7 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
         return false;
     }
     if (!StartServer()) return false;
+    StartMetrics();
     loop_.AddTimer(75, [this] { runtime_.Tick(667); });
     loop_.AddTimer(500, [this] {
         controller_->OnTick();
@@ -104,6 +108,46 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     });
     StartKeepAwake();
     return true;
+}
+
+void CQuenlowApp::StartMetrics() {
+    int port = settings_.GetIntSetting(setting::NetMetricsPort);
+    if (port <= 0) return;
+    std::string address = settings_.GetSetting(setting::NetMetricsIp);
+    if (address.empty()) address = "127.0.0.1";
+    startTime_ = static_cast<int64_t>(platform::Clock::Now());
+    std::string problem;
+    if (!metricsEndpoint_.Start(
+            address, port, [this] { return MetricsText(); }, problem)) {
+        platform::Log::Write(
+            platform::LogLevel::Error,
+            "No metrics endpoint on " + AddressPortText(address, port) + ": " + problem);
+        return;
+    }
+    platform::Log::Write(platform::LogLevel::Notice,
+                         "metrics for Prometheus at http://" +
+                             AddressPortText(address, metricsEndpoint_.Port()) + "/metrics");
+}
+
+std::string CQuenlowApp::MetricsText() {
+    metrics::MetricsSample sample;
+    sample.version = QUENLOWFTP_VERSION;
+    sample.startTime = startTime_;
+    sample.listening = controller_->IsListening();
+    sample.sessionSlots = controller_->PoolSize();
+    sample.sessionsActive = controller_->ActiveSessionCount();
+    sample.counters = metrics::Counters().Read();
+    std::vector<int> perLoop = controller_->SessionsPerLoop();
+    std::vector<CSessionLoop*> loops = sessionLoops_.Loops();
+    // With one loop the sessions share the main loop; with more, each has its own thread.
+    bool ownThreads = loops.size() > 1;
+    sample.loops.push_back(
+        {"main", loop_.BusyNanoseconds(), ownThreads || perLoop.empty() ? 0 : perLoop[0]});
+    if (ownThreads)
+        for (size_t k = 0; k < loops.size(); ++k)
+            sample.loops.push_back({std::to_string(k + 1), loops[k]->Loop().BusyNanoseconds(),
+                                    k < perLoop.size() ? perLoop[k] : 0});
+    return metrics::FormatMetrics(sample);
 }
 
 void CQuenlowApp::StartKeepAwake() {

@@ -10,6 +10,7 @@
 #include "config/AppSettings.h"
 #include "config/UserAccounts.h"
 #include "engine/MsgWnd.h"
+#include "metrics/MetricsEndpoint.h"
 #include "net/NetRuntime.h"
 #include "platform/EventLoop.h"
 #include "platform/Power.h"
@@ -59,6 +60,11 @@ private:
     std::string SharingExtras() const;
     // The power scheme's step, every idle time-out less a second, when logind has one.
     void StartKeepAwake();
+    // The Prometheus endpoint, when NetMetricsPort names one; a failure is logged, and the
+    // server runs without it.
+    void StartMetrics();
+    // A scrape's text (the endpoint's thread).
+    std::string MetricsText();
     void LoadUserList();
     // Hands the settings and accounts as they stand now to the sessions.
     void PublishToSessions();
@@ -73,6 +79,8 @@ private:
     std::unique_ptr<CMsgWnd> window_;
     CSessionLoops sessionLoops_;  // outlives the controller's pool
     std::unique_ptr<CMyFtpController> controller_;
+    metrics::MetricsEndpoint metricsEndpoint_;  // stopped before the controller goes
+    int64_t startTime_ = 0;
     std::string error_;
     std::function<void()> tickHook_;
     platform::IdleInhibitor inhibitor_;

@@ -133,7 +133,9 @@ TEST_F(ConfigDirTest, FreshConfigDirGivesEveryEffectiveDefault) {
     EXPECT_EQ(app.GetSetting("SysPasswordHash"), "false");
     EXPECT_EQ(app.GetSetting("NetProxyProtocol"), "false");
     EXPECT_EQ(app.GetSetting("NetProxyTrusted"), "");
-    EXPECT_EQ(app.Store().Size(), 72u);
+    EXPECT_EQ(app.GetSetting("NetMetricsPort"), "0");
+    EXPECT_EQ(app.GetSetting("NetMetricsIp"), "127.0.0.1");
+    EXPECT_EQ(app.Store().Size(), 74u);
     struct stat st {};
     ASSERT_EQ(::stat(configDir.c_str(), &st), 0);
 

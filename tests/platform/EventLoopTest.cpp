@@ -162,6 +162,25 @@ TEST(EventLoopTest, ReadersAreCalledWhenTheirDescriptorIsReadable) {
     ::close(pipeFds[1]);
 }
 
+TEST(EventLoopTest, BusyTimeCountsHandlersNotWaiting) {
+    EventLoop loop;
+    loop.RunOnce(30);  // nothing to do: waiting is not busy
+    EXPECT_LT(loop.BusyNanoseconds(), 10'000'000u);
+    loop.SetHandler([&](const PostedEvent& e) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // A handler that runs the loop again is counted once, by the outer run.
+        if (e.code == 1) loop.RunOnce(0);
+    });
+    loop.Post(1, nullptr, nullptr);
+    loop.RunOnce(0);
+    uint64_t busy = loop.BusyNanoseconds();
+    EXPECT_GE(busy, 20'000'000u);
+    EXPECT_LT(busy, 1'000'000'000u);
+    loop.Post(2, nullptr, nullptr);
+    loop.RunOnce(0);
+    EXPECT_GE(loop.BusyNanoseconds() - busy, 20'000'000u);
+}
+
 TEST(SignalWatchTest, SignalsArriveAsReadableEventsInsteadOfEndingTheProcess) {
     platform::SignalWatch watch;
     ASSERT_TRUE(watch.Ok());
