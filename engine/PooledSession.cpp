@@ -57,7 +57,14 @@ void CFtpPooledSession::OnRequest(uint32_t code) {
             controller_->UpdateSessionInfo(this);
             break;
         case EV_SHUTDOWN:
-            if (admitted_) ShutdownSession();
+            // A balancer's connection whose header has not come has no client to say
+            // goodbye to: it goes at once rather than holding the stop.
+            if (admitted_ && proxyPending_) {
+                proxyPending_ = false;
+                DropClient();
+            } else if (admitted_) {
+                ShutdownSession();
+            }
             break;
         case EV_KICK:
             if (admitted_) Disconnect();
