@@ -239,6 +239,14 @@ int ScheduleSwitch(CAdminSession& session, const ConsoleOptions& o, bool on) {
 int Watch(CAdminSession& session, const ConsoleOptions& o) {
     // Before the engine's thread starts, so that only the loop takes these signals.
     platform::SignalWatch signals;
+    if (o.hosts.size() > 1) {
+        std::vector<ConsoleTarget> targets;
+        if (!ConsoleTargets(session, o, targets)) return session.LastFailure();
+        std::string error;
+        int status = RunNodesWatch(targets, o.hosts, signals, error);
+        if (status != kExitOk) session.Fail(error);
+        return status;
+    }
     ConsoleTarget target;
     auto link = ConnectConsole(session, o, target);
     if (!link) return session.LastFailure();
@@ -311,6 +319,8 @@ void AddConsoleCommands(CLI::App& program, CAdminSession& session) {
            [&session, o] { return ScheduleSwitch(session, *o, false); });
 
     CLI::App* watch = console->add_subcommand(
-        "watch", "A live view, refreshed every second: q quits, k and a number kicks");
+        "watch",
+        "A live view, refreshed every second: q quits, k and a number kicks (several --host: "
+        "every node in one view)");
     RunsAs(watch, session, [&session, o] { return Watch(session, *o); });
 }

@@ -1,7 +1,11 @@
 #include "console/WatchScreen.h"
 
 #include <curses.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <memory>
 
 #include <clocale>
 #include <cstdio>
@@ -82,6 +86,77 @@ std::vector<std::string> WatchLines(const ConsoleSnapshot& s, const WatchFrame& 
     return lines;
 }
 
+std::vector<std::string> NodesWatchLines(const std::vector<NodeSnapshot>& nodes,
+                                         const WatchFrame& f) {
+    std::vector<std::string> lines;
+    auto add = [&](const std::string& text) { lines.push_back(Fit(text, f.cols)); };
+    size_t width = 4;
+    int up = 0;
+    long long sessions = 0;
+    unsigned long long accepted = 0, rejected = 0, uploads = 0, downloads = 0;
+    for (const NodeSnapshot& n : nodes) width = std::max(width, n.node.size());
+    auto padded = [width](std::string text) {
+        if (text.size() < width) text += std::string(width - text.size(), ' ');
+        return text;
+    };
+    for (const NodeSnapshot& n : nodes) up += n.up ? 1 : 0;
+    std::string title =
+        "Quenlow FTP  " + std::to_string(nodes.size()) + " nodes, " + std::to_string(up) + " up";
+    std::string clock = platform::LocalTimeText(f.now);
+    if (title.size() + clock.size() + 2 <= static_cast<size_t>(f.cols))
+        title += std::string(static_cast<size_t>(f.cols) - title.size() - clock.size(), ' ');
+    else
+        title += "  ";
+    add(title + clock);
+    auto figures = [](long long now, unsigned long long in, unsigned long long away,
+                      unsigned long long up, unsigned long long down) {
+        return "sessions " + std::to_string(now) + " now, " + std::to_string(in) + " accepted, " +
+               std::to_string(away) + " turned away   files " + std::to_string(up) + " up, " +
+               std::to_string(down) + " down";
+    };
+    for (const NodeSnapshot& n : nodes) {
+        if (!n.up) {
+            add(padded(n.node) + "  DOWN: " + n.error);
+            continue;
+        }
+        const ConsoleSnapshot& s = n.snapshot;
+        long long now = s.users ? s.users->activeSessions : 0;
+        unsigned long long in = s.users ? s.users->accepted : 0,
+                           away = s.users ? s.users->rejected : 0;
+        unsigned long long filesUp = s.transfers ? s.transfers->filesUploaded : 0;
+        unsigned long long filesDown = s.transfers ? s.transfers->filesDownloaded : 0;
+        sessions += now;
+        accepted += in;
+        rejected += away;
+        uploads += filesUp;
+        downloads += filesDown;
+        add(padded(n.node) + "  " + figures(now, in, away, filesUp, filesDown));
+    }
+    add(padded("all") + "  " + figures(sessions, accepted, rejected, uploads, downloads));
+    add("");
+    std::string table = NodesSessionsText(nodes);
+    std::vector<std::string> rows;
+    for (size_t at = 0, end; at < table.size(); at = end + 1) {
+        end = table.find('\n', at);
+        if (end == std::string::npos) end = table.size();
+        rows.push_back(table.substr(at, end - at));
+    }
+    // The table ends with a line for each node that is down, which the lines above show.
+    rows.resize(rows.size() - std::min(rows.size(), nodes.size() - static_cast<size_t>(up)));
+    int room = f.rows - static_cast<int>(lines.size()) - 1;
+    for (int i = 0; i < room && i < static_cast<int>(rows.size()); ++i)
+        add(rows[static_cast<size_t>(i)]);
+    if (static_cast<int>(rows.size()) > room && room >= 2)
+        lines.back() =
+            Fit("    ... " + std::to_string(rows.size() - static_cast<size_t>(room) + 1) +
+                    " more sessions",
+                f.cols);
+    while (static_cast<int>(lines.size()) < f.rows - 1) add("");
+    lines.resize(static_cast<size_t>(std::max(1, f.rows - 1)));
+    add(f.footer);
+    return lines;
+}
+
 CRowEntry::Outcome CRowEntry::Key(int key) {
     if (key >= '0' && key <= '9' && text_.size() < 6) {
         text_ += static_cast<char>(key);
@@ -116,7 +191,8 @@ public:
     void Show(const std::vector<std::string>& lines) {
         erase();
         for (size_t i = 0; i < lines.size(); ++i) {
-            bool heading = lines[i].rfind("  #  PEER", 0) == 0 || lines[i].rfind("END ", 0) == 0;
+            bool heading = lines[i].rfind("  #  PEER", 0) == 0 || lines[i].rfind("END ", 0) == 0 ||
+                           lines[i].rfind("NODE ", 0) == 0;
             if (i == 0 || heading) attron(A_REVERSE);
             mvaddnstr(static_cast<int>(i), 0, lines[i].c_str(), COLS);
             if (i == 0 || heading) attroff(A_REVERSE);
@@ -230,4 +306,67 @@ int RunWatch(CConsoleLink& link, platform::SignalWatch& signals, const std::stri
     loop.RemoveReader(STDIN_FILENO);
     if (signals.Ok()) loop.RemoveReader(signals.Fd());
     return status;
+}
+
+int RunNodesWatch(const std::vector<ConsoleTarget>& targets, const std::vector<std::string>& names,
+                  platform::SignalWatch& signals, std::string& error) {
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO)) {
+        error = "watch needs a terminal; use status or sessions for a script";
+        return 1;
+    }
+    std::vector<std::unique_ptr<CConsoleLink>> links(targets.size());
+    std::vector<NodeSnapshot> nodes(targets.size());
+    CursesScreen screen;
+    WatchFrame frame;
+    frame.footer = "q quit   (to kick: console --host NODE kick N)";
+    bool stop = false;
+    while (!stop) {
+        uint64_t began = platform::MonotonicMs();
+        for (size_t i = 0; i < targets.size(); ++i) {
+            NodeSnapshot& node = nodes[i];
+            node.node = i < names.size() ? names[i] : targets[i].host;
+            std::unique_ptr<CConsoleLink>& link = links[i];
+            // A node that went away is asked again on the next round.
+            if (!link || !link->Connected()) {
+                link = std::make_unique<CConsoleLink>();
+                if (!link->Open(targets[i])) {
+                    node.up = false;
+                    node.error = link->Error();
+                    link.reset();
+                    continue;
+                }
+            }
+            if (link->FetchOverview(true, false, false)) {
+                node.up = true;
+                node.snapshot = link->Snapshot();
+            } else {
+                node.up = false;
+                node.error = link->Error();
+                link.reset();
+            }
+        }
+        frame.rows = LINES;
+        frame.cols = COLS;
+        frame.now = platform::Clock::Now();
+        screen.Show(NodesWatchLines(nodes, frame));
+        // Keys and signals until the second is up; meanwhile each link's loop runs what
+        // comes for it, as a one-node view's loop does between its rounds.
+        for (;;) {
+            uint64_t spent = platform::MonotonicMs() - began;
+            if (stop || spent >= 1000) break;
+            std::vector<pollfd> waits = {{STDIN_FILENO, POLLIN, 0},
+                                         {signals.Ok() ? signals.Fd() : -1, POLLIN, 0}};
+            for (const std::unique_ptr<CConsoleLink>& link : links)
+                waits.push_back({link ? link->Loop().Fd() : -1, POLLIN, 0});
+            if (::poll(waits.data(), waits.size(), static_cast<int>(1000 - spent)) <= 0) break;
+            for (size_t i = 0; i < links.size(); ++i)
+                if (links[i] && (waits[i + 2].revents & POLLIN)) links[i]->Loop().RunPending();
+            if (waits[1].revents & POLLIN)
+                while (signals.Take()) stop = true;
+            if (waits[0].revents & POLLIN)
+                for (int key; (key = getch()) != ERR;)
+                    if (key == 'q' || key == 'Q') stop = true;
+        }
+    }
+    return 0;
 }

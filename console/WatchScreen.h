@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "console/ConsoleLink.h"
 #include "console/ConsoleSnapshot.h"
+#include "console/NodeViews.h"
 
 class CConsoleLink;
 namespace platform {
@@ -26,6 +28,12 @@ struct WatchFrame {
 // The screen's lines, top to bottom, each at most cols wide; the last is the footer.
 std::vector<std::string> WatchLines(const ConsoleSnapshot& snapshot, const WatchFrame& frame);
 
+// The view over several nodes: a line for each node (or why it is down), the totals of those
+// that answered, then every node's sessions in one table with a NODE column; the last line is
+// the footer.
+std::vector<std::string> NodesWatchLines(const std::vector<NodeSnapshot>& nodes,
+                                         const WatchFrame& frame);
+
 // The typed row after "k": digits, Backspace, Enter (done), Escape (cancelled).
 class CRowEntry {
 public:
@@ -41,3 +49,7 @@ private:
 // every way out. The exit status: 0 quit, 1 the connection failed (said on stderr).
 int RunWatch(CConsoleLink& link, platform::SignalWatch& signals, const std::string& target,
              std::string& error);
+// The view over several nodes (names as the user gave them), until "q" or a signal; a node
+// that does not answer is shown down and asked again each second. 0, or 1 without a terminal.
+int RunNodesWatch(const std::vector<ConsoleTarget>& targets, const std::vector<std::string>& names,
+                  platform::SignalWatch& signals, std::string& error);

@@ -259,6 +259,33 @@ TEST(ConsoleViewTest, SeveralNodesSideBySideWithTheirTotals) {
     EXPECT_EQ(rows[0].find("USER"), rows[1].find("alice"));
     EXPECT_EQ(rows[0].find("USER"), rows[3].find("alice"));
     EXPECT_EQ(rows[5], "10.0.0.4" + std::string(13, ' ') + "DOWN: cannot connect to 10.0.0.4:1205");
+    // The live view: a line a node, the totals, the one table; the down node once.
+    WatchFrame frame;
+    frame.rows = 14;
+    frame.cols = 110;
+    frame.footer = "q quit";
+    std::vector<std::string> screen = NodesWatchLines(nodes, frame);
+    ASSERT_EQ(screen.size(), 14u);
+    EXPECT_EQ(screen[0].rfind("Quenlow FTP  3 nodes, 2 up", 0), 0u) << screen[0];
+    EXPECT_EQ(screen[1].rfind("10.0.0.2             sessions 2 now, 17 accepted", 0), 0u)
+        << screen[1];
+    EXPECT_EQ(screen[3], "10.0.0.4             DOWN: cannot connect to 10.0.0.4:1205");
+    EXPECT_EQ(screen[4].rfind("all                  sessions 4 now, 34 accepted, 2 turned away"
+                              "   files 0 up, 18 down",
+                              0),
+              0u)
+        << screen[4];
+    EXPECT_EQ(screen[6].rfind("NODE ", 0), 0u) << screen[6];
+    EXPECT_NE(screen[9].find("2001:db8::77"), std::string::npos) << screen[9];
+    EXPECT_EQ(screen[10].rfind("node-b.example:1205", 0), 0u) << screen[10];
+    EXPECT_EQ(screen[11], "");
+    EXPECT_EQ(screen[13], "q quit");
+    for (const std::string& line : screen) EXPECT_LE(line.size(), 110u);
+    frame.rows = 10;  // the heading, one session and a line for the three more
+    screen = NodesWatchLines(nodes, frame);
+    ASSERT_EQ(screen.size(), 10u);
+    EXPECT_EQ(screen[8], "    ... 3 more sessions") << screen[8];
+
     nlohmann::json sessions = NodesSessionsJson(nodes);
     ASSERT_EQ(sessions["sessions"].size(), 4u);
     EXPECT_EQ(sessions["sessions"][2]["node"], "node-b.example:1205");

@@ -6,9 +6,12 @@ import ftplib
 import io
 import json
 import os
+import pty
 import shutil
 import signal
+import select
 import subprocess
+import time
 import unittest
 
 from farm import NODES, Farm
@@ -107,6 +110,24 @@ class FarmTest(unittest.TestCase):
 
 
 @unittest.skipUnless(shutil.which("haproxy"), "haproxy is not installed (scripts/deps.sh)")
+def read_until(fd, marker, seconds=15):
+    """What a pseudo-terminal shows until marker (None: until it closes) or seconds pass."""
+    seen = b""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and (marker is None or marker not in seen):
+        ready, _, _ = select.select([fd], [], [], 0.2)
+        if not ready:
+            continue
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        seen += chunk
+    return seen
+
+
 class FarmConsoleTest(unittest.TestCase):
     def test_one_console_over_both_nodes_and_one_that_is_down(self):
         ports = {node: free_port() for node in NODES}
@@ -156,6 +177,30 @@ class FarmConsoleTest(unittest.TestCase):
                 status, _, err = console("--host", hosts[0], "--host", hosts[1], "kick", "0")
                 self.assertEqual(status, 2)
                 self.assertIn("this command works on one node: give one --host", err)
+
+                # The live view over both nodes and one that is down, in a terminal.
+                pid, fd = pty.fork()
+                if pid == 0:
+                    os.environ["QUENLOWFTP_CONSOLE_PASSWORD"] = CONSOLE_PASSWORD
+                    os.environ["TERM"] = "xterm"
+                    os.execv(BINARY, [BINARY, "console", "--config-dir", farm.nodes[0].config,
+                                      "--host", hosts[0], "--host", hosts[1], "--host", down,
+                                      "watch"])
+                screen = read_until(fd, b"q quit")
+                # Three more rounds: the links kept open answer each time.
+                screen += read_until(fd, b"no answer", seconds=3.5)
+                os.write(fd, b"q")
+                read_until(fd, None, seconds=10)
+                _, status = os.waitpid(pid, 0)
+                self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+                text = screen.decode(errors="replace")
+                self.assertIn("Quenlow FTP  3 nodes, 2 up", text)
+                self.assertNotIn("no answer", text)
+                self.assertIn("DOWN: cannot connect", text)
+                self.assertIn("sessions 2 now", text)
+                self.assertIn("NODE", text)
+                for node in NODES:
+                    self.assertIn(sources[node], text)
             finally:
                 for ftp in sessions:
                     ftp.quit()
