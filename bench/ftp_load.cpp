@@ -5,7 +5,7 @@
 // (CLOCK_MONOTONIC seconds, the clock of Python's time.perf_counter).
 //
 //   ftp_load --port P --user U --password W [--tls] --kind reuse|connect|many|big
-//            [--sessions N] PATH...
+//            [--sessions N] [--host A] [--source A] [--pasv] PATH...
 //
 // reuse:   one session fetches every PATH in turn.
 // connect: a connect, login, fetch and QUIT for every PATH.
@@ -13,7 +13,11 @@
 //          time of every RETR is reported.
 // big:     N sessions, each on a thread of its own, fetch the first PATH at once.
 // Sessions use TYPE I, EPSV and "CWD pub"; with --tls they use AUTH TLS, PROT P and resume
-// the control connection's TLS session on their data connections.
+// the control connection's TLS session on their data connections. --host is the server's
+// IPv4 address (default 127.0.0.1), --source the client's own (each loopback address is a
+// client of its own to a balancer that keeps a client on one node), and --pasv asks PASV
+// and connects to the address it names: behind a balancer, EPSV would send the data
+// connection to the balancer.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -56,7 +60,12 @@ struct Refused : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-int Connect(int port) {
+struct Endpoints {
+    in_addr host{htonl(INADDR_LOOPBACK)};
+    in_addr source{htonl(INADDR_ANY)};
+};
+
+int Connect(const Endpoints& where, int port, in_addr host) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error(std::string("socket: ") + strerror(errno));
     timeval timeout{60, 0};
@@ -67,7 +76,17 @@ int Connect(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (where.source.s_addr != htonl(INADDR_ANY)) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr = where.source;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            std::string why = strerror(errno);
+            close(fd);
+            throw std::runtime_error("bind: " + why);
+        }
+    }
+    address.sin_addr = host;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         std::string why = strerror(errno);
         close(fd);
@@ -104,8 +123,9 @@ public:
     void Send(const std::string& text) {
         size_t sent = 0;
         while (sent < text.size()) {
-            long n = ssl_ ? SSL_write(ssl_, text.data() + sent, static_cast<int>(text.size() - sent))
-                          : send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+            long n = ssl_
+                         ? SSL_write(ssl_, text.data() + sent, static_cast<int>(text.size() - sent))
+                         : send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
             if (n <= 0) throw std::runtime_error("send failed");
             sent += static_cast<size_t>(n);
         }
@@ -183,6 +203,8 @@ std::string Trimmed(std::string line) {
 
 struct Options {
     int port = 0;
+    Endpoints where;
+    bool pasv = false;
     std::string user, password, kind;
     bool tls = false;
     int sessions = 1;
@@ -192,7 +214,10 @@ struct Options {
 class Session {
 public:
     Session(const Options& options, SSL_CTX* context)
-        : context_(context), control_(Connect(options.port)) {
+        : context_(context),
+          where_(options.where),
+          pasv_(options.pasv),
+          control_(Connect(where_, options.port, where_.host)) {
         Reply greeting = ReadReply(control_);
         if (greeting.code != 220) throw Refused(Trimmed(greeting.line));
         if (context_) {
@@ -222,10 +247,25 @@ public:
     }
 
     size_t Fetch(const std::string& path, std::vector<char>& buffer) {
-        Reply passive = Command("EPSV", 229);
-        size_t bars = passive.line.find("|||");
-        if (bars == std::string::npos) throw std::runtime_error("EPSV without a port");
-        auto data = std::make_unique<Stream>(Connect(std::atoi(passive.line.c_str() + bars + 3)));
+        std::unique_ptr<Stream> data;
+        if (pasv_) {
+            Reply passive = Command("PASV", 227);
+            unsigned h[4], p[2];
+            size_t open = passive.line.find('(');
+            if (open == std::string::npos ||
+                sscanf(passive.line.c_str() + open, "(%u,%u,%u,%u,%u,%u)", &h[0], &h[1], &h[2],
+                       &h[3], &p[0], &p[1]) != 6)
+                throw std::runtime_error("PASV without an address");
+            in_addr host{htonl(h[0] << 24 | h[1] << 16 | h[2] << 8 | h[3])};
+            data = std::make_unique<Stream>(
+                Connect(where_, static_cast<int>(p[0] * 256 + p[1]), host));
+        } else {
+            Reply passive = Command("EPSV", 229);
+            size_t bars = passive.line.find("|||");
+            if (bars == std::string::npos) throw std::runtime_error("EPSV without a port");
+            data = std::make_unique<Stream>(
+                Connect(where_, std::atoi(passive.line.c_str() + bars + 3), where_.host));
+        }
         control_.Send("RETR " + path + "\r\n");
         if (context_) {  // the server starts TLS once it begins the transfer
             SSL_SESSION* session = SSL_get1_session(control_.Ssl());
@@ -255,6 +295,8 @@ public:
 
 private:
     SSL_CTX* context_;
+    Endpoints where_;
+    bool pasv_;
     Stream control_;
 };
 
@@ -296,14 +338,29 @@ Options Parse(int argc, char** argv) {
             if (i + 1 >= argc) throw std::runtime_error(arg + " needs a value");
             return argv[++i];
         };
-        if (arg == "--port") options.port = std::stoi(value());
-        else if (arg == "--user") options.user = value();
-        else if (arg == "--password") options.password = value();
-        else if (arg == "--kind") options.kind = value();
-        else if (arg == "--sessions") options.sessions = std::stoi(value());
-        else if (arg == "--tls") options.tls = true;
-        else if (arg.rfind("--", 0) == 0) throw std::runtime_error("unknown option " + arg);
-        else options.paths.push_back(arg);
+        if (arg == "--port")
+            options.port = std::stoi(value());
+        else if (arg == "--user")
+            options.user = value();
+        else if (arg == "--password")
+            options.password = value();
+        else if (arg == "--kind")
+            options.kind = value();
+        else if (arg == "--sessions")
+            options.sessions = std::stoi(value());
+        else if (arg == "--tls")
+            options.tls = true;
+        else if (arg == "--pasv")
+            options.pasv = true;
+        else if (arg == "--host" || arg == "--source") {
+            std::string text = value();
+            in_addr& address = arg == "--host" ? options.where.host : options.where.source;
+            if (inet_pton(AF_INET, text.c_str(), &address) != 1)
+                throw std::runtime_error(arg + " takes an IPv4 address");
+        } else if (arg.rfind("--", 0) == 0)
+            throw std::runtime_error("unknown option " + arg);
+        else
+            options.paths.push_back(arg);
     }
     if (options.kind != "reuse" && options.kind != "connect" && options.kind != "many" &&
         options.kind != "big")
