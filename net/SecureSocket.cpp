@@ -62,9 +62,10 @@ bool CSecureSocket::IsSecure() {
     return tlsRole_ != TLS_NONE && created_ && record_->state == SS_LISTENING;
 }
 
-void CSecureSocket::BudgetPeriodReset() {
-    uint32_t budget = Engine().Budget();
-    budgetCounter_ = budgetCounter_ > budget ? budgetCounter_ - budget : 0;
+void CSecureSocket::BudgetPeriodReset(uint32_t elapsedMs) {
+    uint64_t share = uint64_t{Engine().Budget()} * std::min<uint32_t>(elapsedMs, 1000) / 1000;
+    uint32_t back = static_cast<uint32_t>(share);
+    budgetCounter_ = budgetCounter_ > back ? budgetCounter_ - back : 0;
 }
 
 void CSecureSocket::ClearBudget() {

@@ -26,7 +26,8 @@ public:
     virtual bool CreateWithMode(int port, int type, const char* address, int verifyMode);
     virtual void ClearTlsState();
     virtual bool IsSecure();
-    virtual void BudgetPeriodReset();
+    // Gives back what the budget allows in elapsedMs (a whole second: the budget).
+    virtual void BudgetPeriodReset(uint32_t elapsedMs = 1000);
     virtual void ClearBudget();
 
     int TlsRoleValue();

@@ -598,23 +598,38 @@ void CSocketEngine::RefreshBudget() {
 
 void CSocketEngine::StartBudgetPeriod() {
     SocketLock lock(mainLoop_.Mutex());
-    mainLoop_.periodStart_ = platform::Clock::Now();
+    mainLoop_.refilledMs_ = platform::Clock::NowMs();
 }
 
-// Each loop keeps its own one-second periods for its own sockets; the budget they spend is
-// each socket's share of the whole rate, so the limit holds in total over all loops.
+// Each loop gives its own sockets their budget back, each socket's share of the whole rate,
+// so the limit holds in total over all loops. What is given back is the time gone since the
+// last time (a second's worth at most), not a whole second's budget at each change of the
+// second: a transfer that began late in a second would otherwise get two seconds' budget
+// within a moment.
 void CSocketLoop::BudgetTick() {
     SocketLock lock(mutex_);
     CSocketEngine& engine = CSocketEngine::Instance();
-    if (!engine.BudgetEnabled()) return;
+    if (!engine.BudgetEnabled()) {
+        // Time without a limit is no budget saved up: once a schedule limits, the first
+        // tick must not give back a second's worth that a transfer has just spent.
+        refilledMs_ = platform::Clock::NowMs();
+        return;
+    }
     tickCounter_ = (tickCounter_ + 1) % 3;
     if (tickCounter_ != 0) return;
-    platform::Time32 now = platform::Clock::Now();
-    if (now - periodStart_ < 1) return;
-    periodStart_ = now;
+    uint64_t now = platform::Clock::NowMs();
+    if (now <= refilledMs_) {
+        refilledMs_ = now;  // the clock went back: start again from here
+        return;
+    }
+    uint64_t elapsed = std::min<uint64_t>(now - refilledMs_, 1000);
+    // A budget too small for the time gone waits until it amounts to a byte.
+    if (uint64_t{engine.Budget()} * elapsed / 1000 == 0) return;
+    refilledMs_ = now;
     for (SocketState* r : activeList_) {
         if (!r->open) continue;
-        if (auto* secure = dynamic_cast<CSecureSocket*>(r->owner)) secure->BudgetPeriodReset();
+        if (auto* secure = dynamic_cast<CSecureSocket*>(r->owner))
+            secure->BudgetPeriodReset(static_cast<uint32_t>(elapsed));
     }
 }
 

@@ -158,7 +158,8 @@ private:
     std::vector<pollfd> checkFds_;
     std::vector<Polled> checkRecords_;
     std::vector<short> checkAssumed_;
-    platform::Time32 periodStart_ = 0;
+    // When the sockets' budget was last given back (Clock::NowMs).
+    uint64_t refilledMs_ = 0;
     int tickCounter_ = 0;
 };
 

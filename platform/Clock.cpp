@@ -6,30 +6,40 @@
 namespace platform {
 namespace {
 std::atomic<bool> g_frozen{false};
-std::atomic<int64_t> g_frozenAt{0};
-std::atomic<int64_t> g_offset{0};
+std::atomic<int64_t> g_frozenAtMs{0};
+std::atomic<int64_t> g_offsetMs{0};
 }  // namespace
 
 Time32 Clock::Now() {
-    if (g_frozen.load(std::memory_order_acquire)) return static_cast<Time32>(g_frozenAt.load());
-    return static_cast<Time32>(static_cast<int64_t>(::time(nullptr)) + g_offset.load());
+    return static_cast<Time32>(NowMs() / 1000u);
+}
+
+uint64_t Clock::NowMs() {
+    if (g_frozen.load(std::memory_order_acquire)) return static_cast<uint64_t>(g_frozenAtMs.load());
+    using namespace std::chrono;
+    int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return static_cast<uint64_t>(ms + g_offsetMs.load());
 }
 
 void Clock::Freeze(Time32 t) {
-    g_frozenAt.store(t);
+    g_frozenAtMs.store(static_cast<int64_t>(t) * 1000);
     g_frozen.store(true, std::memory_order_release);
 }
 
 void Clock::Advance(int64_t deltaSeconds) {
+    AdvanceMs(deltaSeconds * 1000);
+}
+
+void Clock::AdvanceMs(int64_t deltaMs) {
     if (g_frozen.load(std::memory_order_acquire))
-        g_frozenAt.fetch_add(deltaSeconds);
+        g_frozenAtMs.fetch_add(deltaMs);
     else
-        g_offset.fetch_add(deltaSeconds);
+        g_offsetMs.fetch_add(deltaMs);
 }
 
 void Clock::Release() {
     g_frozen.store(false, std::memory_order_release);
-    g_offset.store(0);
+    g_offsetMs.store(0);
 }
 
 struct tm LocalTime(Time32 t) {

@@ -14,11 +14,14 @@ class Clock {
 public:
     // Current time: the system clock, or the fixed time a test has set.
     static Time32 Now();
+    // The same clock in milliseconds since 1970 (a frozen clock stands on its second).
+    static uint64_t NowMs();
 
     // Test control. Freeze the clock at t; move a frozen (or running) clock by delta seconds;
     // go back to following the system clock.
     static void Freeze(Time32 t);
     static void Advance(int64_t deltaSeconds);
+    static void AdvanceMs(int64_t deltaMs);
     static void Release();
 };
 

@@ -86,6 +86,42 @@ TEST_F(BudgetTest, ReceivesAreSlicedToAThirdAndStopAtTheBudget) {
     EXPECT_EQ(total, 3072);
 }
 
+TEST_F(BudgetTest, WhatComesBackIsTheTimeGoneNotAWholeSecondAtEachNewSecond) {
+    std::vector<char> data(10000, 's');
+    auto sendAll = [&] {
+        int total = 0, n;
+        while ((n = socket->Send(data.data(), static_cast<int>(data.size()))) > 0) total += n;
+        return total;
+    };
+    // A transfer that begins a moment before the second changes: its budget is spent, and
+    // the new second gives back only the quarter second gone, not a whole second's budget.
+    Clock::AdvanceMs(750);
+    for (int i = 0; i < 3; ++i) engine.BudgetTick();  // the ticks go on meanwhile
+    EXPECT_EQ(sendAll(), 3072);
+    Clock::AdvanceMs(250);
+    for (int i = 0; i < 3; ++i) engine.BudgetTick();
+    EXPECT_EQ(sendAll(), 768);
+    // Over the next second the rate holds: a second's worth in steps.
+    for (int step = 0; step < 4; ++step) {
+        Clock::AdvanceMs(250);
+        for (int i = 0; i < 3; ++i) engine.BudgetTick();
+        EXPECT_EQ(sendAll(), 768) << step;
+    }
+    // Idle for long gives back one second's budget, no more.
+    Clock::Advance(5);
+    for (int i = 0; i < 3; ++i) engine.BudgetTick();
+    EXPECT_EQ(sendAll(), 3072);
+    // Time without a limit saves nothing up: the first tick once a limit is back gives back
+    // only the time since the last tick, not a second's worth just spent.
+    engine.SetBudgetEnabled(false);
+    Clock::Advance(5);
+    for (int i = 0; i < 3; ++i) engine.BudgetTick();
+    engine.SetBudgetEnabled(true);
+    Clock::AdvanceMs(100);
+    for (int i = 0; i < 3; ++i) engine.BudgetTick();
+    EXPECT_EQ(sendAll(), 307);
+}
+
 TEST_F(BudgetTest, SendsAreSlicedAndASpentBudgetWaitsForTheTick) {
     std::vector<char> data(10000, 's');
     int total = 0, n;
