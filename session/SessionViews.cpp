@@ -59,6 +59,8 @@ void CFtpServerConnection::LoginAccepted(const std::string& welcomeFile) {
     OnReply(CMD_PASS, REPLY_KIND_SUCCESS, REPLY_LOGGED_IN, FormatReply(REPLY_LOGGED_IN));
     state_.loggedIn = true;
     metrics::Counters().CountLogin(true);
+    // The console's record names the user before the client hears 230, not at the next tick.
+    controller_->UpdateSessionInfo(this);
     LogEvent(platform::LogLevel::Info, std::string("logged in") +
                                            (primarySocket_->IsTlsRoleSet() ? " over TLS" : "") +
                                            (Home().empty() ? "" : ", \"pub\" is " + Home()));
