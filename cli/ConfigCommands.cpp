@@ -32,12 +32,7 @@ std::string DefaultOf(const SettingInfo& info) {
 }
 
 int Unknown(CAdminSession& session, const std::string& name) {
-    std::string text = "there is no setting named " + Quoted(name);
-    std::vector<std::string> close = ClosestSettingNames(name);
-    for (size_t i = 0; i < close.size(); ++i)
-        text += (i == 0 ? "; did you mean " : i + 1 == close.size() ? " or " : ", ") + close[i];
-    if (!close.empty()) text += "?";
-    return session.Fail(text + " (\"quenlowftp config list\" shows them all)");
+    return session.Fail(NoSuchSettingText(name) + " (\"quenlowftp config list\" shows them all)");
 }
 
 int Managed(CAdminSession& session, const SettingInfo& info) {

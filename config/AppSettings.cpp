@@ -27,14 +27,30 @@ bool CAppSettings::LoadSettings() {
     return true;
 }
 
-void CAppSettings::ApplyOverrides(const Overrides& overrides) {
+std::vector<std::string> CAppSettings::ApplyOverrides(const Overrides& overrides) {
+    std::vector<std::string> unknown;
     for (const auto& [name, text] : overrides) {
+        if (!FindSetting(name)) {
+            unknown.push_back("--set " + name + "=\"" + text +
+                              "\" is ignored: " + NoSuchSettingText(name));
+            continue;
+        }
         std::string old;
         if (!overrides_.Contains(name) && store_.GetString(name, old))
             beneath_.SetString(name, old);
         overrides_.SetString(name, text);
         store_.SetString(name, text);
     }
+    return unknown;
+}
+
+std::vector<std::string> CAppSettings::UnknownStoredNames() const {
+    std::vector<std::string> lines;
+    for (const auto& [name, text] : store_.Entries())
+        if (!FindSetting(name) && !overrides_.Contains(name))
+            lines.push_back("registry.reg: \"" + name + "\"=\"" + text +
+                            "\" is not read: " + NoSuchSettingText(name));
+    return lines;
 }
 
 std::vector<std::string> CAppSettings::FixLoadedValues() {

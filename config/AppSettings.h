@@ -23,8 +23,11 @@ public:
     // config dir cannot be made.
     bool LoadSettings();
 
-    // Values given for this run only (--set): in force at once, never written by a save.
-    void ApplyOverrides(const Overrides& overrides);
+    // Values given for this run only (--set): in force at once, never written by a save. A
+    // name that is no setting is left out; a line says so for each.
+    std::vector<std::string> ApplyOverrides(const Overrides& overrides);
+    // A line for each name in the registry that is no setting (a misspelt one is not read).
+    std::vector<std::string> UnknownStoredNames() const;
 
     // Puts in place of every loaded value the pages would never store what the server uses
     // instead (FixStoredValue), for this run only: a save writes the fixed value only where it

@@ -167,8 +167,7 @@ SettingValue CheckNumber(const SettingInfo& info, const std::string& typed) {
     }
     if (!ParseWhole(typed, value)) return Refuse(Quoted(typed) + " is not a whole number");
     if (info.check == C::SessionLimit || info.check == C::TcpPort) {
-        int clamped =
-            info.check == C::SessionLimit ? ClampSessionLimit(typed) : ClampPort(typed);
+        int clamped = info.check == C::SessionLimit ? ClampSessionLimit(typed) : ClampPort(typed);
         std::string text = std::to_string(clamped);
         if (clamped == value) return Take(text);
         return Take(text, "clamped from " + typed + ": the " +
@@ -232,6 +231,15 @@ std::vector<std::string> ClosestSettingNames(const std::string& name) {
     return names;
 }
 
+std::string NoSuchSettingText(const std::string& name) {
+    std::string text = "there is no setting named \"" + name + "\"";
+    std::vector<std::string> close = ClosestSettingNames(name);
+    for (size_t i = 0; i < close.size(); ++i)
+        text += (i == 0 ? "; did you mean " : i + 1 == close.size() ? " or " : ", ") + close[i];
+    if (!close.empty()) text += "?";
+    return text;
+}
+
 std::optional<std::string> EffectiveDefault(const SettingInfo& info, const std::string& documents,
                                             const std::string& system) {
     const char* text = info.applicationDefault ? info.applicationDefault : info.engineDefault;
@@ -280,8 +288,7 @@ SettingValue CheckSettingValue(const SettingInfo& info, const std::string& typed
             std::string problem;
             if (typed.find('/') != std::string::npos)
                 return Refuse(Quoted(typed) + " is a prefix: give one address, such as ::");
-            if (!ParsePrefix6(typed, address6, prefix, &problem))
-                return Refuse(problem);
+            if (!ParsePrefix6(typed, address6, prefix, &problem)) return Refuse(problem);
             char text[INET6_ADDRSTRLEN] = {};
             inet_ntop(AF_INET6, address6.data(), text, sizeof text);
             return Take(text);

@@ -58,6 +58,8 @@ const std::vector<SettingInfo>& KnownSettings();
 const SettingInfo* FindSetting(const std::string& name);
 // Up to three known names close to an unknown one, closest first.
 std::vector<std::string> ClosestSettingNames(const std::string& name);
+// "there is no setting named "X"; did you mean A or B?" (the question only with a close name).
+std::string NoSuchSettingText(const std::string& name);
 
 // The default a fresh installation has: the application default with its folders filled in,
 // else the engine default; nothing when the setting has neither.

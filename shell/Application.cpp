@@ -46,7 +46,7 @@ bool CQuenlowApp::Start(const ProgramOptions& options) {
     runtimeStarted_ = true;
     options_ = options;
     if (!options.configDir.empty()) platform::SetConfigDir(options.configDir);
-    if (!LoadApplicationSettings(settings_)) return false;
+    if (!LoadApplicationSettings(settings_, true)) return false;
     RestoreThrottleSchedule();
     BuildSharePoint();
 
@@ -162,13 +162,16 @@ void CQuenlowApp::StartKeepAwake() {
     });
 }
 
-bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings) {
+bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings, bool atStart) {
     if (!settings.LoadSettings()) {
         error_ = "cannot create the configuration folder " + platform::ConfigDir();
         return false;
     }
-    settings.ApplyOverrides(options_.sets);
-    std::vector<std::string> fixes = settings.FixLoadedValues();
+    std::vector<std::string> fixes = settings.ApplyOverrides(options_.sets);
+    if (!atStart) fixes.clear();
+    if (atStart)
+        for (std::string& line : settings.UnknownStoredNames()) fixes.push_back(std::move(line));
+    for (std::string& line : settings.FixLoadedValues()) fixes.push_back(std::move(line));
     ApplyLogSettings(settings);
     for (const std::string& line : fixes) platform::Log::Write(platform::LogLevel::Warning, line);
     return true;

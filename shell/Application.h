@@ -53,7 +53,8 @@ public:
 
 private:
     // The settings with this run's --set values over them; false with the reason in Error().
-    bool LoadApplicationSettings(CAppSettings& settings);
+    // At start, warnings for names that are no setting (in --set and in registry.reg).
+    bool LoadApplicationSettings(CAppSettings& settings, bool atStart = false);
     // The log's levels and the transfer log, from the "Log" settings.
     static void ApplyLogSettings(const CAppSettings& settings);
     void BuildSharePoint();

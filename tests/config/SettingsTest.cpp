@@ -7,11 +7,11 @@
 #include <sstream>
 
 #include "config/AppSettings.h"
-#include "support/FileSizeLimit.h"
 #include "config/SettingsRegistry.h"
 #include "platform/AtomicFile.h"
-#include "platform/RegistryFile.h"
 #include "platform/Folders.h"
+#include "platform/RegistryFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestTls.h"
 
 using platform::Registry;
@@ -339,6 +339,27 @@ TEST_F(ConfigDirTest, ValuesThePagesWouldNeverStoreAreFixedForTheRunAndSaid) {
     EXPECT_NE(text.find("\"SysAnonState\"=\"maybe\""), std::string::npos);
 }
 
+TEST_F(ConfigDirTest, NamesThatAreNoSettingAreSaidAndNotUsed) {
+    WriteRegistry(std::string("REGEDIT4\n\n") + kSettings + "\"NetTcpPrt\"=\"2121\"\n" +
+                  "\"Frobnicate\"=\"yes\"\n");
+    CAppSettings app;
+    ASSERT_TRUE(app.LoadSettings());
+    std::vector<std::string> lines =
+        app.ApplyOverrides({{"SysIdleTimout", "30"}, {"NetTcpPort", "2999"}});
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "--set SysIdleTimout=\"30\" is ignored: there is no setting named "
+                         "\"SysIdleTimout\"; did you mean SysIdleTimeout?"}));
+    EXPECT_EQ(app.GetSetting("SysIdleTimout"), "");
+    EXPECT_EQ(app.GetSetting("SysIdleTimeout"), "300");
+    EXPECT_EQ(app.GetSetting("NetTcpPort"), "2999");
+    EXPECT_EQ(app.UnknownStoredNames(),
+              (std::vector<std::string>{
+                  "registry.reg: \"NetTcpPrt\"=\"2121\" is not read: there is no setting named "
+                  "\"NetTcpPrt\"; did you mean NetTcpPort?",
+                  "registry.reg: \"Frobnicate\"=\"yes\" is not read: there is no setting named "
+                  "\"Frobnicate\""}));
+}
+
 TEST_F(ConfigDirTest, OverridesHoldForThisRunOnly) {
     WriteRegistry(std::string("REGEDIT4\n\n") + kSettings + "\"NetTcpPort\"=\"2121\"\n");
     CAppSettings app;
@@ -357,4 +378,3 @@ TEST_F(ConfigDirTest, OverridesHoldForThisRunOnly) {
     ASSERT_TRUE(app.SaveSettings());
     EXPECT_NE(ReadRegistry().find("\"NetTcpPort\"=\"2100\""), std::string::npos);
 }
-

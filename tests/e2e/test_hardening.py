@@ -7,6 +7,7 @@ import io
 import os
 import selectors
 import shutil
+import signal
 import socket
 import ssl
 import struct
@@ -433,6 +434,31 @@ class StoredValues(unittest.TestCase):
                               err)
             finally:
                 server.stop()
+
+    def test_misspelt_names_are_said_once_and_not_used(self):
+        server = Server({"SysIdleTimout": "5"})
+        try:
+            with open(os.path.join(server.config, "registry.reg"), "w") as f:
+                f.write('REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apps\\Orv\\Quenlow FTP\\'
+                        'Settings]\n"NetTcpPrt"="2121"\n')
+            os.kill(server.process.pid, signal.SIGHUP)  # a reload does not say them again
+            ftp = anonymous_ftp(server)
+            self.assertEqual(ftp.voidcmd("NOOP"), "200 Command okay.")
+            ftp.close()
+            first = stderr_after_stop(server)
+            server.start()
+            second = stderr_after_stop(server)
+            unknown_set = ('--set SysIdleTimout="5" is ignored: there is no setting named '
+                           '"SysIdleTimout"; did you mean SysIdleTimeout?')
+            unknown_stored = ('registry.reg: "NetTcpPrt"="2121" is not read: there is no '
+                              'setting named "NetTcpPrt"; did you mean NetTcpPort?')
+            self.assertEqual(first.count(unknown_set), 1, first)
+            self.assertIn("Reloaded", first)
+            self.assertNotIn(unknown_stored, first)
+            self.assertEqual(second.count(unknown_set), 1, second)
+            self.assertEqual(second.count(unknown_stored), 1, second)
+        finally:
+            server.stop()
 
     def test_a_cut_password_file_serves_its_whole_records_and_is_left_alone(self):
         server = Server(accounts=[("alice", "a1", 15), ("bob", "b2", 15), ("carol", "c3", 15)])
