@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace platform {
@@ -36,7 +37,16 @@ std::string ConfigDir() {
 }
 
 void SetConfigDir(const std::string& path) {
-    g_configDir = WithoutTrailingSlash(path);
+    g_configDir = WithoutTrailingSlash(AbsolutePath(path));
+}
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/') return path;
+    std::error_code error;
+    std::filesystem::path whole = std::filesystem::absolute(path, error);
+    if (error) return path;
+    std::string text = whole.lexically_normal().string();
+    return text.size() > 1 && text.back() == '/' ? text.substr(0, text.size() - 1) : text;
 }
 
 // user-dirs.dirs holds shell assignments such as XDG_DOCUMENTS_DIR="$HOME/Documents".

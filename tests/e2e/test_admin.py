@@ -319,6 +319,23 @@ class RulesAndSettingsTest(unittest.TestCase):
         self.assertEqual(admin("/tmp", "--frobnicate")[0], 2)
 
 
+class RelativeConfigDirTest(unittest.TestCase):
+    def test_a_relative_config_dir_is_stored_as_the_absolute_folder(self):
+        with tempfile.TemporaryDirectory() as work:
+            done = subprocess.run([BINARY, "--config-dir", "./cfg/", "config", "set", "SysName",
+                                   "X"], cwd=work, capture_output=True, text=True, timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(os.path.join(work, "cfg", "registry.reg")) as f:
+                stored = f.read()
+            # The password file is found from any working folder.
+            self.assertIn(f'"PasswordFile"="{os.path.realpath(work)}/cfg/QuenlowFTP.dat"'
+                          if os.path.realpath(work) in stored else
+                          f'"PasswordFile"="{work}/cfg/QuenlowFTP.dat"', stored)
+            status, out, _ = admin(os.path.join(work, "cfg"), "config", "get", "SysName")
+            self.assertEqual(status, 0)
+            self.assertIn("X", out)
+
+
 class CertificateTest(unittest.TestCase):
     def test_made_certificate_serves_tls_that_clients_verify(self):
         with Server({"SysAnonState": "true"}) as server:
