@@ -98,6 +98,7 @@ bool CFtpServerController::StartServer() {
         return false;
     }
     stopped_ = false;
+    listenErrno_ = 0;
     ResetStatistics();
     bans_.SetRules(CBanList::FromMinutes(EngineInt(settings_, setting::SysBanFailures),
                                          EngineInt(settings_, setting::SysBanWindow),
@@ -121,6 +122,7 @@ bool CFtpServerController::StartServer() {
         if (!FtpListener().CreateWithMode(port, SOCK_STREAM, bindAddress.c_str(),
                                           VERIFY_FROM_CONTEXT) ||
             !FtpListener().Listen(CSocketEx::SystemMaxBacklog())) {
+            listenErrno_ = errno;
             FtpListener().Close();
             char text[96];
             std::snprintf(text, sizeof text, "Failed to create FTP service listen socket (port %d)",

@@ -45,6 +45,8 @@ public:
     virtual bool StartServer();
     virtual void StopServer(bool shutDownSessions);
     virtual bool IsListening();
+    // Why the FTP port could not be opened at the last start (an errno value; 0: it could).
+    int ListenErrno() const { return listenErrno_; }
     // The implicit TLS port's listener, when it is open (for the start-up line).
     CFtpSocket* ImplicitTlsListener();
     virtual bool IsStopped();
@@ -121,6 +123,7 @@ protected:
     virtual void FillSharePointMsg(int /*index*/, CFtpSharePtMsg& /*message*/) {}
 
     bool stopped_ = true;
+    int listenErrno_ = 0;
     std::unique_ptr<CFtpSocket> spareSocket_;
     // Clients of this port speak TLS from their first byte on ("NetSslPort").
     std::unique_ptr<CFtpSocket> implicitListener_;

@@ -277,6 +277,21 @@ std::string CQuenlowApp::SharingExtras() const {
     return text;
 }
 
+std::string ListenFailureText(int error, int port, bool root) {
+    std::string p = std::to_string(port);
+    std::string other = port == 2121 ? "2122" : "2121";
+    if (error == EACCES || (error != EADDRINUSE && port < 1024 && !root))
+        return "Port " + p +
+               " needs root: run as root, or pick another port with --set NetTcpPort=" + other;
+    if (error == EADDRINUSE)
+        return "Port " + p +
+               " is in use by another program: stop it, or pick another port with "
+               "--set NetTcpPort=" +
+               other;
+    return "Failed to create FTP service listen socket (port " + p + "): " + std::strerror(error) +
+           "; pick another port with --set NetTcpPort=" + other;
+}
+
 bool CQuenlowApp::StartServer() {
     // The old pool goes only once every loop has handled what was queued for its sessions.
     sessionLoops_.DrainAll();
@@ -285,13 +300,11 @@ bool CQuenlowApp::StartServer() {
     if (controller_->ActiveSessionCount() == 0) controller_->Settings().Assign(settings_.Store());
     PublishToSessions();
     if (controller_->StartServer()) return true;
-    error_ = "Unable to start server! " + controller_->LastError();
-    int port = settings_.GetIntSetting(setting::NetTcpPort);
-    if (controller_->LastError().find("listen socket") != std::string::npos)
-        error_ += port < 1024 && ::geteuid() != 0
-                      ? "\nPort " + std::to_string(port) +
-                            " needs root; pick another with --set NetTcpPort=2121"
-                      : "\nThe port may be in use; pick another with --set NetTcpPort=N";
+    error_ = "Unable to start server! " +
+             ListenFailureText(controller_->ListenErrno(),
+                               settings_.GetIntSetting(setting::NetTcpPort), ::geteuid() == 0);
+    if (controller_->ListenErrno() == 0)
+        error_ = "Unable to start server! " + controller_->LastError();
     return false;
 }
 

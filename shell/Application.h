@@ -16,6 +16,9 @@
 #include "platform/Power.h"
 #include "shell/MyFtp.h"
 
+// One line on why the FTP port could not be opened (an errno value) and what to do.
+std::string ListenFailureText(int error, int port, bool root);
+
 class CQuenlowApp {
 public:
     CQuenlowApp();

@@ -67,6 +67,19 @@ def tls_settings(port, **more):
                  "NetSslPort": str(port)}, **more)
 
 
+class PortTaken(unittest.TestCase):
+    def test_a_taken_port_is_said_in_one_line_with_what_to_do(self):
+        with socket.socket() as holder:
+            holder.bind(("0.0.0.0", 0))
+            holder.listen()
+            port = holder.getsockname()[1]
+            with self.assertRaises(RuntimeError) as failed:
+                Server({"NetTcpPort": str(port)})
+        said = str(failed.exception)
+        self.assertIn(f"quenlowftp: Unable to start server! Port {port} is in use by another "
+                      "program: stop it, or pick another port with --set NetTcpPort=2121\n", said)
+
+
 class ImplicitTls(unittest.TestCase):
     def test_curl_downloads_and_uploads_on_the_implicit_port(self):
         port = free_port()

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <atomic>
-#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -164,4 +164,20 @@ TEST_F(StatusSnapshotTest, AClosedSessionsTransfersStillCountInXfers) {
     EXPECT_TRUE(after.rows.empty());
     EXPECT_EQ(after.xfers, "0/1") << "the idle pool session's download still counts";
     EXPECT_EQ(after.sessions, "0/1");
+}
+
+TEST(StartFailureTest, OneLineSaysWhyThePortCannotBeHadAndWhatToDo) {
+    EXPECT_EQ(ListenFailureText(EACCES, 21, false),
+              "Port 21 needs root: run as root, or pick another port with --set "
+              "NetTcpPort=2121");
+    EXPECT_EQ(ListenFailureText(EADDRINUSE, 21, true),
+              "Port 21 is in use by another program: stop it, or pick another port with --set "
+              "NetTcpPort=2121");
+    EXPECT_EQ(ListenFailureText(EADDRINUSE, 2121, false).substr(0, 36),
+              "Port 2121 is in use by another progr");
+    EXPECT_NE(ListenFailureText(EADDRINUSE, 2121, false).find("NetTcpPort=2122"),
+              std::string::npos);
+    EXPECT_EQ(ListenFailureText(EADDRNOTAVAIL, 2121, false),
+              "Failed to create FTP service listen socket (port 2121): Cannot assign requested "
+              "address; pick another port with --set NetTcpPort=2122");
 }
