@@ -131,6 +131,28 @@ int Set(CAdminSession& session, const std::string& name, const std::string& type
     return status;
 }
 
+// Several NAME VALUE pairs: nothing is stored unless every one would be.
+int SetAll(CAdminSession& session, const std::string& name, const std::string& typed,
+           const std::vector<std::string>& more) {
+    if (more.empty()) return Set(session, name, typed);
+    if (more.size() % 2 != 0)
+        return session.Fail("\"" + more.back() + "\" has no value: give NAME VALUE pairs",
+                            kExitUsage);
+    std::vector<std::pair<std::string, std::string>> pairs = {{name, typed}};
+    for (size_t i = 0; i < more.size(); i += 2) pairs.emplace_back(more[i], more[i + 1]);
+    char cwd[4096];
+    for (const auto& [n, text] : pairs) {
+        const SettingInfo* info = FindSetting(n);
+        if (!info) return Unknown(session, n);
+        if (info->effect == SettingEffect::Managed) return Managed(session, *info);
+        SettingValue value = CheckSettingValue(*info, text, ::getcwd(cwd, sizeof cwd) ? cwd : "/");
+        if (!value.accepted) return session.Fail(n + ": " + value.text + "; nothing was changed");
+    }
+    for (const auto& [n, text] : pairs)
+        if (int status = Set(session, n, text); status != kExitOk) return status;
+    return kExitOk;
+}
+
 int Reset(CAdminSession& session, const std::string& name) {
     const SettingInfo* info = FindSetting(name);
     if (!info) return Unknown(session, name);
@@ -170,7 +192,11 @@ void AddConfigCommands(CLI::App& program, CAdminSession& session) {
         "range is stored clamped and said so");
     set->add_option("NAME", *name, "The setting's name (case counts)")->required();
     set->add_option("VALUE", *value, "The new value")->required();
-    RunsAs(set, session, [&session, name, value] { return Set(session, *name, *value); });
+    auto more = std::make_shared<std::vector<std::string>>();
+    set->add_option("MORE", *more,
+                    "Further NAME VALUE pairs: all are checked before any is stored");
+    RunsAs(set, session,
+           [&session, name, value, more] { return SetAll(session, *name, *value, *more); });
 
     CLI::App* reset = config->add_subcommand("reset", "Store a setting's default");
     reset->add_option("NAME", *name, "The setting's name (case counts)")->required();

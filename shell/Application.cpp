@@ -277,6 +277,43 @@ std::string CQuenlowApp::SharingExtras() const {
     return text;
 }
 
+std::vector<std::string> AnonymousAccessLines(const CAppSettings& settings, size_t ipRules,
+                                              bool everyAddressByDefault) {
+    if (!settings.GetBoolSetting(setting::SysAnonState)) return {};
+    std::string rights = "read and list";
+    std::vector<std::string> writes;
+    const std::pair<const char*, const char*> kWrites[] = {{setting::AnonWrite, "upload"},
+                                                           {setting::AnonOverwrite, "overwrite"},
+                                                           {setting::AnonDelete, "delete"},
+                                                           {setting::AnonRename, "rename"}};
+    for (auto [name, word] : kWrites)
+        if (settings.GetBoolSetting(name)) writes.push_back(word);
+    if (!writes.empty()) rights = "read, list";
+    for (size_t i = 0; i < writes.size(); ++i)
+        rights += (i + 1 == writes.size() ? " and " : ", ") + writes[i];
+    std::string from = ipRules == 0 && everyAddressByDefault
+                           ? "from any address"
+                           : "from the addresses the IP rules let in";
+    std::string bind = settings.GetSetting(setting::NetIp);
+    std::string where = bind == "0.0.0.0" || bind == "::" || bind.empty()
+                            ? "on every network of this machine"
+                            : "on " + bind;
+    std::vector<std::string> lines = {
+        "Anyone " + from + " " + where + " may log in as \"anonymous\" and " + rights +
+        " in \"pub\" = " + settings.GetSetting(setting::SysRootFolder)};
+    if (!writes.empty())
+        lines.push_back(
+            "To let anonymous users only read: quenlowftp config set AnonWrite false "
+            "AnonOverwrite false AnonDelete false AnonRename false (then SIGHUP or a restart)");
+    return lines;
+}
+
+std::vector<std::string> CQuenlowApp::AnonymousAccessText() const {
+    std::shared_ptr<const CIpRuleTable> rules = CIpRuleTable::Engine();
+    return AnonymousAccessLines(settings_, rules ? rules->Rules().size() : 0,
+                                rules ? rules->Policy() : true);
+}
+
 std::string ListenFailureText(int error, int port, bool root) {
     std::string p = std::to_string(port);
     std::string other = port == 2121 ? "2122" : "2121";

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/CommandLine.h"
 #include "config/AppSettings.h"
@@ -15,6 +16,12 @@
 #include "platform/EventLoop.h"
 #include "platform/Power.h"
 #include "shell/MyFtp.h"
+
+// What a person starting the server should know first: who may log in anonymously, from where,
+// and what they may do in the shared folder, with the one command that makes it read-only.
+// Nothing when anonymous logins are off.
+std::vector<std::string> AnonymousAccessLines(const CAppSettings& settings, size_t ipRules,
+                                              bool everyAddressByDefault);
 
 // One line on why the FTP port could not be opened (an errno value) and what to do.
 std::string ListenFailureText(int error, int port, bool root);
@@ -51,6 +58,7 @@ public:
 
     const std::string& Error() const { return error_; }
     std::string ListeningText();
+    std::vector<std::string> AnonymousAccessText() const;
     CMyFtpController* Controller() { return controller_.get(); }
     platform::EventLoop& Loop() { return loop_; }
 

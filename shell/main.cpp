@@ -46,6 +46,8 @@ int RunServer(const ProgramOptions& options, int argc, char** argv) {
     std::string listening = app.ListeningText();
     std::printf("%s\n", listening.c_str());
     std::fflush(stdout);
+    for (const std::string& line : app.AnonymousAccessText())
+        std::fprintf(stderr, "quenlowftp: %s\n", line.c_str());
     platform::service::Ready(listening);
     if (display.windows)
         RunWindowed(app, argc, argv);

@@ -319,6 +319,41 @@ class RulesAndSettingsTest(unittest.TestCase):
         self.assertEqual(admin("/tmp", "--frobnicate")[0], 2)
 
 
+class FirstStartTest(unittest.TestCase):
+    def test_the_start_says_what_anonymous_users_may_do_and_one_command_makes_it_read_only(self):
+        server = Server()
+        try:
+            line = server.stderr_line_with("To let anonymous users only read:")
+            command = line.split("only read: ", 1)[1].split(" (then", 1)[0].split()
+            self.assertEqual(command[:3], ["quenlowftp", "config", "set"])
+            status, out, err = admin(server.config, *command[1:])
+            self.assertEqual(status, 0, err)
+            server.process.send_signal(signal.SIGHUP)
+            line = server.stderr_line_with("Reloaded")
+            self.assertIn("Reloaded", line)
+            ftp = ftplib.FTP()
+            ftp.connect("127.0.0.1", server.port, timeout=20)
+            ftp.login("anonymous", "a@b")
+            with self.assertRaises(ftplib.error_perm):
+                ftp.storbinary("STOR pub/new.txt", io.BytesIO(b"x"))
+            ftp.quit()
+            # Several pairs: one that does not pass stores none.
+            status, _, err = admin(server.config, "config", "set", "AnonWrite", "true",
+                                   "SysIdleTimeout", "soon")
+            self.assertEqual(status, 1)
+            self.assertIn("nothing was changed", err)
+            self.assertEqual(admin(server.config, "config", "get", "AnonWrite")[1], "false\n")
+        finally:
+            server.stop()
+        server = Server({"SysAnonState": "false"})
+        try:
+            server.process.send_signal(signal.SIGTERM)
+            _, err = server.process.communicate(timeout=10)
+            self.assertNotIn("anonymous", err)
+        finally:
+            server.stop()
+
+
 class RelativeConfigDirTest(unittest.TestCase):
     def test_a_relative_config_dir_is_stored_as_the_absolute_folder(self):
         with tempfile.TemporaryDirectory() as work:

@@ -166,7 +166,7 @@ TEST_F(StatusSnapshotTest, AClosedSessionsTransfersStillCountInXfers) {
     EXPECT_EQ(after.sessions, "0/1");
 }
 
-TEST(StartFailureTest, OneLineSaysWhyThePortCannotBeHadAndWhatToDo) {
+TEST(FirstStartTest, OneLineSaysWhyThePortCannotBeHadAndWhatToDo) {
     EXPECT_EQ(ListenFailureText(EACCES, 21, false),
               "Port 21 needs root: run as root, or pick another port with --set "
               "NetTcpPort=2121");
@@ -180,4 +180,39 @@ TEST(StartFailureTest, OneLineSaysWhyThePortCannotBeHadAndWhatToDo) {
     EXPECT_EQ(ListenFailureText(EADDRNOTAVAIL, 2121, false),
               "Failed to create FTP service listen socket (port 2121): Cannot assign requested "
               "address; pick another port with --set NetTcpPort=2122");
+}
+
+TEST(FirstStartTest, TheFirstLinesSayWhoMayDoWhatInPub) {
+    CAppSettings settings;
+    settings.SetSetting("SysAnonState", "true");
+    settings.SetSetting("SysRootFolder", "/srv/ftp/");
+    settings.SetSetting("NetIp", "0.0.0.0");
+    for (const char* name : {"AnonWrite", "AnonOverwrite", "AnonDelete", "AnonRename"})
+        settings.SetSetting(name, "true");
+    std::vector<std::string> lines = AnonymousAccessLines(settings, 0, true);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              "Anyone from any address on every network of this machine may log in as "
+              "\"anonymous\" and read, list, upload, overwrite, delete and rename in \"pub\" = "
+              "/srv/ftp/");
+    EXPECT_EQ(lines[1],
+              "To let anonymous users only read: quenlowftp config set AnonWrite false "
+              "AnonOverwrite false AnonDelete false AnonRename false (then SIGHUP or a restart)");
+    settings.SetSetting("AnonOverwrite", "false");
+    settings.SetSetting("AnonDelete", "false");
+    settings.SetSetting("NetIp", "192.0.2.7");
+    lines = AnonymousAccessLines(settings, 2, true);
+    EXPECT_EQ(lines[0],
+              "Anyone from the addresses the IP rules let in on 192.0.2.7 may log in as "
+              "\"anonymous\" and read, list, upload and rename in \"pub\" = /srv/ftp/");
+    settings.SetSetting("AnonWrite", "false");
+    settings.SetSetting("AnonRename", "false");
+    lines = AnonymousAccessLines(settings, 0, false);
+    ASSERT_EQ(lines.size(), 1u) << "nothing to turn off";
+    EXPECT_NE(lines[0].find("the IP rules let in on 192.0.2.7 may log in as \"anonymous\" and "
+                            "read and list in"),
+              std::string::npos)
+        << lines[0];
+    settings.SetSetting("SysAnonState", "false");
+    EXPECT_TRUE(AnonymousAccessLines(settings, 0, true).empty());
 }
