@@ -191,12 +191,30 @@ void AddConfigCommands(CLI::App& program, CAdminSession& session) {
         "Store a setting, through the checks of the settings pages: a number out of "
         "range is stored clamped and said so");
     set->add_option("NAME", *name, "The setting's name (case counts)")->required();
-    set->add_option("VALUE", *value, "The new value")->required();
+    CLI::Option* typed = set->add_option(
+        "VALUE", *value,
+        "The new value; for a secret (SysConsolePass, SSLPassPhrase) leave it out to be asked "
+        "without echo, or give --value-file");
+    auto valueFile = std::make_shared<std::string>();
+    set->add_option("--value-file", *valueFile,
+                    "Read the value from the first line of FILE (\"-\": standard input), so that "
+                    "it is not on the command line");
     auto more = std::make_shared<std::vector<std::string>>();
     set->add_option("MORE", *more,
                     "Further NAME VALUE pairs: all are checked before any is stored");
-    RunsAs(set, session,
-           [&session, name, value, more] { return SetAll(session, *name, *value, *more); });
+    RunsAs(set, session, [&session, name, value, more, typed, valueFile] {
+        if (typed->count() > 0 && !valueFile->empty())
+            return session.Fail("give the value or --value-file, not both", kExitUsage);
+        if (typed->count() > 0 || !more->empty()) return SetAll(session, *name, *value, *more);
+        const SettingInfo* info = FindSetting(*name);
+        if (!info) return Unknown(session, *name);
+        if (valueFile->empty() && info->kind != SettingKind::Secret)
+            return session.Fail("give a VALUE for " + *name, kExitUsage);
+        std::string secret;
+        if (!ObtainSecret(session, "new value", nullptr, *valueFile, secret))
+            return session.LastFailure();
+        return Set(session, *name, secret);
+    });
 
     CLI::App* reset = config->add_subcommand("reset", "Store a setting's default");
     reset->add_option("NAME", *name, "The setting's name (case counts)")->required();

@@ -354,6 +354,63 @@ class FirstStartTest(unittest.TestCase):
             server.stop()
 
 
+class SecretSettingsTest(unittest.TestCase):
+    def typed(self, config, answers, *args):
+        """config set in a terminal, answering each prompt; (exit status, what it showed)."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(BINARY, [BINARY, "--config-dir", config, "config", "set", *args])
+        seen = b""
+        for answer in answers:
+            while not seen.rstrip().endswith(b":"):
+                seen += os.read(fd, 1024)
+            os.write(fd, answer + b"\n")
+            seen += b"|"
+        while True:
+            ready, _, _ = select.select([fd], [], [], 20)
+            try:
+                chunk = os.read(fd, 1024) if ready else b""
+            except OSError:
+                chunk = b""
+            if not chunk:
+                break
+            seen += chunk
+        _, status = os.waitpid(pid, 0)
+        return os.waitstatus_to_exitcode(status), seen.decode()
+
+    def test_secrets_are_asked_without_echo_or_read_from_a_file(self):
+        with tempfile.TemporaryDirectory() as config:
+            status, seen = self.typed(config, [b"c0ns0le", b"c0ns0le"], "SysConsolePass")
+            self.assertEqual(status, 0, seen)
+            self.assertNotIn("c0ns0le", seen.replace("|", ""), "not echoed")
+            self.assertEqual(admin(config, "config", "get", "SysConsolePass")[1], "c0ns0le\n")
+            status, seen = self.typed(config, [b"one", b"two"], "SSLPassPhrase")
+            self.assertEqual(status, 1)
+            self.assertIn("the two new values differ; nothing was changed", seen)
+            self.assertEqual(admin(config, "config", "get", "SSLPassPhrase")[1], "\n")
+
+            done = subprocess.run([BINARY, "--config-dir", config, "config", "set",
+                                   "SSLPassPhrase", "--value-file", "-"], input="pass phrase\n",
+                                  capture_output=True, text=True, timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertNotIn("pass phrase", done.stdout)
+            self.assertEqual(admin(config, "config", "get", "SSLPassPhrase")[1], "pass phrase\n")
+            path = os.path.join(config, "secret.txt")
+            with open(path, "w") as f:
+                f.write("from-file\nsecond line\n")
+            self.assertEqual(admin(config, "config", "set", "SysConsolePass", "--value-file",
+                                   path)[0], 0)
+            self.assertEqual(admin(config, "config", "get", "SysConsolePass")[1], "from-file\n")
+
+            # Without a terminal, without a file, or for a setting that is no secret: said.
+            status, _, err = admin(config, "config", "set", "SysConsolePass")
+            self.assertEqual(status, 1)
+            self.assertIn("no new value given, and standard input is not a terminal", err)
+            status, _, err = admin(config, "config", "set", "SysName")
+            self.assertEqual(status, 2)
+            self.assertIn("give a VALUE for SysName", err)
+
+
 class RelativeConfigDirTest(unittest.TestCase):
     def test_a_relative_config_dir_is_stored_as_the_absolute_folder(self):
         with tempfile.TemporaryDirectory() as work:
