@@ -98,8 +98,7 @@ TEST(CommandLineParseTest, ServerOptionsAndUsageErrors) {
                                          {"user", "add"},
                                          {"rule", "del", "x"},
                                          {"--headless", "user", "list"},
-                                         {"--set", "A=b", "config", "list"},
-                                         {"config", "set", "OnlyName"}})
+                                         {"--set", "A=b", "config", "list"}})
         EXPECT_EQ(parse(bad), kExitUsage) << bad[0];
     EXPECT_EQ(parse({"--help"}), kExitOk);
     EXPECT_EQ(parse({"user", "add", "--help"}), kExitOk);
