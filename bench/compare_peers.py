@@ -255,7 +255,7 @@ def client_command(job):
     command = [CLIENT, "--port", str(job["port"]), "--user", job["user"],
                "--password", job["password"], "--kind", job["kind"],
                "--sessions", str(job.get("threads", 1))]
-    return command + (["--tls"] if job["tls"] else []) + job["paths"]
+    return command + (["--tls"] if job["tls"] else []) + job.get("options", []) + job["paths"]
 
 
 def run_clients(jobs):

@@ -14,14 +14,11 @@ of HAProxy per file, and how the files were shared between the nodes (from each 
 /metrics)."""
 
 import argparse
-import json
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -29,7 +26,10 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import server as e2e  # noqa: E402
 from farm import Balancer, NODES  # noqa: E402
 
-CLIENT = os.path.join(HERE, "..", "build", "bench", "ftp_load")
+sys.path.insert(0, HERE)
+import compare_peers  # noqa: E402
+
+CLIENT = compare_peers.CLIENT
 e2e.BINARY = os.environ.get("QFTP_BINARY", os.path.join(HERE, "..", "build", "quenlowftp"))
 
 
@@ -66,25 +66,12 @@ def start_nodes(count, shared, proxied, loops):
 
 
 def run_clients(port, host, names, options):
-    share = [names[i::options.clients] for i in range(options.clients)]
-    processes = []
-    for i, paths in enumerate(share):
-        command = [CLIENT, "--port", str(port), "--host", host, "--source", f"127.0.0.{10 + i}",
-                   "--pasv", "--user", "anonymous", "--password", "bench@", "--kind",
-                   options.kind] + paths
-        processes.append(subprocess.Popen(command, stdin=subprocess.PIPE,
-                                          stdout=subprocess.PIPE, text=True))
-    for p in processes:
-        if p.stdout.readline().strip() != "ready":
-            raise RuntimeError("a client did not start")
-    started = time.perf_counter()
-    for p in processes:
-        p.stdin.write("go\n")
-        p.stdin.flush()
-    outcomes = [json.loads(p.stdout.readline() or "{}") for p in processes]
-    elapsed = time.perf_counter() - started
-    for p in processes:
-        p.wait()
+    """16 client processes (compare_peers.run_clients), each from its own loopback address."""
+    jobs = [{"port": port, "user": "anonymous", "password": "bench@", "kind": options.kind,
+             "tls": False, "paths": names[i::options.clients],
+             "options": ["--host", host, "--source", f"127.0.0.{10 + i}", "--pasv"]}
+            for i in range(options.clients)]
+    elapsed, outcomes = compare_peers.run_clients(jobs)
     done = sum(o.get("done", 0) for o in outcomes)
     errors = [e for o in outcomes for e in o.get("errors", [])]
     if errors or done != len(names):

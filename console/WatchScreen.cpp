@@ -26,18 +26,22 @@ std::string Rate(uint64_t bytesPerSecond) {
 }
 
 constexpr int kKeyEscape = 27;
+
+// The top line: what is watched on the left, the time on the right.
+std::string TitleLine(std::string title, platform::Time32 now, int cols) {
+    std::string clock = platform::LocalTimeText(now);
+    if (title.size() + clock.size() + 2 <= static_cast<size_t>(cols))
+        title += std::string(static_cast<size_t>(cols) - title.size() - clock.size(), ' ');
+    else
+        title += "  ";
+    return title + clock;
+}
 }  // namespace
 
 std::vector<std::string> WatchLines(const ConsoleSnapshot& s, const WatchFrame& f) {
     std::vector<std::string> lines;
     auto add = [&](const std::string& text) { lines.push_back(Fit(text, f.cols)); };
-    std::string title = "Quenlow FTP  " + f.target;
-    std::string clock = platform::LocalTimeText(f.now);
-    if (title.size() + clock.size() + 2 <= static_cast<size_t>(f.cols))
-        title += std::string(static_cast<size_t>(f.cols) - title.size() - clock.size(), ' ');
-    else
-        title += "  ";
-    add(title + clock);
+    add(TitleLine("Quenlow FTP  " + f.target, f.now, f.cols));
     std::string ftp = "FTP not listening";
     if (s.network && s.network->listenPort)
         ftp = "FTP " + s.network->listenAddress + ":" + std::to_string(s.network->listenPort);
@@ -100,14 +104,9 @@ std::vector<std::string> NodesWatchLines(const std::vector<NodeSnapshot>& nodes,
         return text;
     };
     for (const NodeSnapshot& n : nodes) up += n.up ? 1 : 0;
-    std::string title =
-        "Quenlow FTP  " + std::to_string(nodes.size()) + " nodes, " + std::to_string(up) + " up";
-    std::string clock = platform::LocalTimeText(f.now);
-    if (title.size() + clock.size() + 2 <= static_cast<size_t>(f.cols))
-        title += std::string(static_cast<size_t>(f.cols) - title.size() - clock.size(), ' ');
-    else
-        title += "  ";
-    add(title + clock);
+    add(TitleLine(
+        "Quenlow FTP  " + std::to_string(nodes.size()) + " nodes, " + std::to_string(up) + " up",
+        f.now, f.cols));
     auto figures = [](long long now, unsigned long long in, unsigned long long away,
                       unsigned long long up, unsigned long long down) {
         return "sessions " + std::to_string(now) + " now, " + std::to_string(in) + " accepted, " +

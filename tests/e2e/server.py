@@ -264,3 +264,22 @@ def same_tree(test, one, other, count):
         test.assertEqual((mismatch, errors), ([], []), twin)
         seen += len(match)
     test.assertEqual(seen, count)
+
+
+def read_until(fd, marker, seconds=15):
+    """What a pseudo-terminal shows until marker (None: until it closes) or seconds pass."""
+    import select
+    seen = b""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and (marker is None or marker not in seen):
+        ready, _, _ = select.select([fd], [], [], 0.2)
+        if not ready:
+            continue
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        seen += chunk
+    return seen

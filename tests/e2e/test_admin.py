@@ -32,6 +32,31 @@ def login(port, user, password, host="127.0.0.1", source=None):
     return ftp
 
 
+def in_terminal(argv, answers):
+    """Runs argv in a pseudo-terminal, typing each answer after a prompt (a line ending in
+    ":"); returns its exit status and everything it showed, a "|" where each answer went."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(argv[0], argv)
+    seen = b""
+    for answer in answers:
+        while not seen.rstrip().endswith(b":"):
+            seen += os.read(fd, 1024)
+        os.write(fd, answer + b"\n")
+        seen += b"|"
+    while True:
+        ready, _, _ = select.select([fd], [], [], 20)
+        try:
+            chunk = os.read(fd, 1024) if ready else b""
+        except OSError:
+            chunk = b""
+        if not chunk:
+            break
+        seen += chunk
+    _, status = os.waitpid(pid, 0)
+    return os.waitstatus_to_exitcode(status), seen.decode()
+
+
 class AccountsTest(unittest.TestCase):
     def test_added_user_logs_in_with_exactly_its_rights(self):
         with Server({"SysAnonState": "false"}) as server:
@@ -108,26 +133,8 @@ class AccountsTest(unittest.TestCase):
     def test_password_is_asked_for_on_a_terminal_without_echo(self):
         with tempfile.TemporaryDirectory() as config:
             def run(answers):
-                pid, fd = pty.fork()
-                if pid == 0:
-                    os.execv(BINARY, [BINARY, "--config-dir", config, "user", "add", "tty"])
-                seen = b""
-                for answer in answers:
-                    while not seen.rstrip().endswith(b":"):
-                        seen += os.read(fd, 1024)
-                    os.write(fd, answer + b"\n")
-                    seen += b"|"
-                while True:
-                    ready, _, _ = select.select([fd], [], [], 20)
-                    try:
-                        chunk = os.read(fd, 1024) if ready else b""
-                    except OSError:
-                        chunk = b""
-                    if not chunk:
-                        break
-                    seen += chunk
-                _, status = os.waitpid(pid, 0)
-                return os.waitstatus_to_exitcode(status), seen.decode()
+                return in_terminal([BINARY, "--config-dir", config, "user", "add", "tty"],
+                                   answers)
 
             status, seen = run([b"one", b"two"])
             self.assertEqual(status, 1)
@@ -356,27 +363,7 @@ class FirstStartTest(unittest.TestCase):
 
 class SecretSettingsTest(unittest.TestCase):
     def typed(self, config, answers, *args):
-        """config set in a terminal, answering each prompt; (exit status, what it showed)."""
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.execv(BINARY, [BINARY, "--config-dir", config, "config", "set", *args])
-        seen = b""
-        for answer in answers:
-            while not seen.rstrip().endswith(b":"):
-                seen += os.read(fd, 1024)
-            os.write(fd, answer + b"\n")
-            seen += b"|"
-        while True:
-            ready, _, _ = select.select([fd], [], [], 20)
-            try:
-                chunk = os.read(fd, 1024) if ready else b""
-            except OSError:
-                chunk = b""
-            if not chunk:
-                break
-            seen += chunk
-        _, status = os.waitpid(pid, 0)
-        return os.waitstatus_to_exitcode(status), seen.decode()
+        return in_terminal([BINARY, "--config-dir", config, "config", "set", *args], answers)
 
     def test_secrets_are_asked_without_echo_or_read_from_a_file(self):
         with tempfile.TemporaryDirectory() as config:

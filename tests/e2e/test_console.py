@@ -5,7 +5,6 @@ import ftplib
 import json
 import os
 import pty
-import select
 import socket
 import struct
 import subprocess
@@ -15,7 +14,7 @@ import threading
 import time
 import unittest
 
-from server import BINARY, Server, free_port, wait_until
+from server import BINARY, Server, free_port, read_until, wait_until
 
 PASSWORD = "c0ns0le"
 ACCOUNTS = [("alice", "a1", 15), ("bob", "b2", 15)]
@@ -417,25 +416,6 @@ class RemoteConsoleTest(unittest.TestCase):
                                  "status", password="guess")
         self.assertEqual(status, 1)
         self.assertIn("wrong console password", err)
-
-
-def read_until(fd, marker, seconds=15):
-    seen = b""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if marker is not None and marker in seen:
-            break
-        ready, _, _ = select.select([fd], [], [], 0.2)
-        if not ready:
-            continue
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        seen += chunk
-    return seen
 
 
 class WatchTest(unittest.TestCase):

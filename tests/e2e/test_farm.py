@@ -9,13 +9,11 @@ import os
 import pty
 import shutil
 import signal
-import select
 import subprocess
-import time
 import unittest
 
 from farm import NODES, Farm
-from server import BINARY, Raw, admin, free_port, wait_until
+from server import BINARY, Raw, admin, free_port, read_until, wait_until
 
 PAYLOAD = os.urandom(200000)
 CONSOLE_PASSWORD = "c0ns0le"
@@ -110,24 +108,6 @@ class FarmTest(unittest.TestCase):
 
 
 @unittest.skipUnless(shutil.which("haproxy"), "haproxy is not installed (scripts/deps.sh)")
-def read_until(fd, marker, seconds=15):
-    """What a pseudo-terminal shows until marker (None: until it closes) or seconds pass."""
-    seen = b""
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and (marker is None or marker not in seen):
-        ready, _, _ = select.select([fd], [], [], 0.2)
-        if not ready:
-            continue
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        seen += chunk
-    return seen
-
-
 class FarmConsoleTest(unittest.TestCase):
     def test_one_console_over_both_nodes_and_one_that_is_down(self):
         ports = {node: free_port() for node in NODES}
