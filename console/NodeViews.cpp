@@ -7,58 +7,68 @@
 
 using nlohmann::json;
 
-namespace {
-struct Totals {
-    int up = 0;
-    long long sessions = 0;
-    unsigned long long accepted = 0, rejected = 0, received = 0, sent = 0, uploads = 0,
-                       downloads = 0;
-};
-
-Totals Sum(const std::vector<NodeSnapshot>& nodes) {
-    Totals t;
-    for (const NodeSnapshot& n : nodes) {
-        if (!n.up) continue;
-        ++t.up;
-        const ConsoleSnapshot& s = n.snapshot;
-        if (s.users) {
-            t.sessions += s.users->activeSessions;
-            t.accepted += s.users->accepted;
-            t.rejected += s.users->rejected;
-        }
-        if (s.network) {
-            t.received += s.network->bytesReceived;
-            t.sent += s.network->bytesSent;
-        }
-        if (s.transfers) {
-            t.uploads += s.transfers->filesUploaded;
-            t.downloads += s.transfers->filesDownloaded;
-        }
+NodeTotals FiguresOf(const ConsoleSnapshot& s) {
+    NodeTotals t;
+    t.up = 1;
+    if (s.users) {
+        t.sessions = s.users->activeSessions;
+        t.accepted = s.users->accepted;
+        t.rejected = s.users->rejected;
+    }
+    if (s.network) {
+        t.received = s.network->bytesReceived;
+        t.sent = s.network->bytesSent;
+    }
+    if (s.transfers) {
+        t.uploads = s.transfers->filesUploaded;
+        t.downloads = s.transfers->filesDownloaded;
     }
     return t;
 }
 
-std::string Padded(const std::string& text, size_t width) {
+NodeTotals SumNodes(const std::vector<NodeSnapshot>& nodes) {
+    NodeTotals t;
+    for (const NodeSnapshot& n : nodes) {
+        if (!n.up) continue;
+        NodeTotals one = FiguresOf(n.snapshot);
+        t.up += one.up;
+        t.sessions += one.sessions;
+        t.accepted += one.accepted;
+        t.rejected += one.rejected;
+        t.received += one.received;
+        t.sent += one.sent;
+        t.uploads += one.uploads;
+        t.downloads += one.downloads;
+    }
+    return t;
+}
+
+std::string PadRight(const std::string& text, size_t width) {
     return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
-}  // namespace
+
+size_t NodeColumnWidth(const std::vector<NodeSnapshot>& nodes) {
+    size_t width = 4;  // "NODE"
+    for (const NodeSnapshot& n : nodes) width = std::max(width, n.node.size());
+    return width;
+}
 
 std::string NodesStatusText(const std::vector<NodeSnapshot>& nodes, platform::Time32 now) {
     std::string text;
     for (const NodeSnapshot& n : nodes) {
-        text += Padded("Node", 11) + n.node + (n.up ? "" : "  DOWN: " + n.error) + "\n";
+        text += PadRight("Node", 11) + n.node + (n.up ? "" : "  DOWN: " + n.error) + "\n";
         if (n.up) text += StatusText(n.snapshot, now);
         text += "\n";
     }
-    Totals t = Sum(nodes);
-    text += Padded("Nodes", 11) + std::to_string(t.up) + " of " + std::to_string(nodes.size()) +
+    NodeTotals t = SumNodes(nodes);
+    text += PadRight("Nodes", 11) + std::to_string(t.up) + " of " + std::to_string(nodes.size()) +
             " answered\n";
-    text += Padded("Sessions", 11) + std::to_string(t.sessions) + " now, " +
+    text += PadRight("Sessions", 11) + std::to_string(t.sessions) + " now, " +
             std::to_string(t.accepted) + " accepted, " + std::to_string(t.rejected) +
             " turned away\n";
-    text += Padded("Traffic", 11) + "received " + BytesText(t.received) + ", sent " +
+    text += PadRight("Traffic", 11) + "received " + BytesText(t.received) + ", sent " +
             BytesText(t.sent) + "\n";
-    text += Padded("Transfers", 11) + std::to_string(t.uploads) + " up, " +
+    text += PadRight("Transfers", 11) + std::to_string(t.uploads) + " up, " +
             std::to_string(t.downloads) + " down\n";
     return text;
 }
@@ -72,7 +82,7 @@ json NodesStatusJson(const std::vector<NodeSnapshot>& nodes, platform::Time32 no
         if (!n.up) one["error"] = n.error;
         list.push_back(one);
     }
-    Totals t = Sum(nodes);
+    NodeTotals t = SumNodes(nodes);
     return {{"nodes", list},
             {"total",
              {{"nodes", nodes.size()},
@@ -86,30 +96,32 @@ json NodesStatusJson(const std::vector<NodeSnapshot>& nodes, platform::Time32 no
               {"downloads", t.downloads}}}};
 }
 
-std::string NodesSessionsText(const std::vector<NodeSnapshot>& nodes) {
-    size_t width = 4;  // "NODE"
+std::vector<std::string> NodesSessionRows(const std::vector<NodeSnapshot>& nodes) {
+    size_t width = NodeColumnWidth(nodes);
     std::vector<CFtpConnMsg> all;
     std::vector<const std::string*> owners;
     for (const NodeSnapshot& n : nodes) {
-        width = std::max(width, n.node.size());
         if (!n.up) continue;
         for (const CFtpConnMsg& c : n.snapshot.sessions) {
             all.push_back(c);
             owners.push_back(&n.node);
         }
     }
+    if (all.empty()) return {"No sessions."};
+    // One table, so that the columns line up across nodes; each node numbers its own.
+    std::vector<std::string> rows = SessionRows(all, 0);
+    rows[0] = PadRight("NODE", width) + "  " + rows[0];
+    for (size_t i = 1; i < rows.size(); ++i)
+        rows[i] = PadRight(*owners[i - 1], width) + "  " + rows[i];
+    return rows;
+}
+
+std::string NodesSessionsText(const std::vector<NodeSnapshot>& nodes) {
     std::string text;
-    if (!all.empty()) {
-        // One table, so that the columns line up across nodes; each node numbers its own.
-        std::vector<std::string> rows = SessionRows(all, 0);
-        text += Padded("NODE", width) + "  " + rows[0] + "\n";
-        for (size_t i = 1; i < rows.size(); ++i)
-            text += Padded(*owners[i - 1], width) + "  " + rows[i] + "\n";
-    } else {
-        text += "No sessions.\n";
-    }
+    for (const std::string& row : NodesSessionRows(nodes)) text += row + "\n";
+    size_t width = NodeColumnWidth(nodes);
     for (const NodeSnapshot& n : nodes)
-        if (!n.up) text += Padded(n.node, width) + "  DOWN: " + n.error + "\n";
+        if (!n.up) text += PadRight(n.node, width) + "  DOWN: " + n.error + "\n";
     return text;
 }
 

@@ -94,54 +94,22 @@ std::vector<std::string> NodesWatchLines(const std::vector<NodeSnapshot>& nodes,
                                          const WatchFrame& f) {
     std::vector<std::string> lines;
     auto add = [&](const std::string& text) { lines.push_back(Fit(text, f.cols)); };
-    size_t width = 4;
-    int up = 0;
-    long long sessions = 0;
-    unsigned long long accepted = 0, rejected = 0, uploads = 0, downloads = 0;
-    for (const NodeSnapshot& n : nodes) width = std::max(width, n.node.size());
-    auto padded = [width](std::string text) {
-        if (text.size() < width) text += std::string(width - text.size(), ' ');
-        return text;
+    size_t width = NodeColumnWidth(nodes);
+    NodeTotals all = SumNodes(nodes);
+    add(TitleLine("Quenlow FTP  " + std::to_string(nodes.size()) + " nodes, " +
+                      std::to_string(all.up) + " up",
+                  f.now, f.cols));
+    auto figures = [](const NodeTotals& t) {
+        return "sessions " + std::to_string(t.sessions) + " now, " + std::to_string(t.accepted) +
+               " accepted, " + std::to_string(t.rejected) + " turned away   files " +
+               std::to_string(t.uploads) + " up, " + std::to_string(t.downloads) + " down";
     };
-    for (const NodeSnapshot& n : nodes) up += n.up ? 1 : 0;
-    add(TitleLine(
-        "Quenlow FTP  " + std::to_string(nodes.size()) + " nodes, " + std::to_string(up) + " up",
-        f.now, f.cols));
-    auto figures = [](long long now, unsigned long long in, unsigned long long away,
-                      unsigned long long up, unsigned long long down) {
-        return "sessions " + std::to_string(now) + " now, " + std::to_string(in) + " accepted, " +
-               std::to_string(away) + " turned away   files " + std::to_string(up) + " up, " +
-               std::to_string(down) + " down";
-    };
-    for (const NodeSnapshot& n : nodes) {
-        if (!n.up) {
-            add(padded(n.node) + "  DOWN: " + n.error);
-            continue;
-        }
-        const ConsoleSnapshot& s = n.snapshot;
-        long long now = s.users ? s.users->activeSessions : 0;
-        unsigned long long in = s.users ? s.users->accepted : 0,
-                           away = s.users ? s.users->rejected : 0;
-        unsigned long long filesUp = s.transfers ? s.transfers->filesUploaded : 0;
-        unsigned long long filesDown = s.transfers ? s.transfers->filesDownloaded : 0;
-        sessions += now;
-        accepted += in;
-        rejected += away;
-        uploads += filesUp;
-        downloads += filesDown;
-        add(padded(n.node) + "  " + figures(now, in, away, filesUp, filesDown));
-    }
-    add(padded("all") + "  " + figures(sessions, accepted, rejected, uploads, downloads));
+    for (const NodeSnapshot& n : nodes)
+        add(PadRight(n.node, width) + "  " +
+            (n.up ? figures(FiguresOf(n.snapshot)) : "DOWN: " + n.error));
+    add(PadRight("all", width) + "  " + figures(all));
     add("");
-    std::string table = NodesSessionsText(nodes);
-    std::vector<std::string> rows;
-    for (size_t at = 0, end; at < table.size(); at = end + 1) {
-        end = table.find('\n', at);
-        if (end == std::string::npos) end = table.size();
-        rows.push_back(table.substr(at, end - at));
-    }
-    // The table ends with a line for each node that is down, which the lines above show.
-    rows.resize(rows.size() - std::min(rows.size(), nodes.size() - static_cast<size_t>(up)));
+    std::vector<std::string> rows = NodesSessionRows(nodes);
     int room = f.rows - static_cast<int>(lines.size()) - 1;
     for (int i = 0; i < room && i < static_cast<int>(rows.size()); ++i)
         add(rows[static_cast<size_t>(i)]);

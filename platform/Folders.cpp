@@ -45,8 +45,7 @@ std::string AbsolutePath(const std::string& path) {
     std::error_code error;
     std::filesystem::path whole = std::filesystem::absolute(path, error);
     if (error) return path;
-    std::string text = whole.lexically_normal().string();
-    return text.size() > 1 && text.back() == '/' ? text.substr(0, text.size() - 1) : text;
+    return whole.lexically_normal().string();
 }
 
 // user-dirs.dirs holds shell assignments such as XDG_DOCUMENTS_DIR="$HOME/Documents".

@@ -11,7 +11,8 @@ std::string ConfigDir();
 // "" goes back to the default. A relative path is made absolute from the working folder now,
 // so that what is derived from it and stored (the password file's path) holds from anywhere.
 void SetConfigDir(const std::string& path);
-// path from the working folder, without "." and ".." parts; an absolute path as it is.
+// path from the working folder, without "." and ".." parts (a folder may keep its trailing
+// "/"); an absolute path as it is.
 std::string AbsolutePath(const std::string& path);
 
 // The user's documents folder: XDG_DOCUMENTS_DIR of user-dirs.dirs, else ~/Documents.

@@ -167,10 +167,12 @@ bool CQuenlowApp::LoadApplicationSettings(CAppSettings& settings, bool atStart) 
         error_ = "cannot create the configuration folder " + platform::ConfigDir();
         return false;
     }
+    // Names that are no setting are said once, at start; a reload reads them as quietly.
     std::vector<std::string> fixes = settings.ApplyOverrides(options_.sets);
-    if (!atStart) fixes.clear();
     if (atStart)
         for (std::string& line : settings.UnknownStoredNames()) fixes.push_back(std::move(line));
+    else
+        fixes.clear();
     for (std::string& line : settings.FixLoadedValues()) fixes.push_back(std::move(line));
     ApplyLogSettings(settings);
     for (const std::string& line : fixes) platform::Log::Write(platform::LogLevel::Warning, line);
@@ -280,17 +282,17 @@ std::string CQuenlowApp::SharingExtras() const {
 std::vector<std::string> AnonymousAccessLines(const CAppSettings& settings, size_t ipRules,
                                               bool everyAddressByDefault) {
     if (!settings.GetBoolSetting(setting::SysAnonState)) return {};
-    std::string rights = "read and list";
-    std::vector<std::string> writes;
+    std::vector<std::string> rights = {"read", "list"};
     const std::pair<const char*, const char*> kWrites[] = {{setting::AnonWrite, "upload"},
                                                            {setting::AnonOverwrite, "overwrite"},
                                                            {setting::AnonDelete, "delete"},
                                                            {setting::AnonRename, "rename"}};
     for (auto [name, word] : kWrites)
-        if (settings.GetBoolSetting(name)) writes.push_back(word);
-    if (!writes.empty()) rights = "read, list";
-    for (size_t i = 0; i < writes.size(); ++i)
-        rights += (i + 1 == writes.size() ? " and " : ", ") + writes[i];
+        if (settings.GetBoolSetting(name)) rights.push_back(word);
+    bool writes = rights.size() > 2;
+    std::string listed = rights[0];
+    for (size_t i = 1; i < rights.size(); ++i)
+        listed += (i + 1 == rights.size() ? " and " : ", ") + rights[i];
     std::string from = ipRules == 0 && everyAddressByDefault
                            ? "from any address"
                            : "from the addresses the IP rules let in";
@@ -299,9 +301,9 @@ std::vector<std::string> AnonymousAccessLines(const CAppSettings& settings, size
                             ? "on every network of this machine"
                             : "on " + bind;
     std::vector<std::string> lines = {
-        "Anyone " + from + " " + where + " may log in as \"anonymous\" and " + rights +
+        "Anyone " + from + " " + where + " may log in as \"anonymous\" and " + listed +
         " in \"pub\" = " + settings.GetSetting(setting::SysRootFolder)};
-    if (!writes.empty())
+    if (writes)
         lines.push_back(
             "To let anonymous users only read: quenlowftp config set AnonWrite false "
             "AnonOverwrite false AnonDelete false AnonRename false (then SIGHUP or a restart)");
@@ -337,11 +339,11 @@ bool CQuenlowApp::StartServer() {
     if (controller_->ActiveSessionCount() == 0) controller_->Settings().Assign(settings_.Store());
     PublishToSessions();
     if (controller_->StartServer()) return true;
+    int error = controller_->ListenErrno();
     error_ = "Unable to start server! " +
-             ListenFailureText(controller_->ListenErrno(),
-                               settings_.GetIntSetting(setting::NetTcpPort), ::geteuid() == 0);
-    if (controller_->ListenErrno() == 0)
-        error_ = "Unable to start server! " + controller_->LastError();
+             (error == 0 ? controller_->LastError()
+                         : ListenFailureText(error, settings_.GetIntSetting(setting::NetTcpPort),
+                                             ::geteuid() == 0));
     return false;
 }
 
