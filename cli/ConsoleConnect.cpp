@@ -63,6 +63,8 @@ bool Target(CAdminSession& session, const ConsoleConnectOptions& o, const std::s
     target.caFile = o.caFile;
     target.insecure = o.insecure;
     target.tlsName = o.tlsName;
+    target.certFile = o.certFile;
+    target.keyFile = o.keyFile;
     target.timeoutMs = static_cast<int>(o.timeout * 1000);
     return true;
 }
@@ -93,6 +95,14 @@ void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o) {
     command->add_option("--tls-name", o.tlsName,
                         "TLS: the host name or address the certificate must carry (default: "
                         "--host)");
+    CLI::Option* cert = command->add_option(
+        "--cert", o.certFile,
+        "TLS: show the server this client certificate (PEM), for a server with "
+        "\"SysConsoleAuthPeer\" true (\"quenlowftp cert create --client\" makes one)");
+    command
+        ->add_option("--key", o.keyFile,
+                     "TLS: the unencrypted private key of --cert (default: in the --cert file)")
+        ->needs(cert);
     command->add_option("--timeout", o.timeout, "Seconds to wait for each answer (default 5)")
         ->check(CLI::Range(0.5, 600.0));
     command->footer(

@@ -23,10 +23,13 @@ struct ConsoleConnectOptions {
     std::string caFile;
     std::string tlsName;
     bool insecure = false;
+    std::string certFile;
+    std::string keyFile;
     double timeout = 5;
 };
 
-// --host, --port, --password-file, --cafile, --insecure, --tls-name and --timeout, with the
+// --host, --port, --password-file, --cafile, --insecure, --tls-name, --cert, --key and
+// --timeout, with the
 // footer that says where the password comes from.
 void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o);
 

@@ -92,13 +92,14 @@ bool BuildSubject(X509* certificate, const CertificateRequest& request) {
                                           reinterpret_cast<const unsigned char*>(text.c_str()), -1,
                                           -1, 0) == 1;
     };
-    if (!add("C", request.country) || !add("CN", request.commonName)) return false;
+    if (!request.country.empty() && !add("C", request.country)) return false;
+    if (!add("CN", request.commonName)) return false;
     for (CertField field : {CertField::State, CertField::City, CertField::Organization,
                             CertField::Unit, CertField::Email}) {
         const std::string& text = request[field];
         if (!text.empty() && !add(FieldInfo(field).attribute, text)) return false;
     }
-    return X509_set_issuer_name(certificate, name) == 1;
+    return true;
 }
 
 std::string BioText(BIO* bio) {
@@ -106,6 +107,58 @@ std::string BioText(BIO* bio) {
     long size = BIO_get_mem_data(bio, &data);
     return size > 0 ? std::string(data, static_cast<size_t>(size)) : std::string();
 }
+
+// Version 3, a random serial, valid from now for whole days, with the key's public half.
+CertPtr NewCertificate(EVP_PKEY* key, unsigned days) {
+    CertPtr certificate(X509_new());
+    // Both ends from one reading of the clock, so the validity is whole days even when
+    // a second ticks over between the two.
+    time_t now = time(nullptr);
+    if (!certificate || X509_set_version(certificate.get(), 2) != 1 ||
+        !SetRandomSerial(certificate.get()) ||
+        !X509_time_adj_ex(X509_getm_notBefore(certificate.get()), 0, 0, &now) ||
+        !X509_time_adj_ex(X509_getm_notAfter(certificate.get()), static_cast<int>(days), 0, &now) ||
+        X509_set_pubkey(certificate.get(), key) != 1)
+        return nullptr;
+    return certificate;
+}
+
+// The key first, then the certificate, each replaced whole; a pass phrase of nullptr leaves the
+// key unencrypted.
+bool WritePair(const CertificatePaths& paths, EVP_PKEY* key, const std::string* passPhrase,
+               X509* certificate, std::string* detail) {
+    BioPtr keyPem(BIO_new(BIO_s_mem())), certificatePem(BIO_new(BIO_s_mem()));
+    bool keyWritten =
+        keyPem && (passPhrase ? PEM_write_bio_PrivateKey(
+                                    keyPem.get(), key, EVP_aes_256_cbc(),
+                                    reinterpret_cast<const unsigned char*>(passPhrase->data()),
+                                    static_cast<int>(passPhrase->size()), nullptr, nullptr)
+                              : PEM_write_bio_PrivateKey(keyPem.get(), key, nullptr, nullptr, 0,
+                                                         nullptr, nullptr)) == 1;
+    if (!keyWritten || !certificatePem ||
+        PEM_write_bio_X509(certificatePem.get(), certificate) != 1)
+        return Fail(detail, "cannot write the PEM texts");
+    int error = 0;
+    if (!platform::WriteFileAtomically(paths.key, BioText(keyPem.get()), 0600, &error))
+        return Fail(detail, "cannot write " + paths.key + ": " + std::strerror(error));
+    if (!platform::WriteFileAtomically(paths.certificate, BioText(certificatePem.get()), 0644,
+                                       &error))
+        return Fail(detail, "cannot write " + paths.certificate + ": " + std::strerror(error));
+    return true;
+}
+
+CertPtr ReadCertificateFile(const std::string& path) {
+    BioPtr bio(BIO_new_file(path.c_str(), "r"));
+    return CertPtr(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+}
+
+KeyPtr ReadKeyFile(const std::string& path, const std::string& passPhrase) {
+    BioPtr bio(BIO_new_file(path.c_str(), "r"));
+    return KeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr,
+                                                const_cast<char*>(passPhrase.c_str()))
+                      : nullptr);
+}
+
 }  // namespace
 
 CertificatePaths CertificateFiles(const std::string& folder, const std::string& name) {
@@ -122,18 +175,10 @@ bool GenerateCertificate(const CertificatePaths& paths, const std::string& passP
     if (!RequestPasses(request)) return Fail(detail, "the request breaks the field rules");
     KeyPtr key(EVP_RSA_gen(static_cast<unsigned>(parameters.keyBits)));
     if (!key) return Fail(detail, "cannot generate the RSA key");
-    CertPtr certificate(X509_new());
-    // Both ends from one reading of the clock, so the validity is whole days even when
-    // a second ticks over between the two.
-    time_t now = time(nullptr);
-    if (!certificate || X509_set_version(certificate.get(), 2) != 1 ||
-        !SetRandomSerial(certificate.get()) ||
-        !X509_time_adj_ex(X509_getm_notBefore(certificate.get()), 0, 0, &now) ||
-        !X509_time_adj_ex(X509_getm_notAfter(certificate.get()),
-                          static_cast<int>(parameters.days), 0, &now) ||
-        X509_set_pubkey(certificate.get(), key.get()) != 1)
-        return Fail(detail, "cannot build the certificate");
-    if (!BuildSubject(certificate.get(), request))
+    CertPtr certificate = NewCertificate(key.get(), parameters.days);
+    if (!certificate) return Fail(detail, "cannot build the certificate");
+    if (!BuildSubject(certificate.get(), request) ||
+        X509_set_issuer_name(certificate.get(), X509_get_subject_name(certificate.get())) != 1)
         return Fail(detail, "cannot build the certificate's subject");
 
     X509V3_CTX context;
@@ -148,18 +193,58 @@ bool GenerateCertificate(const CertificatePaths& paths, const std::string& passP
     if (X509_sign(certificate.get(), key.get(), EVP_sha256()) <= 0)
         return Fail(detail, "cannot sign the certificate");
 
-    BioPtr keyPem(BIO_new(BIO_s_mem())), certificatePem(BIO_new(BIO_s_mem()));
-    if (!keyPem || !certificatePem ||
-        PEM_write_bio_PrivateKey(keyPem.get(), key.get(), EVP_aes_256_cbc(),
-                                 reinterpret_cast<const unsigned char*>(passPhrase.data()),
-                                 static_cast<int>(passPhrase.size()), nullptr, nullptr) != 1 ||
-        PEM_write_bio_X509(certificatePem.get(), certificate.get()) != 1)
-        return Fail(detail, "cannot write the PEM texts");
-    int error = 0;
-    if (!platform::WriteFileAtomically(paths.key, BioText(keyPem.get()), 0600, &error))
-        return Fail(detail, "cannot write " + paths.key + ": " + std::strerror(error));
-    if (!platform::WriteFileAtomically(paths.certificate, BioText(certificatePem.get()), 0644,
-                                       &error))
-        return Fail(detail, "cannot write " + paths.certificate + ": " + std::strerror(error));
+    return WritePair(paths, key.get(), &passPhrase, certificate.get(), detail);
+}
+
+bool ClientRequestPasses(const CertificateRequest& request) {
+    for (CertField field : kCertFields) {
+        const std::string& text = request[field];
+        bool needed = field == CertField::CommonName;
+        if ((needed || !text.empty()) && !CertFieldPasses(field, text)) return false;
+    }
     return true;
+}
+
+bool GenerateClientCertificate(const CertificatePaths& paths, const CertificateIssuer& issuer,
+                               const CertificateRequest& request,
+                               const CertificateParameters& parameters, std::string* detail) {
+    ERR_clear_error();
+    if (!ClientRequestPasses(request)) return Fail(detail, "the request breaks the field rules");
+    CertPtr issuerCertificate = ReadCertificateFile(issuer.certificate);
+    if (!issuerCertificate)
+        return Fail(detail, "cannot read the server's certificate " + issuer.certificate);
+    KeyPtr issuerKey = ReadKeyFile(issuer.key, issuer.passPhrase);
+    if (!issuerKey)
+        return Fail(detail, "cannot read the server's private key " + issuer.key +
+                                " with the pass phrase in SSLPassPhrase");
+    if (X509_check_private_key(issuerCertificate.get(), issuerKey.get()) != 1)
+        return Fail(detail, "the server's private key " + issuer.key +
+                                " does not belong to its certificate " + issuer.certificate);
+    // A certificate from a public authority may not sign others; one made by "cert create" may.
+    if (X509_check_ca(issuerCertificate.get()) == 0) {
+        ERR_clear_error();
+        return Fail(detail, "the server's certificate " + issuer.certificate +
+                                " may not sign other certificates (it is no CA certificate)");
+    }
+
+    KeyPtr key(EVP_RSA_gen(static_cast<unsigned>(parameters.keyBits)));
+    if (!key) return Fail(detail, "cannot generate the RSA key");
+    CertPtr certificate = NewCertificate(key.get(), parameters.days);
+    if (!certificate) return Fail(detail, "cannot build the certificate");
+    if (!BuildSubject(certificate.get(), request) ||
+        X509_set_issuer_name(certificate.get(), X509_get_subject_name(issuerCertificate.get())) !=
+            1)
+        return Fail(detail, "cannot build the certificate's subject");
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, issuerCertificate.get(), certificate.get(), nullptr, nullptr, 0);
+    if (!AddExtension(certificate.get(), &context, NID_basic_constraints, "critical,CA:FALSE") ||
+        !AddExtension(certificate.get(), &context, NID_key_usage, "critical,digitalSignature") ||
+        !AddExtension(certificate.get(), &context, NID_ext_key_usage, "clientAuth") ||
+        !AddExtension(certificate.get(), &context, NID_subject_key_identifier, "hash") ||
+        !AddExtension(certificate.get(), &context, NID_authority_key_identifier, "keyid"))
+        return Fail(detail, "cannot add the certificate's extensions");
+    if (X509_sign(certificate.get(), issuerKey.get(), EVP_sha256()) <= 0)
+        return Fail(detail, "cannot sign the certificate");
+    return WritePair(paths, key.get(), nullptr, certificate.get(), detail);
 }

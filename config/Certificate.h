@@ -1,6 +1,6 @@
 #pragma once
-// A new RSA key pair and a self-signed certificate for the server's TLS, written as PEM files:
-// the key encrypted under a pass phrase, the certificate beside it.
+// New RSA key pairs and certificates, written as PEM files: the server's own, self-signed, with
+// the key encrypted under a pass phrase; and certificates the server's signs for consoles.
 
 #include <string>
 
@@ -24,3 +24,24 @@ CertificatePaths CertificateFiles(const std::string& folder, const std::string& 
 bool GenerateCertificate(const CertificatePaths& paths, const std::string& passPhrase,
                          const CertificateRequest& request, const CertificateParameters& parameters,
                          std::string* detail = nullptr);
+
+// The certificate and key that sign a client certificate: the server's own, which its TLS
+// trusts.
+struct CertificateIssuer {
+    std::string certificate;
+    std::string key;
+    std::string passPhrase;
+};
+
+// A client certificate needs a valid common name; the other fields may be empty ("" country
+// included), and pass the field rules when they are not.
+bool ClientRequestPasses(const CertificateRequest& request);
+
+// A certificate for a console that the server asks for one (client authentication only),
+// signed by the issuer. The key is written unencrypted (mode 0600): the console reads it
+// unattended. Fails, writing nothing, when the issuer cannot be read, its key is not its
+// certificate's, or its certificate may not sign others (a public authority's).
+bool GenerateClientCertificate(const CertificatePaths& paths, const CertificateIssuer& issuer,
+                               const CertificateRequest& request,
+                               const CertificateParameters& parameters,
+                               std::string* detail = nullptr);

@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <openssl/x509v3.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "net/HostAddress.h"
 #include "net/SocketEngine.h"
 #include "net/TlsRuntime.h"
+#include "platform/AtomicFile.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -21,6 +24,40 @@ int RecordVerify(int preverifyOk, X509_STORE_CTX* store) {
         g_verifyProblem = X509_verify_cert_error_string(g_verifyError);
     }
     return preverifyOk;
+}
+
+// The first fatal alert the server sent, which says why it ended the connection.
+int g_alert = -1;
+
+void RecordAlert(const SSL*, int where, int value) {
+    if ((where & SSL_CB_ALERT) && (where & SSL_CB_READ) && (value >> 8) == SSL3_AL_FATAL &&
+        g_alert < 0)
+        g_alert = value & 0xff;
+}
+
+// What is wrong with the certificate or key file in plain words, when the text shows it ("":
+// nothing seen).
+std::string PairProblem(const ConsoleTarget& target) {
+    std::string text;
+    if (!platform::ReadWholeFile(target.certFile, text))
+        return "--cert: cannot read " + target.certFile + ": " + std::strerror(errno);
+    std::string path = target.keyFile.empty() ? target.certFile : target.keyFile;
+    if (!platform::ReadWholeFile(path, text))
+        return "--key: cannot read " + path + ": " + std::strerror(errno);
+    if (text.find("ENCRYPTED") != std::string::npos)
+        return "--key: the private key in " + path +
+               " is encrypted; the console reads an unencrypted one, as \"quenlowftp cert "
+               "create --client\" makes it";
+    if (text.find("PRIVATE KEY-----") == std::string::npos)
+        return "--key: " + path + " holds no private key" +
+               (target.keyFile.empty() ? ": give --key with the key of --cert" : "");
+    return {};
+}
+
+// OpenSSL 3.0 has no name for the TLS 1.3 alert.
+std::string AlertName(int alert) {
+    if (alert == SSL_AD_CERTIFICATE_REQUIRED) return "certificate required";
+    return SSL_alert_desc_string_long(alert);
 }
 
 bool IsAddress(const std::string& host) {
@@ -72,10 +109,16 @@ bool CConsoleLink::SetUpTls(const ConsoleTarget& target) {
     CTlsRuntime& tls = CTlsRuntime::Instance();
     g_verifyProblem.clear();
     g_verifyError = X509_V_OK;
+    g_alert = -1;
     tls.SetClientVerifyCallback(RecordVerify);
-    if (!tls.InitClientContext(target.insecure ? "" : target.caFile, "", "", ""))
-        return Fail(tls.LastError());
+    if (!tls.InitClientContext(target.insecure ? "" : target.caFile, target.certFile,
+                               target.keyFile, "")) {
+        if (target.certFile.empty()) return Fail(tls.LastError());
+        std::string problem = PairProblem(target);
+        return Fail(problem.empty() ? "--cert/--key: " + tls.LastError() : problem);
+    }
     SSL_CTX* context = tls.ClientContext();
+    SSL_CTX_set_info_callback(context, RecordAlert);
     if (target.insecure) {
         SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
         return true;
@@ -108,6 +151,7 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     bool settled = RunUntil([&] { return client_->Settled(); }, target.timeoutMs);
     if (client_->Ready() && client_->Open()) return true;
     if (!settled) return Fail("no answer from " + Where() + " within " + Seconds());
+    if (std::string refused = CertificateRefused(); !refused.empty()) return Fail(refused);
     if (client_->TlsFailed()) {
         bool otherName = g_verifyError == X509_V_ERR_HOSTNAME_MISMATCH ||
                          g_verifyError == X509_V_ERR_IP_ADDRESS_MISMATCH;
@@ -137,8 +181,28 @@ bool CConsoleLink::Connected() {
     return client_ && client_->Open();
 }
 
+std::string CConsoleLink::CertificateRefused() const {
+    // TLS 1.2 says handshake_failure, TLS 1.3 certificate_required when none was sent; the
+    // rest are the alerts about a certificate that was sent.
+    const bool aboutCertificate =
+        g_alert == SSL_AD_HANDSHAKE_FAILURE || g_alert == SSL_AD_CERTIFICATE_REQUIRED ||
+        (g_alert >= SSL_AD_BAD_CERTIFICATE && g_alert <= SSL_AD_ACCESS_DENIED);
+    if (!aboutCertificate) return {};
+    std::string alert = AlertName(g_alert);
+    if (target_.certFile.empty())
+        return "the server at " + Where() + " asks for a client certificate (" + alert +
+               "): give --cert and --key (\"quenlowftp cert create --client\" on the server "
+               "makes a pair)";
+    return "the server at " + Where() + " did not accept the client certificate " +
+           target_.certFile + " (" + alert +
+           "): it takes one signed by its present certificate (\"quenlowftp cert create "
+           "--client\" on the server makes one)";
+}
+
 std::string CConsoleLink::Gone() const {
     if (!client_->ProtocolError().empty()) return client_->ProtocolError();
+    // Under TLS 1.3 the server judges our certificate after our side has finished.
+    if (std::string refused = CertificateRefused(); !refused.empty()) return refused;
     if (!answered_)
         return "the server closed the console connection without an answer: a wrong console "
                "password, or another console is connected";

@@ -19,6 +19,8 @@ struct ConsoleTarget {
     std::string caFile;     // trusted certificates for a remote server ("": the system's)
     bool insecure = false;  // take any certificate from a remote server
     std::string tlsName;    // the name or address its certificate must carry ("": host)
+    std::string certFile;   // our certificate, for a server that asks for one ("": none)
+    std::string keyFile;    // its unencrypted key ("": in certFile)
     int timeoutMs = 5000;
 };
 
@@ -60,6 +62,8 @@ private:
     bool WaitToSend();
     // Why the connection is gone, as one sentence.
     std::string Gone() const;
+    // Why the server ended the handshake with an alert about our certificate ("": it did not).
+    std::string CertificateRefused() const;
     std::string Where() const;
     std::string Seconds() const;  // the time limit as text
 

@@ -152,3 +152,91 @@ TEST_F(CertificateTest, FailuresLeaveNoFiles) {
     EXPECT_NE(::stat(paths.key.c_str(), &st), 0);
     EXPECT_NE(::stat(paths.certificate.c_str(), &st), 0);
 }
+
+TEST_F(CertificateTest, ClientCertificatesAreSignedByTheServersForClientAuthenticationOnly) {
+    CertificatePaths server = CertificateFiles(folder, "server");
+    CertificateParameters parameters;
+    ASSERT_TRUE(GenerateCertificate(server, "secret", request, parameters));
+    CertificateIssuer issuer{server.certificate, server.key, "secret"};
+    CertificateRequest who;
+    who.country.clear();
+    who.commonName = "admin";
+    who.organization = "Ops";
+    CertificatePaths client = CertificateFiles(folder, "admin");
+    std::string detail;
+    ASSERT_TRUE(GenerateClientCertificate(client, issuer, who, parameters, &detail)) << detail;
+
+    struct stat st {};
+    ASSERT_EQ(::stat(client.key.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string pem;
+    ASSERT_TRUE(platform::ReadWholeFile(client.key, pem));
+    EXPECT_NE(pem.find("BEGIN PRIVATE KEY"), std::string::npos) << "unencrypted";
+    X509* serverCert = ReadCertificate(server.certificate);
+    X509* cert = ReadCertificate(client.certificate);
+    ASSERT_TRUE(serverCert && cert);
+    EXPECT_EQ(Subject(cert), "/CN=admin/O=Ops") << "no country unless given";
+    EXPECT_EQ(X509_NAME_cmp(X509_get_issuer_name(cert), X509_get_subject_name(serverCert)), 0);
+    EXPECT_EQ(X509_check_ca(cert), 0);
+
+    // The server trusts its own certificate file; the chain must hold for a TLS client and
+    // only for one.
+    auto verifies = [&](int purpose) {
+        X509_STORE* store = X509_STORE_new();
+        X509_STORE_add_cert(store, serverCert);
+        X509_STORE_CTX* context = X509_STORE_CTX_new();
+        X509_STORE_CTX_init(context, store, cert, nullptr);
+        X509_STORE_CTX_set_purpose(context, purpose);
+        int ok = X509_verify_cert(context);
+        X509_STORE_CTX_free(context);
+        X509_STORE_free(store);
+        return ok == 1;
+    };
+    EXPECT_TRUE(verifies(X509_PURPOSE_SSL_CLIENT));
+    EXPECT_FALSE(verifies(X509_PURPOSE_SSL_SERVER));
+    X509_free(cert);
+    X509_free(serverCert);
+
+    // A console's TLS reads the pair without a pass phrase.
+    CTlsRuntime& tls = CTlsRuntime::Instance();
+    EXPECT_TRUE(tls.InitClientContext(server.certificate, client.certificate, client.key, ""))
+        << tls.LastError();
+    tls.FreeClientContext();
+}
+
+TEST_F(CertificateTest, AClientCertificateNeedsAnIssuerThatCanSignAndItsPassPhrase) {
+    CertificatePaths server = CertificateFiles(folder, "server");
+    CertificateParameters parameters;
+    ASSERT_TRUE(GenerateCertificate(server, "secret", request, parameters));
+    CertificateRequest who;
+    who.commonName = "admin";
+    CertificatePaths client = CertificateFiles(folder, "admin");
+    std::string detail;
+    struct stat st {};
+
+    EXPECT_FALSE(GenerateClientCertificate(client, {server.certificate, server.key, "wrong"}, who,
+                                           parameters, &detail));
+    EXPECT_NE(detail.find("SSLPassPhrase"), std::string::npos) << detail;
+    EXPECT_NE(::stat(client.key.c_str(), &st), 0) << "nothing written";
+
+    CertificateRequest nobody;
+    nobody.commonName = " . ";
+    EXPECT_FALSE(GenerateClientCertificate(client, {server.certificate, server.key, "secret"},
+                                           nobody, parameters, &detail));
+    EXPECT_FALSE(ClientRequestPasses(nobody));
+    who.state = "a/b";
+    EXPECT_FALSE(ClientRequestPasses(who)) << "optional fields still follow the rules";
+    who.state.clear();
+
+    // A client certificate may not sign others, as a public authority's server certificate.
+    ASSERT_TRUE(GenerateClientCertificate(client, {server.certificate, server.key, "secret"}, who,
+                                          parameters, &detail));
+    CertificatePaths second = CertificateFiles(folder, "second");
+    EXPECT_FALSE(GenerateClientCertificate(second, {client.certificate, client.key, ""}, who,
+                                           parameters, &detail));
+    EXPECT_NE(detail.find("may not sign other certificates"), std::string::npos) << detail;
+    EXPECT_FALSE(GenerateClientCertificate(second, {server.certificate, client.key, ""}, who,
+                                           parameters, &detail));
+    EXPECT_NE(detail.find("does not belong"), std::string::npos) << detail;
+    EXPECT_NE(::stat(second.certificate.c_str(), &st), 0);
+}

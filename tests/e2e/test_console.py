@@ -418,6 +418,77 @@ class RemoteConsoleTest(unittest.TestCase):
         self.assertIn("wrong console password", err)
 
 
+def make_certificate(config, *args):
+    """cert create in a config folder; the server's pass phrase is "pp"."""
+    passphrase = os.path.join(config, "..", "pass")
+    with open(passphrase, "w") as f:
+        f.write("pp\n")
+    if "--client" not in args:
+        args += ("--state", "Ohio", "--passphrase-file", passphrase, "--enable")
+    made = subprocess.run([BINARY, "--config-dir", config, "cert", "create", *args],
+                          capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    assert made.returncode == 0, made.stderr
+    return made.stdout
+
+
+class ClientCertificateTest(unittest.TestCase):
+    """SysConsoleAuthPeer: a remote console shows a certificate the server's own signed."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.server = console_server(SysConsoleAuthPeer="true")
+        config = cls.server.config
+        make_certificate(config, "--name", "server", "--cn", "127.0.0.2")
+        cls.said = make_certificate(config, "--client", "--name", "admin", "--cn", "admin")
+        cls.cert = os.path.join(config, "server.crt")
+        cls.pair = ["--cert", os.path.join(config, "admin.crt"),
+                    "--key", os.path.join(config, "admin.key")]
+        cls.server.restart()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+
+    def remote(self, *args, **kwargs):
+        return console(self.server, "--host", "127.0.0.2", "--cafile", self.cert, *args,
+                       **kwargs)
+
+    def test_the_signed_certificate_opens_the_console_and_none_or_another_does_not(self):
+        self.assertIn("console --cert " + self.pair[1], self.said)
+        self.assertEqual(os.stat(self.pair[3]).st_mode & 0o777, 0o600)
+        status, out, err = self.remote(*self.pair, "sessions", "--json")
+        self.assertEqual(status, 0, err)
+        self.assertEqual(json.loads(out)["sessions"], [])
+
+        status, _, err = self.remote("status")
+        self.assertEqual(status, 1)
+        self.assertIn("asks for a client certificate (certificate required): give --cert and "
+                      "--key", err)
+        # A pair the server did not sign: another server's.
+        other = tempfile.mkdtemp(prefix="qftp-other-", dir=self.server.dir)
+        make_certificate(other, "--name", "server", "--cn", "127.0.0.2")
+        make_certificate(other, "--client", "--name", "admin", "--cn", "admin")
+        status, _, err = self.remote("--cert", os.path.join(other, "admin.crt"),
+                                     "--key", os.path.join(other, "admin.key"), "status")
+        self.assertEqual(status, 1)
+        self.assertIn("did not accept the client certificate", err)
+        self.assertIn("(unknown CA)", err)
+        # The server's own key is encrypted; the console says so rather than a library error.
+        status, _, err = self.remote("--cert", self.cert, "--key",
+                                     os.path.join(self.server.config, "server.key"), "status")
+        self.assertEqual(status, 1)
+        self.assertIn("is encrypted", err)
+        # The right pair still needs the password, and the server took no harm.
+        status, _, err = self.remote(*self.pair, "status", password="guess")
+        self.assertEqual(status, 1)
+        self.assertIn("wrong console password", err)
+        self.assertEqual(self.remote(*self.pair, "status")[0], 0)
+
+    def test_a_console_on_this_machine_needs_no_certificate(self):
+        status, _, err = console(self.server, "status")
+        self.assertEqual(status, 0, err)
+
+
 class WatchTest(unittest.TestCase):
     """The view runs in a pseudo-terminal under a shell that notes the terminal's modes
     before and after it."""
