@@ -316,6 +316,14 @@ void CFtpServerController::UpdateSessionInfo(CFtpPooledSession* session) {
     session->FillFigures(session->view.figures);
 }
 
+void CFtpServerController::NoteSessionCommand(CFtpPooledSession* session, const std::string& line) {
+    std::string shown = DisplayedCommandLine(line);
+    Guard guard(lock_);
+    int index = session->activeIndex;
+    if (index < 0 || static_cast<size_t>(index) >= connInfo_.size()) return;
+    connInfo_[static_cast<size_t>(index)].lastCommand.swap(shown);
+}
+
 void CFtpServerController::AddTransferA(CFtpPooledSession* session, uint64_t uploads,
                                         uint64_t downloads) {
     Guard guard(lock_);

@@ -51,6 +51,8 @@ public:
     CFtpSocket* ImplicitTlsListener();
     virtual bool IsStopped();
     virtual void UpdateSessionInfo(CFtpPooledSession* session);
+    // Only the record's command, as each one is read: the rest waits for the session's tick.
+    void NoteSessionCommand(CFtpPooledSession* session, const std::string& line);
     virtual void AddTransferA(CFtpPooledSession* session, uint64_t uploads, uint64_t downloads);
     virtual void AddTransferB(CFtpPooledSession* session, uint64_t received, uint64_t sent);
     virtual void ReleaseSession(CFtpPooledSession* session);

@@ -448,6 +448,7 @@ void CFtpServerConnection::DispatchCommand() {
         }
         state_.previousLine = state_.line;
         state_.line = line;
+        controller_->NoteSessionCommand(this, line);
         CommandId id = tooLong ? 0 : LookupCommand(line);
         // Only a word the main table does not know asks whether machine listings are offered.
         if (id == 0 && !tooLong && StatusMachineListings()) id = LookupCommand(line, true);

@@ -86,6 +86,11 @@ class ConsoleCommandsTest(unittest.TestCase):
                 self.assertEqual(row["peer"], "127.0.0.1")
                 self.assertFalse(row["secure"])
                 self.assertEqual(row["command"], "PASS *")
+            # Each command shows as it is read, not at the session's next tick.
+            for command in ("PWD", "CWD /pub", "SYST"):
+                alice.sendcmd(command)
+                row = next(r for r in sessions(self.server) if r["user"] == "alice")
+                self.assertEqual(row["command"], command)
             text = console(self.server, "sessions")[1]
             self.assertIn("alice", text)
             self.assertIn("PEER", text.splitlines()[0])
