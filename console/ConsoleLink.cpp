@@ -14,25 +14,28 @@
 #include "platform/Clock.h"
 
 namespace {
-// The first reason the certificate check gave, for the one line the user reads.
-std::string g_verifyProblem;
-int g_verifyError = X509_V_OK;
+// What the handshake told, kept by the link whose client context made the connection (the
+// views over several nodes hold several links): the first reason the certificate check gave,
+// and the first fatal alert the server sent.
+CConsoleLink::TlsFindings* FindingsOf(const SSL* ssl) {
+    return static_cast<CConsoleLink::TlsFindings*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+}
 
 int RecordVerify(int preverifyOk, X509_STORE_CTX* store) {
-    if (!preverifyOk && g_verifyProblem.empty()) {
-        g_verifyError = X509_STORE_CTX_get_error(store);
-        g_verifyProblem = X509_verify_cert_error_string(g_verifyError);
+    auto* ssl =
+        static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    CConsoleLink::TlsFindings* findings = ssl ? FindingsOf(ssl) : nullptr;
+    if (!preverifyOk && findings && findings->verifyProblem.empty()) {
+        findings->verifyError = X509_STORE_CTX_get_error(store);
+        findings->verifyProblem = X509_verify_cert_error_string(findings->verifyError);
     }
     return preverifyOk;
 }
 
-// The first fatal alert the server sent, which says why it ended the connection.
-int g_alert = -1;
-
-void RecordAlert(const SSL*, int where, int value) {
-    if ((where & SSL_CB_ALERT) && (where & SSL_CB_READ) && (value >> 8) == SSL3_AL_FATAL &&
-        g_alert < 0)
-        g_alert = value & 0xff;
+void RecordAlert(const SSL* ssl, int where, int value) {
+    if (!(where & SSL_CB_ALERT) || !(where & SSL_CB_READ) || (value >> 8) != SSL3_AL_FATAL) return;
+    CConsoleLink::TlsFindings* findings = FindingsOf(ssl);
+    if (findings && findings->alert < 0) findings->alert = value & 0xff;
 }
 
 // What is wrong with the certificate or key file in plain words, when the text shows it ("":
@@ -107,9 +110,7 @@ bool CConsoleLink::RunUntil(const std::function<bool()>& done, int milliseconds)
 
 bool CConsoleLink::SetUpTls(const ConsoleTarget& target) {
     CTlsRuntime& tls = CTlsRuntime::Instance();
-    g_verifyProblem.clear();
-    g_verifyError = X509_V_OK;
-    g_alert = -1;
+    findings_ = {};
     tls.SetClientVerifyCallback(RecordVerify);
     if (!tls.InitClientContext(target.insecure ? "" : target.caFile, target.certFile,
                                target.keyFile, "")) {
@@ -118,6 +119,7 @@ bool CConsoleLink::SetUpTls(const ConsoleTarget& target) {
         return Fail(problem.empty() ? "--cert/--key: " + tls.LastError() : problem);
     }
     SSL_CTX* context = tls.ClientContext();
+    SSL_CTX_set_app_data(context, &findings_);
     SSL_CTX_set_info_callback(context, RecordAlert);
     if (target.insecure) {
         SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
@@ -153,16 +155,17 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     if (!settled) return Fail("no answer from " + Where() + " within " + Seconds());
     if (std::string refused = CertificateRefused(); !refused.empty()) return Fail(refused);
     if (client_->TlsFailed()) {
-        bool otherName = g_verifyError == X509_V_ERR_HOSTNAME_MISMATCH ||
-                         g_verifyError == X509_V_ERR_IP_ADDRESS_MISMATCH;
+        bool otherName = findings_.verifyError == X509_V_ERR_HOSTNAME_MISMATCH ||
+                         findings_.verifyError == X509_V_ERR_IP_ADDRESS_MISMATCH;
         if (otherName)
             return Fail("the TLS handshake with " + Where() +
                         " failed: the server's certificate is made out to another name (" +
-                        g_verifyProblem +
+                        findings_.verifyProblem +
                         "); give --tls-name with the name it carries, or --insecure");
-        if (!g_verifyProblem.empty())
+        if (!findings_.verifyProblem.empty())
             return Fail("the TLS handshake with " + Where() +
-                        " failed: the server's certificate is not trusted (" + g_verifyProblem +
+                        " failed: the server's certificate is not trusted (" +
+                        findings_.verifyProblem +
                         "); give --cafile with the certificate it uses, or --insecure");
         return Fail("the TLS handshake with " + Where() +
                     " failed (is it the console port, with TLS set up on the server?)");
@@ -185,10 +188,11 @@ std::string CConsoleLink::CertificateRefused() const {
     // TLS 1.2 says handshake_failure, TLS 1.3 certificate_required when none was sent; the
     // rest are the alerts about a certificate that was sent.
     const bool aboutCertificate =
-        g_alert == SSL_AD_HANDSHAKE_FAILURE || g_alert == SSL_AD_CERTIFICATE_REQUIRED ||
-        (g_alert >= SSL_AD_BAD_CERTIFICATE && g_alert <= SSL_AD_ACCESS_DENIED);
+        findings_.alert == SSL_AD_HANDSHAKE_FAILURE ||
+        findings_.alert == SSL_AD_CERTIFICATE_REQUIRED ||
+        (findings_.alert >= SSL_AD_BAD_CERTIFICATE && findings_.alert <= SSL_AD_ACCESS_DENIED);
     if (!aboutCertificate) return {};
-    std::string alert = AlertName(g_alert);
+    std::string alert = AlertName(findings_.alert);
     if (target_.certFile.empty())
         return "the server at " + Where() + " asks for a client certificate (" + alert +
                "): give --cert and --key (\"quenlowftp cert create --client\" on the server "

@@ -50,6 +50,14 @@ public:
     // keeps no bans answers without the list: the snapshot then has no banEnd.
     bool FetchBans(const std::string& liftAddress = "");
 
+    // What the TLS handshake told: the first failed check of the server's certificate, and
+    // the first fatal alert the server sent (-1: none).
+    struct TlsFindings {
+        int verifyError = 0;
+        std::string verifyProblem;
+        int alert = -1;
+    };
+
     ConsoleSnapshot& Snapshot() { return client_->Snapshot(); }
     platform::EventLoop& Loop() { return loop_; }
     const std::string& Error() const { return error_; }
@@ -76,5 +84,6 @@ private:
     int tickTimer_ = 0;
     ConsoleTarget target_;
     bool answered_ = false;
+    TlsFindings findings_;
     std::string error_;
 };
