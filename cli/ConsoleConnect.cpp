@@ -73,8 +73,8 @@ bool Target(CAdminSession& session, const ConsoleConnectOptions& o, const std::s
 void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o) {
     command->add_option("--host", o.hosts,
                         "The server: a name or address, with :PORT if you like ([::1]:1205 for "
-                        "IPv6; default 127.0.0.1). status and sessions take several, one per "
-                        "node of a farm");
+                        "IPv6; default 127.0.0.1). status, sessions and watch take several, "
+                        "one per node of a farm");
     command
         ->add_option("--port", o.port,
                      "Its console port (default: \"SysConsolePort\" of the settings)")
