@@ -60,17 +60,12 @@ bool AskForName(CAdminSession& session, std::string& name) {
 int CreateClient(CAdminSession& session, CertOptions o) {
     if (!AskForName(session, o.name)) return kExitFailed;
     if (!o.countryGiven) o.request.country.clear();
-    for (CertField field : kCertFields) {
-        std::string& text = o.request[field];
-        bool needed = field == CertField::CommonName;
+    for (CertField field : kCertFields)
         if (!AskFor(
-                session, FieldInfo(field).label, text,
-                [field, needed](const std::string& t) {
-                    return (!needed && t.empty()) || CertFieldPasses(field, t);
-                },
+                session, FieldInfo(field).label, o.request[field],
+                [field](const std::string& t) { return ClientFieldPasses(field, t); },
                 CertFieldMessage(field)))
             return kExitFailed;
-    }
     CAppSettings& settings = session.Settings();
     CertificateIssuer issuer{settings.GetSetting(setting::SSLCertFile),
                              settings.GetSetting(setting::SSLKeyFile),

@@ -29,8 +29,7 @@ struct ConsoleConnectOptions {
 };
 
 // --host, --port, --password-file, --cafile, --insecure, --tls-name, --cert, --key and
-// --timeout, with the
-// footer that says where the password comes from.
+// --timeout, with the footer that says where the password comes from.
 void AddConsoleConnectOptions(CLI::App* command, ConsoleConnectOptions& o);
 
 // Where each --host points (127.0.0.1 without one), with the console password, read once.

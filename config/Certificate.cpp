@@ -196,12 +196,13 @@ bool GenerateCertificate(const CertificatePaths& paths, const std::string& passP
     return WritePair(paths, key.get(), &passPhrase, certificate.get(), detail);
 }
 
+bool ClientFieldPasses(CertField field, const std::string& text) {
+    return (field != CertField::CommonName && text.empty()) || CertFieldPasses(field, text);
+}
+
 bool ClientRequestPasses(const CertificateRequest& request) {
-    for (CertField field : kCertFields) {
-        const std::string& text = request[field];
-        bool needed = field == CertField::CommonName;
-        if ((needed || !text.empty()) && !CertFieldPasses(field, text)) return false;
-    }
+    for (CertField field : kCertFields)
+        if (!ClientFieldPasses(field, request[field])) return false;
     return true;
 }
 

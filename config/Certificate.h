@@ -35,6 +35,7 @@ struct CertificateIssuer {
 
 // A client certificate needs a valid common name; the other fields may be empty ("" country
 // included), and pass the field rules when they are not.
+bool ClientFieldPasses(CertField field, const std::string& text);
 bool ClientRequestPasses(const CertificateRequest& request);
 
 // A certificate for a console that the server asks for one (client authentication only),

@@ -25,10 +25,8 @@ int RecordVerify(int preverifyOk, X509_STORE_CTX* store) {
     auto* ssl =
         static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
     CConsoleLink::TlsFindings* findings = ssl ? FindingsOf(ssl) : nullptr;
-    if (!preverifyOk && findings && findings->verifyProblem.empty()) {
+    if (!preverifyOk && findings && findings->verifyError == X509_V_OK)
         findings->verifyError = X509_STORE_CTX_get_error(store);
-        findings->verifyProblem = X509_verify_cert_error_string(findings->verifyError);
-    }
     return preverifyOk;
 }
 
@@ -155,17 +153,16 @@ bool CConsoleLink::Open(const ConsoleTarget& target) {
     if (!settled) return Fail("no answer from " + Where() + " within " + Seconds());
     if (std::string refused = CertificateRefused(); !refused.empty()) return Fail(refused);
     if (client_->TlsFailed()) {
+        std::string problem = X509_verify_cert_error_string(findings_.verifyError);
         bool otherName = findings_.verifyError == X509_V_ERR_HOSTNAME_MISMATCH ||
                          findings_.verifyError == X509_V_ERR_IP_ADDRESS_MISMATCH;
         if (otherName)
             return Fail("the TLS handshake with " + Where() +
                         " failed: the server's certificate is made out to another name (" +
-                        findings_.verifyProblem +
-                        "); give --tls-name with the name it carries, or --insecure");
-        if (!findings_.verifyProblem.empty())
+                        problem + "); give --tls-name with the name it carries, or --insecure");
+        if (findings_.verifyError != X509_V_OK)
             return Fail("the TLS handshake with " + Where() +
-                        " failed: the server's certificate is not trusted (" +
-                        findings_.verifyProblem +
+                        " failed: the server's certificate is not trusted (" + problem +
                         "); give --cafile with the certificate it uses, or --insecure");
         return Fail("the TLS handshake with " + Where() +
                     " failed (is it the console port, with TLS set up on the server?)");

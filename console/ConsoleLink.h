@@ -53,8 +53,7 @@ public:
     // What the TLS handshake told: the first failed check of the server's certificate, and
     // the first fatal alert the server sent (-1: none).
     struct TlsFindings {
-        int verifyError = 0;
-        std::string verifyProblem;
+        int verifyError = 0;  // X509_V_OK
         int alert = -1;
     };
 

@@ -304,7 +304,6 @@ void CFtpServerController::UpdateSessionInfo(CFtpPooledSession* session) {
     int index = session->activeIndex;
     if (index < 0 || static_cast<size_t>(index) >= connInfo_.size()) return;
     CFtpConnMsg& info = connInfo_[static_cast<size_t>(index)];
-    info.lastCommand = DisplayedCommandLine(session->LastCommandLine());
     info.user = session->UserName() == "anonymous" ? session->Password() : session->UserName();
     CFtpSocket* control = session->PrimarySocket();
     info.secure = control && control->IsTlsRoleSet() ? 1 : 0;

@@ -51,7 +51,7 @@ public:
     CFtpSocket* ImplicitTlsListener();
     virtual bool IsStopped();
     virtual void UpdateSessionInfo(CFtpPooledSession* session);
-    // Only the record's command, as each one is read: the rest waits for the session's tick.
+    // The record's command, as each one is read (the rest of the record follows at the tick).
     void NoteSessionCommand(CFtpPooledSession* session, const std::string& line);
     virtual void AddTransferA(CFtpPooledSession* session, uint64_t uploads, uint64_t downloads);
     virtual void AddTransferB(CFtpPooledSession* session, uint64_t received, uint64_t sent);

@@ -112,6 +112,7 @@ TEST_F(ControllerTest, AdmissionTakesTheLastFreeSessionAndListsIt) {
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[1].index, 1);
     EXPECT_EQ(list[1].peerAddress, "127.0.0.1");
+    controller.NoteSessionCommand(controller.made[2], controller.made[2]->LastCommandLine());
     controller.UpdateSessionInfo(controller.made[2]);
     list = controller.SessionList();
     EXPECT_EQ(list[0].lastCommand, "PASS *");
